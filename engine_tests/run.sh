@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs the engine tests: shipping checks on the cross-built DLL, then the
+# engine test runner under wine in this build's own prefix.
+#
+#   engine_tests/run.sh <windows-build-dir> [case-name-filter...]
+#
+# The prefix lives in <windows-build-dir>/wineprefix and is created on first
+# use; the engine's desktop data (and so its trash) lives beside it, never in
+# the user's home. Only this prefix's wineserver is stopped at the end.
+# Closes with "N passed, N failed" and exits nonzero on any failure.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: engine_tests/run.sh <windows-build-dir> [filter...]}" && pwd) || exit 2
+shift
+
+dll=$build/QuorvelCustomActions.dll
+runner=$build/engine_tests/engine_tests.exe
+double=$build/engine_tests/icacls_double.exe
+for file in "$dll" "$runner" "$double"; do
+    if [[ ! -f $file ]]; then
+        echo "missing $file: build the Windows tree first (cmake --build $build)" >&2
+        exit 2
+    fi
+done
+
+total_passed=0
+total_failed=0
+# Adds the counts of a closing "N passed, N failed[, N skipped]" line.
+count() {
+    local closing
+    closing=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    if [[ -z $closing ]]; then
+        total_failed=$((total_failed + 1))
+        echo "FAIL $2 (no closing count line)"
+        return
+    fi
+    total_passed=$((total_passed + $(awk '{print $1}' <<<"$closing")))
+    total_failed=$((total_failed + $(awk '{print $3}' <<<"$closing")))
+}
+
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+
+echo "== shipping checks"
+"$here/ship-check.sh" "$dll" | tee "$output"
+count "$output" ship-check
+
+export WINEPREFIX=$build/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export XDG_DATA_HOME=$build/wine-xdg/data
+export XDG_CONFIG_HOME=$build/wine-xdg/config
+export XDG_CACHE_HOME=$build/wine-xdg/cache
+# No desktop menus, no browser or .NET runtime prompts; the engine's own
+# icacls stub is replaced by the recording double, which only runs as native.
+export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=d;icacls.exe=n'
+mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
+wine_bin=${WINE:-wine}
+stop_wineserver() { wineserver -k >/dev/null 2>&1 || true; }
+trap 'stop_wineserver; rm -f "$output"' EXIT
+
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    echo "== creating the wine prefix $WINEPREFIX"
+    "$wine_bin" wineboot --init >/dev/null 2>&1
+    wineserver -w
+fi
+system32=$WINEPREFIX/drive_c/windows/system32
+if [[ ! -d $system32 ]]; then
+    echo "FAIL engine (no usable prefix at $WINEPREFIX)"
+    echo "$total_passed passed, $((total_failed + 1)) failed"
+    exit 1
+fi
+cp -f "$double" "$system32/icacls.exe"
+
+# A regular file under which no trash folder can be created: cases that need
+# the shell's real deletion (not a move into the trash) point the engine here.
+blocked=$build/wine-xdg/no-trash
+: >"$blocked"
+
+to_windows() { printf 'Z:%s' "${1//\//\\}"; }
+export ICACLS_DOUBLE_DIR='C:\icacls-double'
+export ENGINE_TESTS_WORK='C:\quorvel-engine-tests'
+export ENGINE_TESTS_TRASH
+ENGINE_TESTS_TRASH=$(to_windows "$XDG_DATA_HOME/Trash")
+export ENGINE_TESTS_NO_TRASH_XDG=$blocked/data
+
+echo "== engine tests ($("$wine_bin" --version 2>/dev/null))"
+# The runner's working folder is inherited by the custom-action server.
+(cd "$build" && "$wine_bin" "$runner" "$(to_windows "$dll")" "$@") 2>&1 | tr -d '\r' | tee "$output"
+count "$output" engine
+
+echo "$total_passed passed, $total_failed failed"
+[[ $total_failed -eq 0 ]]

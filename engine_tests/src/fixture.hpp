@@ -1,0 +1,78 @@
+// What every engine case shares: where the DLL under test and the scratch
+// folders are, and one call that builds a package for an action, runs the
+// action in the engine and hands back everything the engine reported.
+#pragma once
+
+#include "engine_session.hpp"
+#include "harness.hpp"
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quorvel::engine {
+
+struct Environment {
+    std::string dllPath;          // Windows path of the DLL under test
+    std::string workRoot;         // scratch root, emptied at start
+    std::string icaclsDoubleDir;  // where the recording icacls double keeps its files; empty: not installed
+    DWORD versionMs = 0;          // the DLL's own file version words
+    DWORD versionLs = 0;
+    std::set<std::string> exports;  // names the DLL exports
+};
+
+const Environment& environment();
+void setEnvironment(Environment environment);
+
+// The five labels the actions write their lines with.
+extern const char* const kActionNames[5];
+
+constexpr const char* kRetryPromptText = "Could not remove the files of [2]. Close the programs using them, then choose Retry.";
+
+struct ActionRequest {
+    std::string action;
+    std::optional<std::string> customActionData;
+    std::map<std::string, std::string> properties;  // set before the action runs
+    std::vector<int> promptAnswers;                  // then IDCANCEL
+    bool withRetryErrorRow = true;                   // Error table row 1306
+    std::function<void(const Message&)> onPrompt;
+    std::function<int(const Message&)> onInfo;
+};
+
+struct ActionOutcome {
+    bool ran = false;  // package built and opened
+    UINT code = 0;     // MsiDoAction's answer
+    std::vector<std::string> lines;  // the action's own lines, field 0 as sent
+    std::vector<Message> prompts;    // error messages, with the answers given
+    std::vector<Message> messages;   // everything
+};
+
+// Runs one action of the DLL in a freshly built package. Records a setup
+// failure in the case when the package cannot be built or opened.
+ActionOutcome runAction(Case& c, const ActionRequest& request);
+
+// A fresh, empty scratch folder for the case, named after it.
+std::string caseFolder(const Case& c);
+
+// "Label:  text", the way every line of an action reaches the log.
+std::string line(const std::string& label, const std::string& text);
+
+// The HRESULT-style error line of an action.
+std::string errorLine(const std::string& label, unsigned result, const std::string& message);
+
+// Installer result codes.
+constexpr UINT kSuccess = ERROR_SUCCESS;
+constexpr UINT kFailure = ERROR_INSTALL_FAILURE;
+constexpr UINT kUserExit = ERROR_INSTALL_USEREXIT;
+
+// Registry locations the actions work on.
+constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
+
+}  // namespace quorvel::engine

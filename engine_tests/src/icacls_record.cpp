@@ -1,0 +1,53 @@
+#include "icacls_record.hpp"
+
+#include "fixture.hpp"
+#include "machine.hpp"
+
+#include <sstream>
+
+namespace quorvel::engine::icacls {
+
+namespace {
+
+std::string folder() { return environment().icaclsDoubleDir; }
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+bool installed() { return !folder().empty(); }
+
+void reset(unsigned long exitCode, unsigned long delayMs) {
+    machine::createFolders(folder());
+    DeleteFileA((folder() + "\\calls.txt").c_str());
+    machine::writeFile(folder() + "\\control.txt",
+                       "exit=" + std::to_string(exitCode) + "\ndelay=" + std::to_string(delayMs) + "\n");
+}
+
+std::vector<Call> calls() {
+    std::vector<Call> found;
+    const std::optional<std::string> text = machine::readFile(folder() + "\\calls.txt");
+    if (!text) {
+        return found;
+    }
+    std::istringstream in(*text);
+    std::string row;
+    while (std::getline(in, row)) {
+        if (row == "start") {
+            found.emplace_back();
+        } else if (found.empty()) {
+            continue;
+        } else if (startsWith(row, "cmdline=")) {
+            found.back().commandLine = row.substr(8);
+        } else if (startsWith(row, "argv=")) {
+            found.back().argv.push_back(row.substr(5));
+        } else if (startsWith(row, "exit=")) {
+            found.back().exitCode = std::stoul(row.substr(5));
+        }
+    }
+    return found;
+}
+
+}  // namespace quorvel::engine::icacls

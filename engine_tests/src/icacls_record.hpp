@@ -1,0 +1,22 @@
+// Test side of the recording icacls double: tells it how to behave and reads
+// back what it was started with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::engine::icacls {
+
+struct Call {
+    std::string commandLine;        // as the double received it
+    std::vector<std::string> argv;  // as the C runtime parsed it
+    std::optional<unsigned long> exitCode;  // set once the double finished
+};
+
+bool installed();
+// Forgets earlier calls and sets how the next starts behave.
+void reset(unsigned long exitCode = 0, unsigned long delayMs = 0);
+std::vector<Call> calls();
+
+}  // namespace quorvel::engine::icacls

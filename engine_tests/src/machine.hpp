@@ -1,0 +1,36 @@
+// Machine state the cases arrange and inspect: registry values under
+// HKEY_LOCAL_MACHINE, folders and files, and global atoms.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::engine::machine {
+
+// Registry, 64-bit view of HKEY_LOCAL_MACHINE.
+bool createKey(const std::string& path);
+bool deleteKeyTree(const std::string& path);
+bool keyExists(const std::string& path);
+bool setString(const std::string& path, const std::string& name, const std::string& value);
+bool setDword(const std::string& path, const std::string& name, DWORD value);
+std::optional<DWORD> readDword(const std::string& path, const std::string& name);
+std::optional<DWORD> valueType(const std::string& path, const std::string& name);
+bool deleteValue(const std::string& path, const std::string& name);
+std::vector<std::string> valueNames(const std::string& path);
+
+// File system.
+bool createFolders(const std::string& path);
+bool writeFile(const std::string& path, const std::string& content);
+std::optional<std::string> readFile(const std::string& path);
+bool exists(const std::string& path);
+void removeTree(const std::string& path);
+
+// Global atoms.
+bool atomExists(const wchar_t* name);
+void addAtom(const wchar_t* name);
+void deleteAtom(const wchar_t* name);  // drops every reference
+
+}  // namespace quorvel::engine::machine
