@@ -1,0 +1,110 @@
+// Test controls of the host stand-in for the Windows platform. Tests use these
+// to set up the machine the product sees, to make platform calls fail and to
+// read back what the product did. Nothing here exists in the Windows build.
+#pragma once
+
+#include <msiquery.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Puts every part of the stand-in back into its freshly started state.
+void Reset();
+
+// ---- Calls and failures ----------------------------------------------------
+
+// Every stand-in platform call appends its name here, in call order.
+const std::vector<std::string>& Calls();
+int CallCount(const std::string& name);
+void ClearCalls();
+
+// Makes the named call fail with `error`: the first `skip` calls still work,
+// then `times` calls fail (-1: every later call). What "fail" means follows
+// the call's Windows contract: a registry call returns the error; a call that
+// answers with a handle or a count returns 0 and leaves the error as the
+// thread's last error. An error of 0 on RegOpenKeyExA/W means "report success
+// but hand back no key".
+void FailCall(const std::string& name, DWORD error, int skip = 0, int times = -1);
+
+// Used by the stand-in's own calls: records the call and tells whether an
+// injected failure applies to it now.
+std::optional<DWORD> EnterCall(const char* name);
+
+// ---- Windows Installer -----------------------------------------------------
+
+struct Message {
+  MSIHANDLE session = 0;  // 0 or unknown: the Installer answered -1
+  int type = 0;
+  std::vector<std::string> fields;  // field 0 first; integers in decimal
+  std::string text;                 // the message as the Installer would show it
+};
+
+// A new session handle, with a database unless `withDatabase` is false.
+MSIHANDLE NewSession(bool withDatabase = true);
+void SetProperty(MSIHANDLE session, const std::string& name, const std::string& value);
+void UnsetProperty(MSIHANDLE session, const std::string& name);
+// The text of Installer error `number`; "[2]" in it is replaced by field 2.
+void SetErrorText(int number, const std::string& text);
+
+// Every message the product sent, in order.
+const std::vector<Message>& Messages();
+// The text of each information message (the log lines), in order.
+std::vector<std::string> LogLines();
+void ClearMessages();
+// Answers for the next messages of one kind (INSTALLMESSAGE_INFO or
+// INSTALLMESSAGE_ERROR), consumed one per message; 0 once exhausted.
+void ScriptAnswers(int messageKind, const std::vector<int>& answers);
+
+// Installer handles (records and databases) created and not yet closed.
+int OpenInstallerHandles();
+
+// ---- Registry (HKEY_LOCAL_MACHINE only) ------------------------------------
+
+struct RegistryValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+void CreateKey(const std::string& path);
+bool KeyExists(const std::string& path);
+void SetValue(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data);
+void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value);
+void SetDwordValue(const std::string& path, const std::string& name, DWORD value);
+std::optional<RegistryValue> GetValue(const std::string& path, const std::string& name);
+// Value names of a key in enumeration order.
+std::vector<std::string> ValueNames(const std::string& path);
+int OpenRegistryKeys();
+
+// ---- Global atoms ----------------------------------------------------------
+
+bool AtomExists(const std::wstring& name);
+void AddAtom(const std::wstring& name);
+// Removes the atom whatever its reference count.
+void RemoveAtom(const std::wstring& name);
+
+// ---- Process heap ----------------------------------------------------------
+
+// Heap blocks allocated and not yet freed.
+int LiveHeapBlocks();
+// Heap allocations (HeapAlloc and moving HeapReAlloc) since the last Reset.
+uint64_t HeapAllocations();
+
+// ---- Module file and version information -----------------------------------
+
+// The module's file path; set to an empty string for the default.
+void SetModulePath(const std::wstring& path);
+// The file version words, or no version resource at all.
+void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant);
+void RemoveModuleVersion();
+
+// ---- Code pages ------------------------------------------------------------
+
+void SetFileApisAnsi(bool ansi);
+
+}  // namespace standin

@@ -1,0 +1,70 @@
+// The global atom table: shared by everything in the test process, with the
+// reference counting of Windows (each add counts, each delete uncounts).
+#include <map>
+#include <standin.h>
+
+#include "parts.h"
+
+namespace standin {
+namespace {
+
+struct Atom {
+  ATOM number;
+  int references;
+};
+
+std::map<std::wstring, Atom> atoms;  // by folded name
+ATOM nextAtom = 0xC000;
+
+}  // namespace
+
+void ResetAtoms() {
+  atoms.clear();
+  nextAtom = 0xC000;
+}
+
+bool AtomExists(const std::wstring& name) { return atoms.count(FoldCase(name)) != 0; }
+
+void AddAtom(const std::wstring& name) {
+  Atom& atom = atoms.try_emplace(FoldCase(name), Atom{nextAtom, 0}).first->second;
+  if (atom.number == nextAtom) ++nextAtom;
+  ++atom.references;
+}
+
+void RemoveAtom(const std::wstring& name) { atoms.erase(FoldCase(name)); }
+
+}  // namespace standin
+
+using namespace standin;
+
+extern "C" ATOM WINAPI GlobalFindAtomW(LPCWSTR name) {
+  EnterCall("GlobalFindAtomW");
+  auto found = atoms.find(FoldCase(name ? name : L""));
+  if (found != atoms.end()) return found->second.number;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return 0;
+}
+
+extern "C" ATOM WINAPI GlobalAddAtomW(LPCWSTR name) {
+  if (auto error = EnterCall("GlobalAddAtomW")) {
+    SetLastError(*error);
+    return 0;
+  }
+  AddAtom(name ? name : L"");
+  return atoms.at(FoldCase(name ? name : L"")).number;
+}
+
+// Windows answers 0 on success and the atom itself on failure.
+extern "C" ATOM WINAPI GlobalDeleteAtom(ATOM number) {
+  if (auto error = EnterCall("GlobalDeleteAtom")) {
+    SetLastError(*error);
+    return number;
+  }
+  for (auto atom = atoms.begin(); atom != atoms.end(); ++atom) {
+    if (atom->second.number != number) continue;
+    if (--atom->second.references == 0) atoms.erase(atom);
+    return 0;
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return number;
+}

@@ -1,0 +1,79 @@
+#include <standin.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cwctype>
+#include <map>
+
+#include "parts.h"
+
+namespace standin {
+namespace {
+
+struct Failure {
+  DWORD error;
+  int skip;
+  int times;
+};
+
+std::vector<std::string> calls;
+std::map<std::string, Failure> failures;
+thread_local DWORD lastError = 0;
+
+}  // namespace
+
+void Reset() {
+  ResetCalls();
+  ResetInstaller();
+  ResetRegistry();
+  ResetAtoms();
+  ResetHeap();
+  ResetModule();
+  ResetCodePages();
+}
+
+void ResetCalls() {
+  calls.clear();
+  failures.clear();
+  lastError = 0;
+}
+
+const std::vector<std::string>& Calls() { return calls; }
+
+int CallCount(const std::string& name) { return static_cast<int>(std::count(calls.begin(), calls.end(), name)); }
+
+void ClearCalls() { calls.clear(); }
+
+void FailCall(const std::string& name, DWORD error, int skip, int times) {
+  failures[name] = Failure{error, skip, times};
+}
+
+std::optional<DWORD> EnterCall(const char* name) {
+  calls.emplace_back(name);
+  auto found = failures.find(name);
+  if (found == failures.end()) return std::nullopt;
+  Failure& failure = found->second;
+  if (failure.skip > 0) {
+    --failure.skip;
+    return std::nullopt;
+  }
+  if (failure.times == 0) return std::nullopt;
+  if (failure.times > 0) --failure.times;
+  return failure.error;
+}
+
+std::string FoldCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::wstring FoldCase(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return text;
+}
+
+}  // namespace standin
+
+extern "C" DWORD WINAPI GetLastError(void) { return standin::lastError; }
+
+extern "C" void WINAPI SetLastError(DWORD error) { standin::lastError = error; }

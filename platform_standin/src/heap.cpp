@@ -1,0 +1,122 @@
+// The process heap over the C allocator, with a size header per block so that
+// HeapSize can answer, a count of live blocks and of allocations, and the
+// global GlobalAlloc/GlobalFree used for version information.
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <standin.h>
+
+#include "parts.h"
+
+namespace standin {
+namespace {
+
+// The stand-in's heap handle; only its identity matters.
+int processHeap;
+std::set<void*> liveBlocks;
+uint64_t allocations = 0;
+
+struct alignas(16) Header {
+  SIZE_T bytes;
+};
+
+Header* HeaderOf(LPCVOID block) { return static_cast<Header*>(const_cast<void*>(block)) - 1; }
+
+void* NewBlock(SIZE_T bytes, bool zero) {
+  auto* header = static_cast<Header*>(std::malloc(sizeof(Header) + bytes));
+  if (!header) return nullptr;
+  header->bytes = bytes;
+  void* block = header + 1;
+  if (zero) std::memset(block, 0, bytes);
+  liveBlocks.insert(block);
+  ++allocations;
+  return block;
+}
+
+void DropBlock(void* block) {
+  liveBlocks.erase(block);
+  std::free(HeaderOf(block));
+}
+
+bool IsHeap(HANDLE heap) { return heap == &processHeap; }
+
+}  // namespace
+
+void ResetHeap() { allocations = 0; }
+
+int LiveHeapBlocks() { return static_cast<int>(liveBlocks.size()); }
+
+uint64_t HeapAllocations() { return allocations; }
+
+}  // namespace standin
+
+using namespace standin;
+
+extern "C" HANDLE WINAPI GetProcessHeap(void) { return &processHeap; }
+
+extern "C" LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+  if (auto error = EnterCall("HeapAlloc")) {
+    SetLastError(*error);
+    return nullptr;
+  }
+  if (!IsHeap(heap)) return nullptr;
+  return NewBlock(bytes, flags & HEAP_ZERO_MEMORY);
+}
+
+extern "C" LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+  if (auto error = EnterCall("HeapReAlloc")) {
+    SetLastError(*error);
+    return nullptr;
+  }
+  if (!IsHeap(heap) || !liveBlocks.count(block)) return nullptr;
+  const SIZE_T oldBytes = HeaderOf(block)->bytes;
+  if (flags & HEAP_REALLOC_IN_PLACE_ONLY) {
+    // Shrinking happens in place; growing never does here.
+    if (bytes > oldBytes) return nullptr;
+    HeaderOf(block)->bytes = bytes;
+    return block;
+  }
+  void* moved = NewBlock(bytes, false);
+  if (!moved) return nullptr;
+  std::memcpy(moved, block, oldBytes < bytes ? oldBytes : bytes);
+  if ((flags & HEAP_ZERO_MEMORY) && bytes > oldBytes) {
+    std::memset(static_cast<char*>(moved) + oldBytes, 0, bytes - oldBytes);
+  }
+  DropBlock(block);
+  return moved;
+}
+
+extern "C" BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+  if (auto error = EnterCall("HeapFree")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  if (!block) return TRUE;
+  if (!IsHeap(heap) || !liveBlocks.count(block)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DropBlock(block);
+  return TRUE;
+}
+
+extern "C" SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
+  if (EnterCall("HeapSize") || !IsHeap(heap) || !liveBlocks.count(const_cast<LPVOID>(block))) {
+    return static_cast<SIZE_T>(-1);
+  }
+  return HeaderOf(block)->bytes;
+}
+
+extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+  if (auto error = EnterCall("GlobalAlloc")) {
+    SetLastError(*error);
+    return nullptr;
+  }
+  return NewBlock(bytes, false);
+}
+
+extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
+  EnterCall("GlobalFree");
+  if (block) DropBlock(block);
+  return nullptr;
+}

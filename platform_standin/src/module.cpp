@@ -1,0 +1,97 @@
+// The module's file name and its version resource.
+#include <cstring>
+#include <cwchar>
+#include <standin.h>
+
+#include "parts.h"
+
+namespace standin {
+namespace {
+
+const wchar_t* const kDefaultModulePath = L"C:\\Windows\\Installer\\MSI1A2B.tmp";
+
+std::wstring modulePath;
+bool hasVersion = true;
+VS_FIXEDFILEINFO fixedInfo;
+
+}  // namespace
+
+void ResetModule() {
+  modulePath = kDefaultModulePath;
+  hasVersion = true;
+  SetModuleVersion(0x00010000, 0x00000000);
+}
+
+void SetModulePath(const std::wstring& path) { modulePath = path.empty() ? kDefaultModulePath : path; }
+
+void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant) {
+  hasVersion = true;
+  fixedInfo = VS_FIXEDFILEINFO{};
+  fixedInfo.dwSignature = 0xFEEF04BD;
+  fixedInfo.dwFileVersionMS = mostSignificant;
+  fixedInfo.dwFileVersionLS = leastSignificant;
+  // A different product version, so that a mix-up shows.
+  fixedInfo.dwProductVersionMS = 0x00630063;
+  fixedInfo.dwProductVersionLS = 0x00630063;
+}
+
+void RemoveModuleVersion() { hasVersion = false; }
+
+}  // namespace standin
+
+using namespace standin;
+
+// Like Windows, a path that does not fit is cut, terminated, and answered with
+// the buffer's size and ERROR_INSUFFICIENT_BUFFER.
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD chars) {
+  if (auto error = EnterCall("GetModuleFileNameW")) {
+    SetLastError(*error);
+    return 0;
+  }
+  if (chars == 0) return 0;
+  if (modulePath.size() >= chars) {
+    std::wmemcpy(path, modulePath.c_str(), chars - 1);
+    path[chars - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return chars;
+  }
+  std::wmemcpy(path, modulePath.c_str(), modulePath.size() + 1);
+  return static_cast<DWORD>(modulePath.size());
+}
+
+extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD handle) {
+  if (handle) *handle = 0;
+  if (auto error = EnterCall("GetFileVersionInfoSizeW")) {
+    SetLastError(*error);
+    return 0;
+  }
+  if (!hasVersion) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return 0;
+  }
+  return sizeof(VS_FIXEDFILEINFO);
+}
+
+extern "C" BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD bytes, LPVOID data) {
+  if (auto error = EnterCall("GetFileVersionInfoW")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  if (!hasVersion || bytes < sizeof(VS_FIXEDFILEINFO)) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return FALSE;
+  }
+  std::memcpy(data, &fixedInfo, sizeof fixedInfo);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* bytes) {
+  if (auto error = EnterCall("VerQueryValueW")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  if (!block || !subBlock || std::wcscmp(subBlock, L"\\") != 0) return FALSE;
+  *buffer = const_cast<LPVOID>(block);
+  *bytes = sizeof(VS_FIXEDFILEINFO);
+  return TRUE;
+}

@@ -1,0 +1,22 @@
+// The stand-in's parts, each with the reset that standin::Reset() runs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace standin {
+
+void ResetCalls();
+void ResetInstaller();
+void ResetRegistry();
+void ResetAtoms();
+void ResetHeap();
+void ResetModule();
+void ResetCodePages();
+
+// Registry paths and atom names compare without regard to ASCII case.
+std::string FoldCase(std::string text);
+std::wstring FoldCase(std::wstring text);
+
+}  // namespace standin

@@ -1,0 +1,190 @@
+// Session start and finish: the label, the database, the entry line, the
+// stored cancel and the start's failures.
+#include <windows.h>
+
+#include "runtime/wcalog.h"
+#include "support.h"
+
+namespace {
+
+class SessionTest : public HostTest {};
+
+const std::string k31 = "Abcdefghijklmnopqrstuvwxyz01234";
+const std::string k32 = k31 + "5";
+
+TEST_F(SessionTest, LabelOf31CharactersIsStoredWhole) {
+  ASSERT_EQ(k31.size(), 31u);
+  const MSIHANDLE session = standin::NewSession();
+  EXPECT_EQ(WcaInitialize(session, k31.c_str()), S_OK);
+  LogLine(kLogStandard, "step");
+  EXPECT_EQ(FinishSession(0), 0u);
+  EXPECT_EQ(Lines(), std::vector<std::string>{k31 + ":  step"});
+}
+
+TEST_F(SessionTest, LabelOf32CharactersFailsAndIsLoggedWhole) {
+  const MSIHANDLE session = standin::NewSession();
+  EXPECT_EQ(WcaInitialize(session, k32.c_str()), static_cast<HRESULT>(0x8007007A));
+  EXPECT_FALSE(SessionIsActive());
+  EXPECT_EQ(CurrentSessionHandle(), 0u);
+  EXPECT_EQ(CurrentDatabaseHandle(), 0u);
+  EXPECT_EQ(std::string(CurrentLogName()), k31);
+  // The start stops before the verbosity is settled.
+  EXPECT_FALSE(standin::AtomExists(L"WcaVerboseLogging"));
+  EXPECT_FALSE(standin::AtomExists(L"WcaNotVerboseLogging"));
+  EXPECT_EQ(FinishSession(ERROR_INSTALL_FAILURE), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  EXPECT_EQ(Lines(),
+            std::vector<std::string>{k31 + ":  Error 0x8007007a: Failed to copy CustomAction log name: " + k32});
+}
+
+TEST_F(SessionTest, WithoutDatabaseNoPropertyIsReadAndAtomsStayUntouched) {
+  standin::AddAtom(L"WcaVerboseLogging");
+  standin::AddAtom(L"WcaNotVerboseLogging");
+  const MSIHANDLE session = standin::NewSession(false);
+  standin::SetProperty(session, "LOGVERBOSE", "1");
+  EXPECT_EQ(WcaInitialize(session, "NoDatabase"), S_OK);
+  EXPECT_EQ(standin::CallCount("MsiGetPropertyA"), 0);
+  EXPECT_EQ(standin::CallCount("MsiGetPropertyW"), 0);
+  EXPECT_EQ(standin::CallCount("GlobalAddAtomW"), 0);
+  EXPECT_EQ(standin::CallCount("GlobalDeleteAtom"), 0);
+  EXPECT_TRUE(standin::AtomExists(L"WcaVerboseLogging"));
+  EXPECT_TRUE(standin::AtomExists(L"WcaNotVerboseLogging"));
+  EXPECT_EQ(FinishSession(0), 0u);
+}
+
+TEST_F(SessionTest, EntryLineShowsFileVersionWordsWhenVerbose) {
+  standin::SetModuleVersion(0x00020003, 0x00040005);
+  const MSIHANDLE session = standin::NewSession();
+  standin::SetProperty(session, "LOGVERBOSE", "1");
+  EXPECT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  FinishSession(0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{EntryLine("Probe", "2.3.4.5")});
+}
+
+TEST_F(SessionTest, EntryLineIsNotWrittenWhenNotVerbose) {
+  const MSIHANDLE session = standin::NewSession();
+  EXPECT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  FinishSession(0);
+  EXPECT_TRUE(Lines().empty());
+  EXPECT_TRUE(standin::AtomExists(L"WcaNotVerboseLogging"));
+}
+
+struct VersionFailure {
+  const char* call;  // nullptr: no version resource at all
+  DWORD lastError;
+};
+
+class UnreadableVersionTest : public SessionTest, public ::testing::WithParamInterface<VersionFailure> {};
+
+TEST_P(UnreadableVersionTest, EntryLineShowsZeros) {
+  if (GetParam().call) {
+    standin::FailCall(GetParam().call, GetParam().lastError);
+  } else {
+    standin::RemoveModuleVersion();
+  }
+  PublishVerbosity(true);
+  const MSIHANDLE session = standin::NewSession(false);
+  EXPECT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  FinishSession(0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{EntryLine("Probe", "0.0.0.0")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, UnreadableVersionTest,
+                         ::testing::Values(VersionFailure{nullptr, 0}, VersionFailure{"GetFileVersionInfoSizeW", 0},
+                                           VersionFailure{"GetFileVersionInfoW", 5},
+                                           VersionFailure{"GetFileVersionInfoW", 0},
+                                           VersionFailure{"VerQueryValueW", 0}, VersionFailure{"GlobalAlloc", 8}));
+
+TEST_F(SessionTest, ModulePathThatDoesNotFitIsCutAndAccepted) {
+  const std::wstring longPath = L"C:\\" + std::wstring(300, L'p') + L".dll";
+  standin::SetModulePath(longPath);
+  PublishVerbosity(true);
+  const MSIHANDLE session = standin::NewSession(false);
+  EXPECT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  FinishSession(0);
+  const std::string cut = "C:\\" + std::string(256, 'p');
+  EXPECT_EQ(Lines(), std::vector<std::string>{"Probe:  Entering Probe in " + cut + ", version 1.0.0.0"});
+}
+
+struct ModuleNameFailure {
+  DWORD lastError;
+  const char* line;
+  HRESULT result;
+};
+
+class ModuleNameFailureTest : public SessionTest, public ::testing::WithParamInterface<ModuleNameFailure> {};
+
+TEST_P(ModuleNameFailureTest, FailsTheStartAndClosesTheDatabase) {
+  standin::FailCall("GetModuleFileNameW", GetParam().lastError);
+  const MSIHANDLE session = standin::NewSession();
+  EXPECT_EQ(WcaInitialize(session, "Probe"), GetParam().result);
+  EXPECT_FALSE(SessionIsActive());
+  EXPECT_EQ(standin::OpenInstallerHandles(), 0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{GetParam().line});
+  EXPECT_EQ(FinishSession(ERROR_INSTALL_FAILURE), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LastErrors, ModuleNameFailureTest,
+    ::testing::Values(ModuleNameFailure{ERROR_ACCESS_DENIED, "Probe:  Error 0x80070005: Failed to get module filename",
+                                        static_cast<HRESULT>(0x80070005)},
+                      ModuleNameFailure{0, "Probe:  Error 0x80004005: Failed to get module filename", E_FAIL}));
+
+struct Answer {
+  int answer;
+  UINT finish;
+};
+
+class CancelTest : public SessionTest, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(CancelTest, AnswerToAnyLineDecidesTheFinish) {
+  const MSIHANDLE session = standin::NewSession(false);
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  standin::ScriptAnswers(INSTALLMESSAGE_INFO, {0, GetParam().answer, 0});
+  LogLine(kLogStandard, "one");
+  LogLine(kLogStandard, "two");
+  LogLine(kLogStandard, "three");
+  EXPECT_EQ(UserCancelled(), GetParam().finish == ERROR_INSTALL_USEREXIT);
+  EXPECT_EQ(FinishSession(0), GetParam().finish);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CancelTest,
+                         ::testing::Values(Answer{1602, 1602}, Answer{2, 1602}, Answer{-1, 0}, Answer{4, 0},
+                                           Answer{1, 0}, Answer{0, 0}));
+
+TEST_F(SessionTest, FinishPassesTheCodeWithoutACancel) {
+  const MSIHANDLE session = standin::NewSession(false);
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  EXPECT_EQ(FinishSession(ERROR_INSTALL_FAILURE), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+}
+
+TEST_F(SessionTest, CancelOfOneSessionDoesNotCarryIntoTheNext) {
+  const MSIHANDLE session = standin::NewSession(false);
+  standin::ScriptAnswers(INSTALLMESSAGE_INFO, {ERROR_INSTALL_USEREXIT});
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  LogLine(kLogStandard, "cancelled");
+  EXPECT_EQ(FinishSession(0), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  EXPECT_EQ(FinishSession(0), 0u);
+}
+
+TEST_F(SessionTest, LinesOutsideASessionCarryNoLabel) {
+  LogLine(kLogStandard, "before %d", 1);
+  const MSIHANDLE session = standin::NewSession(false);
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  LogLine(kLogStandard, "during %d", 2);
+  FinishSession(0);
+  LogLine(kLogStandard, "after %d", 3);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"before 1", "Probe:  during 2", "after 3"}));
+}
+
+TEST_F(SessionTest, FinishClosesTheDatabase) {
+  const MSIHANDLE session = standin::NewSession();
+  ASSERT_EQ(WcaInitialize(session, "Probe"), S_OK);
+  EXPECT_NE(CurrentDatabaseHandle(), 0u);
+  EXPECT_EQ(standin::OpenInstallerHandles(), 1);
+  FinishSession(0);
+  EXPECT_EQ(CurrentDatabaseHandle(), 0u);
+  EXPECT_EQ(standin::OpenInstallerHandles(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// Counted formatting and copying, heap strings and the property read.
+#include <windows.h>
+
+#include <cstring>
+
+#include "runtime/handles.h"
+#include "runtime/memutil.h"
+#include "runtime/result.h"
+#include "runtime/strutil.h"
+#include "runtime/wcawrap.h"
+#include "support.h"
+
+namespace {
+
+class StringTest : public HostTest {};
+
+TEST_F(StringTest, CountedCallsRefuseCapacitiesOutsideTheirRange) {
+  char buffer[8] = "keep";
+  for (SIZE_T capacity : {SIZE_T{0}, SIZE_T{0x80000000}}) {
+    EXPECT_EQ(FormatCounted(buffer, capacity, "%d", 12), E_INVALIDARG);
+    EXPECT_EQ(CopyCounted(buffer, capacity, "text"), E_INVALIDARG);
+    EXPECT_STREQ(buffer, "keep");
+  }
+}
+
+struct Counted {
+  SIZE_T capacity;
+  const char* text;
+  HRESULT result;
+  const char* written;
+};
+
+class CountedTest : public StringTest, public ::testing::WithParamInterface<Counted> {};
+
+TEST_P(CountedTest, FormatCutsAndTerminates) {
+  char buffer[16];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(FormatCounted(buffer, GetParam().capacity, "%s", GetParam().text), GetParam().result);
+  EXPECT_STREQ(buffer, GetParam().written);
+}
+
+TEST_P(CountedTest, CopyCutsAndTerminates) {
+  char buffer[16];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(CopyCounted(buffer, GetParam().capacity, GetParam().text), GetParam().result);
+  EXPECT_STREQ(buffer, GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Capacities, CountedTest,
+                         ::testing::Values(Counted{1, "", S_OK, ""}, Counted{1, "a", kResultTextCut, ""},
+                                           Counted{6, "hello", S_OK, "hello"},
+                                           Counted{5, "hello", kResultTextCut, "hell"},
+                                           Counted{0x7FFFFFFF, "big", S_OK, "big"}));
+
+TEST_F(StringTest, WideStringRefusesHugeRequestsAndKeepsTheString) {
+  WCHAR* text = nullptr;
+  EXPECT_EQ(WideStringAllocate(&text, 0x7FFFFFFF, FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(text, nullptr);
+  standin::FailCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(WideStringAllocate(&text, 4, FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(text, nullptr);
+}
+
+TEST_F(StringTest, WideStringCapacityIsCountedInCharacters) {
+  HeapWideString text;
+  SIZE_T capacity = 99;
+  EXPECT_EQ(WideStringCapacity(text.Get(), &capacity), S_OK);
+  EXPECT_EQ(capacity, 0u);
+  ASSERT_EQ(WideStringAllocate(text.Receive(), 5, FALSE), S_OK);
+  EXPECT_EQ(BlockSize(text.Get()), 5 * sizeof(WCHAR));
+  EXPECT_EQ(WideStringCapacity(text.Get(), &capacity), S_OK);
+  EXPECT_EQ(capacity, 5u);
+  EXPECT_EQ(text.Get()[4], L'\0');  // a new string is zero-filled
+
+  std::wcscpy(*text.Receive(), L"abcd");
+  for (BOOL wipe : {FALSE, TRUE}) {
+    ASSERT_EQ(WideStringAllocate(text.Receive(), 40, wipe), S_OK);
+    EXPECT_STREQ(text.Get(), L"abcd");
+    ASSERT_EQ(WideStringAllocate(text.Receive(), 5, wipe), S_OK);
+    EXPECT_EQ(WideStringCapacity(text.Get(), &capacity), S_OK);
+    EXPECT_EQ(capacity, 5u);
+  }
+  standin::FailCall("HeapSize", 0);
+  EXPECT_EQ(WideStringCapacity(text.Get(), &capacity), E_FAIL);
+}
+
+TEST_F(StringTest, WipingResizeFailures) {
+  LPVOID block = BlockAllocate(8, TRUE);
+  ASSERT_NE(block, nullptr);
+  LPVOID resized = nullptr;
+  standin::FailCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+  EXPECT_EQ(BlockResizeWiping(block, 64, FALSE, &resized), E_OUTOFMEMORY);
+  EXPECT_EQ(resized, nullptr);
+  standin::FailCall("HeapSize", 0, 0, 1);
+  EXPECT_EQ(BlockResizeWiping(block, 64, FALSE, &resized), E_INVALIDARG);
+  EXPECT_EQ(BlockFree(block), S_OK);
+  standin::FailCall("HeapFree", ERROR_INVALID_PARAMETER, 0, 1);
+  LPVOID other = BlockAllocate(8, FALSE);
+  EXPECT_EQ(BlockFree(other), static_cast<HRESULT>(0x80070057));
+  EXPECT_EQ(BlockFree(other), S_OK);
+}
+
+class PropertyTest : public StringTest {
+ protected:
+  void SetUp() override {
+    StringTest::SetUp();
+    session_ = standin::NewSession(false);
+    ASSERT_EQ(WcaInitialize(session_, "Probe"), S_OK);
+  }
+  void TearDown() override {
+    FinishSession(0);
+    StringTest::TearDown();
+  }
+  MSIHANDLE session_ = 0;
+};
+
+TEST_F(PropertyTest, UnsetOrEmptyPropertyGivesEmptyStringOfCapacityOne) {
+  standin::SetProperty(session_, "Empty", "");
+  for (LPCWSTR name : {L"Unset", L"Empty"}) {
+    HeapWideString value;
+    EXPECT_EQ(ReadPropertyString(name, value.Receive()), S_OK);
+    ASSERT_NE(value.Get(), nullptr);
+    EXPECT_STREQ(value.Get(), L"");
+    SIZE_T capacity = 0;
+    EXPECT_EQ(WideStringCapacity(value.Get(), &capacity), S_OK);
+    EXPECT_EQ(capacity, 1u);
+  }
+  EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(PropertyTest, ExistingStringGrowsToTheValue) {
+  const std::string long_value(300, 'q');
+  standin::SetProperty(session_, "Long", long_value);
+  HeapWideString value;
+  ASSERT_EQ(WideStringAllocate(value.Receive(), 4, FALSE), S_OK);
+  EXPECT_EQ(ReadPropertyString(L"Long", value.Receive()), S_OK);
+  EXPECT_EQ(std::wstring(value.Get()), std::wstring(300, L'q'));
+  SIZE_T capacity = 0;
+  WideStringCapacity(value.Get(), &capacity);
+  EXPECT_EQ(capacity, 301u);
+  EXPECT_EQ(standin::CallCount("MsiGetPropertyW"), 2);
+}
+
+TEST_F(PropertyTest, BadArgumentsAreRefusedWithoutALine) {
+  HeapWideString value;
+  EXPECT_EQ(ReadPropertyString(nullptr, value.Receive()), E_INVALIDARG);
+  EXPECT_EQ(ReadPropertyString(L"", value.Receive()), E_INVALIDARG);
+  EXPECT_EQ(ReadPropertyString(L"Name", nullptr), E_INVALIDARG);
+  EXPECT_TRUE(Lines().empty());
+}
+
+struct ReadFailure {
+  const char* call;
+  int skip;
+  bool existingString;
+  HRESULT result;
+  const char* line;
+};
+
+class PropertyFailureTest : public PropertyTest, public ::testing::WithParamInterface<ReadFailure> {};
+
+TEST_P(PropertyFailureTest, LogsAndKeepsTheStringWithTheCaller) {
+  const ReadFailure& failure = GetParam();
+  standin::SetProperty(session_, "Name", "value that is long enough");
+  HeapWideString value;
+  if (failure.existingString) {
+    ASSERT_EQ(WideStringAllocate(value.Receive(), 2, FALSE), S_OK);
+  }
+  standin::FailCall(failure.call, ERROR_INVALID_HANDLE, failure.skip, 1);
+  EXPECT_EQ(ReadPropertyString(L"Name", value.Receive()), failure.result);
+  EXPECT_EQ(Lines(), std::vector<std::string>{failure.line});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, PropertyFailureTest,
+    ::testing::Values(ReadFailure{"MsiGetPropertyW", 0, false, static_cast<HRESULT>(0x80070006),
+                                  "Probe:  Error 0x80070006: Failed to allocate string for Property 'Name'"},
+                      ReadFailure{"HeapAlloc", 0, false, E_OUTOFMEMORY,
+                                  "Probe:  Error 0x8007000e: Failed to allocate string for Property 'Name'"},
+                      ReadFailure{"MsiGetPropertyW", 1, false, static_cast<HRESULT>(0x80070006),
+                                  "Probe:  Error 0x80070006: Failed to get data for property 'Name'"},
+                      ReadFailure{"HeapSize", 0, true, E_FAIL,
+                                  "Probe:  Error 0x80004005: Failed to get previous size of property data string."},
+                      ReadFailure{"HeapReAlloc", 0, true, E_OUTOFMEMORY,
+                                  "Probe:  Error 0x8007000e: Failed to allocate string for Property 'Name'"},
+                      ReadFailure{"MsiGetPropertyW", 1, true, static_cast<HRESULT>(0x80070006),
+                                  "Probe:  Error 0x80070006: Failed to get data for property 'Name'"}));
+
+TEST_F(PropertyTest, PropertyHasValueTellsEmptyFromSet) {
+  standin::SetProperty(session_, "Empty", "");
+  standin::SetProperty(session_, "Zero", "0");
+  EXPECT_FALSE(PropertyHasValue("Unset"));
+  EXPECT_FALSE(PropertyHasValue("Empty"));
+  EXPECT_TRUE(PropertyHasValue("Zero"));
+}
+
+}  // namespace
