@@ -107,4 +107,14 @@ void RemoveModuleVersion();
 
 void SetFileApisAnsi(bool ansi);
 
+// ---- File system ------------------------------------------------------------
+
+// Maps Windows paths onto `hostFolder`: "X:\a\b" is <hostFolder>/X/a/b,
+// "\\server\share\a" is <hostFolder>/UNC/server/share/a ("\\?\" prefixes
+// are dropped), and a relative path starts in C:\Windows\system32, the
+// Installer's current folder. Without a sandbox no path exists.
+void SetSandbox(const std::string& hostFolder);
+std::optional<std::string> HostPath(const std::string& windowsPath);
+std::optional<std::string> HostPath(const std::wstring& windowsPath);
+
 }  // namespace standin

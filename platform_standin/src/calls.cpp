@@ -30,6 +30,7 @@ void Reset() {
   ResetHeap();
   ResetModule();
   ResetCodePages();
+  ResetSandbox();
 }
 
 void ResetCalls() {

@@ -14,6 +14,7 @@ void ResetAtoms();
 void ResetHeap();
 void ResetModule();
 void ResetCodePages();
+void ResetSandbox();
 
 // Registry paths and atom names compare without regard to ASCII case.
 std::string FoldCase(std::string text);
