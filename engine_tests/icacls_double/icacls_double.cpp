@@ -8,12 +8,15 @@
 //   argv=<each argument as the C runtime parsed it, one per line>
 //   exit=<code>           (written after the delay, just before exiting)
 //
-// control.txt in the same folder may hold "exit=<code>" and "delay=<ms>".
+// control.txt in the same folder may hold "exit=<code>", "delay=<ms>" and,
+// to stand for another process acting while the tool runs, "remove=<path>"
+// (an empty folder or a file to delete) and "create=<path>" (a file to make).
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -41,7 +44,21 @@ void append(const std::string& path, const std::string& text) {
 struct Behaviour {
     unsigned long exitCode = 0;
     unsigned long delayMs = 0;
+    std::string removePath;
+    std::string createPath;
 };
+
+std::string valueAfter(const char* text, const char* key) {
+    const size_t length = std::strlen(key);
+    if (std::strncmp(text, key, length) != 0) {
+        return {};
+    }
+    std::string value = text + length;
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
+        value.pop_back();
+    }
+    return value;
+}
 
 Behaviour readBehaviour(const std::string& path) {
     Behaviour behaviour;
@@ -49,10 +66,16 @@ Behaviour readBehaviour(const std::string& path) {
     if (control == nullptr) {
         return behaviour;
     }
-    char text[128];
+    char text[2048];
     while (std::fgets(text, sizeof text, control) != nullptr) {
         std::sscanf(text, "exit=%lu", &behaviour.exitCode);
         std::sscanf(text, "delay=%lu", &behaviour.delayMs);
+        if (const std::string path = valueAfter(text, "remove="); !path.empty()) {
+            behaviour.removePath = path;
+        }
+        if (const std::string path = valueAfter(text, "create="); !path.empty()) {
+            behaviour.createPath = path;
+        }
     }
     std::fclose(control);
     return behaviour;
@@ -78,6 +101,16 @@ int main(int argc, char** argv) {
     const Behaviour behaviour = readBehaviour(folder + "\\control.txt");
     if (behaviour.delayMs > 0) {
         Sleep(behaviour.delayMs);
+    }
+    if (!behaviour.removePath.empty() && !RemoveDirectoryA(behaviour.removePath.c_str())) {
+        DeleteFileA(behaviour.removePath.c_str());
+    }
+    if (!behaviour.createPath.empty()) {
+        HANDLE file = CreateFileA(behaviour.createPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
     }
     append(calls, "exit=" + std::to_string(behaviour.exitCode) + "\n");
     return static_cast<int>(behaviour.exitCode);

@@ -105,6 +105,13 @@ ActionOutcome runAction(Case& c, const ActionRequest& request) {
         }
         outcome.ran = true;
         outcome.code = session.doAction(request.action);
+        outcome.codes.push_back(outcome.code);
+        for (const auto& properties : request.reruns) {
+            for (const auto& [name, value] : properties) {
+                session.setProperty(name, value);
+            }
+            outcome.codes.push_back(session.doAction(request.action));
+        }
     }
     outcome.messages = capture.messages();
     const std::string prefix = request.action + ":";

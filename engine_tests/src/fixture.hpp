@@ -42,11 +42,15 @@ struct ActionRequest {
     bool withRetryErrorRow = true;                   // Error table row 1306
     std::function<void(const Message&)> onPrompt;
     std::function<int(const Message&)> onInfo;
+    // Further runs of the same action in the same package, each after
+    // setting the given properties.
+    std::vector<std::map<std::string, std::string>> reruns;
 };
 
 struct ActionOutcome {
     bool ran = false;  // package built and opened
-    UINT code = 0;     // MsiDoAction's answer
+    UINT code = 0;     // MsiDoAction's answer (the first run)
+    std::vector<UINT> codes;  // every run's answer
     std::vector<std::string> lines;  // the action's own lines, field 0 as sent
     std::vector<Message> prompts;    // error messages, with the answers given
     std::vector<Message> messages;   // everything

@@ -19,11 +19,18 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 bool installed() { return !folder().empty(); }
 
-void reset(unsigned long exitCode, unsigned long delayMs) {
+void reset(const Behaviour& behaviour) {
     machine::createFolders(folder());
     DeleteFileA((folder() + "\\calls.txt").c_str());
-    machine::writeFile(folder() + "\\control.txt",
-                       "exit=" + std::to_string(exitCode) + "\ndelay=" + std::to_string(delayMs) + "\n");
+    std::string control = "exit=" + std::to_string(behaviour.exitCode) + "\ndelay=" +
+                          std::to_string(behaviour.delayMs) + "\n";
+    if (!behaviour.removePath.empty()) {
+        control += "remove=" + behaviour.removePath + "\n";
+    }
+    if (!behaviour.createPath.empty()) {
+        control += "create=" + behaviour.createPath + "\n";
+    }
+    machine::writeFile(folder() + "\\control.txt", control);
 }
 
 std::vector<Call> calls() {

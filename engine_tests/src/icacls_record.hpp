@@ -15,8 +15,15 @@ struct Call {
 };
 
 bool installed();
+struct Behaviour {
+    unsigned long exitCode = 0;
+    unsigned long delayMs = 0;
+    std::string removePath;  // deleted by the double before it exits
+    std::string createPath;  // file created by the double before it exits
+};
+
 // Forgets earlier calls and sets how the next starts behave.
-void reset(unsigned long exitCode = 0, unsigned long delayMs = 0);
+void reset(const Behaviour& behaviour = {});
 std::vector<Call> calls();
 
 }  // namespace quorvel::engine::icacls
