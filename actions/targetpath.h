@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
-// S_OK for a path that an action may work on. Otherwise logs an error line
-// naming the path and answers E_INVALIDARG.
+// S_OK for a path that an action may work on, and for an empty path, which
+// names nothing. Otherwise logs an error line naming the path and answers
+// E_INVALIDARG.
 HRESULT RefuseUnsafeTarget(const char* path);
