@@ -117,4 +117,17 @@ void SetSandbox(const std::string& hostFolder);
 std::optional<std::string> HostPath(const std::string& windowsPath);
 std::optional<std::string> HostPath(const std::wstring& windowsPath);
 
+// A shell file operation as the product asked for it (SHFileOperationA).
+struct FileOperation {
+  UINT function = 0;
+  std::vector<std::string> sources;  // the double-NUL source list, split
+  bool hasDestination = false;
+  WORD flags = 0;
+  bool hasWindow = false;
+};
+const std::vector<FileOperation>& FileOperations();
+// Locks an entry in the sandbox: the next `failingDeletions` deletions that
+// reach it (-1: all) fail with ERROR_SHARING_VIOLATION and remove nothing.
+void LockEntry(const std::string& windowsPath, int failingDeletions = -1);
+
 }  // namespace standin

@@ -31,6 +31,7 @@ void Reset() {
   ResetModule();
   ResetCodePages();
   ResetSandbox();
+  ResetShell();
 }
 
 void ResetCalls() {

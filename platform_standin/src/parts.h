@@ -15,6 +15,7 @@ void ResetHeap();
 void ResetModule();
 void ResetCodePages();
 void ResetSandbox();
+void ResetShell();
 
 // Registry paths and atom names compare without regard to ASCII case.
 std::string FoldCase(std::string text);

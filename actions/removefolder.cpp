@@ -1,0 +1,84 @@
+// RemoveFolder: deletes a folder tree through the shell and, while that
+// fails, lets the user retry through the Installer's error 1306. The argument
+// is "<folder>|<SDK name>".
+#include "actions/exports.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <string>
+
+#include "actions/frame.h"
+#include "actions/targetpath.h"
+#include "runtime/handles.h"
+#include "runtime/result.h"
+#include "runtime/wcalog.h"
+
+namespace {
+
+// Installer error 1306: "another application has exclusive access", with the
+// SDK name as its argument.
+constexpr int kExclusiveAccessError = 1306;
+
+HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
+  LogLine(kLogStandard, "CustomActionData = %s", customActionData);
+
+  const char* bar = std::strchr(customActionData, '|');
+  if (!bar) {
+    LogErrorLine(E_INVALIDARG, "Parameters are missing.");
+    return E_INVALIDARG;
+  }
+  // Split at the first bar only: the SDK name may itself hold bars.
+  std::string removePath(customActionData, bar);
+  const std::string sdkName(bar + 1);
+  LogLine(kLogStandard, "removePath = %s", removePath.c_str());
+  LogLine(kLogStandard, "sdkName = %s", sdkName.c_str());
+
+  // A recursive delete of a drive root or a system folder would take data no
+  // package owns. An empty path passes here and fails the existence test.
+  HRESULT result = RefuseUnsafeTarget(removePath.c_str());
+  if (FAILED(result)) return result;
+
+  if (PathFileExistsA(removePath.c_str()) != TRUE) {
+    // Already gone (or untestable): nothing left to do.
+    LogLine(kLogStandard, "PathFileExists failed : GetLastError() = 0x%08x", static_cast<unsigned>(GetLastError()));
+    return S_OK;
+  }
+
+  // The shell takes a list of paths ending in two NULs.
+  removePath.push_back('\0');
+  SHFILEOPSTRUCTA operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = removePath.c_str();
+  operation.pTo = nullptr;
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+
+  MsiHandle prompt(MsiCreateRecord(2));
+  MsiRecordSetInteger(prompt.Get(), 1, kExclusiveAccessError);
+  MsiRecordSetStringA(prompt.Get(), 2, sdkName.c_str());
+
+  for (;;) {
+    const int shellResult = SHFileOperationA(&operation);
+    if (shellResult == 0) return S_OK;
+
+    // Sent on the action's own session handle rather than through the
+    // runtime's message send: a Cancel here ends the deletion, not the
+    // installation.
+    const int answer =
+        MsiProcessMessage(session, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_RETRYCANCEL), prompt.Get());
+    LogLine(kLogStandard, "Selected Dialog Box Command IDs = %d", answer);
+    if (answer != IDRETRY) {
+      result = ResultFromWin32(static_cast<int32_t>(shellResult));
+      LogErrorLine(result, "SHFileOperation failed");
+      return result;
+    }
+  }
+}
+
+const ActionDefinition kAction{"RemoveFolder", "WcaInitialize failed", 1024, removeFolder};
+
+}  // namespace
+
+extern "C" UINT WINAPI RemoveFolder(MSIHANDLE session) { return RunAction(session, kAction); }

@@ -1,0 +1,99 @@
+// RemoveRegistries: deregisters the folders under a path prefix by deleting
+// their values under the Installer's Folders key. The argument is the prefix.
+#include "actions/exports.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "actions/frame.h"
+#include "actions/targetpath.h"
+#include "runtime/handles.h"
+#include "runtime/result.h"
+#include "runtime/wcalog.h"
+
+namespace {
+
+constexpr char kFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+
+// A registered folder lies under the prefix when its name begins with it byte
+// for byte and the prefix ends at a path boundary, so that a prefix "...\App"
+// leaves the sibling "...\App2" registered.
+bool isUnderPrefix(const std::string& name, const std::string& prefix) {
+  if (name.size() < prefix.size() || std::memcmp(name.data(), prefix.data(), prefix.size()) != 0) return false;
+  return (!prefix.empty() && prefix.back() == '\\') || name.size() == prefix.size() || name[prefix.size()] == '\\';
+}
+
+HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
+  LogLine(kLogStandard, "CustomActionData = %s", customActionData);
+  const std::string prefix(customActionData);
+
+  // A relative prefix, a drive root or a system folder would deregister
+  // folders that no package owns.
+  HRESULT result = RefuseUnsafeTarget(prefix.c_str());
+  if (FAILED(result)) return result;
+
+  LogLine(kLogStandard, "%s\n", kFoldersKey);
+  RegistryKey key;
+  result = ResultFromWin32(static_cast<int32_t>(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFoldersKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Receive())));
+  if (!key.Get()) result = E_HANDLE;
+  if (FAILED(result)) {
+    LogErrorLine(result, "RegOpenKeyExA failed");
+    return result;
+  }
+
+  DWORD longestName = 0;
+  result = ResultFromWin32(
+      static_cast<int32_t>(RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            &longestName, nullptr, nullptr, nullptr)));
+  if (FAILED(result)) {
+    LogErrorLine(result, "RegQueryInfoKeyA failed");
+    key.Close();
+    return result;
+  }
+
+  // Collect every match before deleting anything: deleting while enumerating
+  // by index would skip values.
+  std::vector<char> name(static_cast<size_t>(longestName) + 1, '\0');
+  std::vector<std::string> matches;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = static_cast<DWORD>(name.size());
+    const LSTATUS enumerated =
+        RegEnumValueA(key.Get(), index, name.data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (enumerated == ERROR_NO_MORE_ITEMS) break;
+    if (enumerated != ERROR_SUCCESS) {
+      key.Close();
+      result = ResultFromWin32(static_cast<int32_t>(enumerated));
+      LogErrorLine(result, "RegEnumKeyExA failed");
+      return result;
+    }
+    if (isUnderPrefix(name.data(), prefix)) {
+      matches.emplace_back(name.data());
+      LogLine(kLogVerbose, "subKeyValue (push_buck): %s", name.data());
+    } else {
+      LogLine(kLogVerbose, "subKeyValue (read only): %s", name.data());
+    }
+  }
+
+  // The first failure stops the deletions; those already made stay made.
+  for (const std::string& match : matches) {
+    const LSTATUS deleted = RegDeleteValueA(key.Get(), match.c_str());
+    if (deleted != ERROR_SUCCESS) {
+      LogLine(kLogStandard, "remove failed subKeyValue : %s", match.c_str());
+      key.Close();
+      result = ResultFromWin32(static_cast<int32_t>(deleted));
+      LogErrorLine(result, "RegDeleteValueA failed");
+      return result;
+    }
+    LogLine(kLogStandard, "remove subKeyValue : %s", match.c_str());
+  }
+  key.Close();
+  return S_OK;
+}
+
+const ActionDefinition kAction{"RemoveRegistries", "WcaInitialize failed", 260, removeRegistries};
+
+}  // namespace
+
+extern "C" UINT WINAPI RemoveRegistries(MSIHANDLE session) { return RunAction(session, kAction); }
