@@ -11,6 +11,11 @@ cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/host -j2
 (cd build/host && ctest -j2 --output-on-failure)
 
+echo "== Host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/host-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON >/dev/null
+cmake --build build/host-sanitize -j2
+(cd build/host-sanitize && ctest -j2 --output-on-failure)
+
 echo "== Windows DLL"
 scripts/build-dll.sh
 
