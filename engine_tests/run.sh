@@ -73,6 +73,14 @@ if [[ ! -d $system32 ]]; then
 fi
 cp -f "$double" "$system32/icacls.exe"
 
+# Q: is a scratch drive: the cases that check that a volume root is refused
+# aim at its root, never at C:.
+scratch=$build/wine-scratch-q
+mkdir -p "$scratch"
+ln -sfn "$scratch" "$WINEPREFIX/dosdevices/q:"
+# Folders the shell moved into the trash during earlier runs.
+rm -rf "$XDG_DATA_HOME/Trash"
+
 # A regular file under which no trash folder can be created: cases that need
 # the shell's real deletion (not a move into the trash) point the engine here.
 blocked=$build/wine-xdg/no-trash

@@ -126,4 +126,17 @@ ActionOutcome runAction(Case& c, const ActionRequest& request) {
     return outcome;
 }
 
+EnvironmentOverride::EnvironmentOverride(std::string name, const std::string& value) : name_(std::move(name)) {
+    char buffer[4096];
+    const DWORD length = GetEnvironmentVariableA(name_.c_str(), buffer, sizeof buffer);
+    if (length > 0 && length < sizeof buffer) {
+        previous_ = std::string(buffer, length);
+    }
+    SetEnvironmentVariableA(name_.c_str(), value.c_str());
+}
+
+EnvironmentOverride::~EnvironmentOverride() {
+    SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+}
+
 }  // namespace quorvel::engine

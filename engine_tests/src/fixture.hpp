@@ -21,6 +21,8 @@ struct Environment {
     std::string dllPath;          // Windows path of the DLL under test
     std::string workRoot;         // scratch root, emptied at start
     std::string icaclsDoubleDir;  // where the recording icacls double keeps its files; empty: not installed
+    std::string trashFolder;      // the engine's desktop trash (files\ below it)
+    std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
     DWORD versionMs = 0;          // the DLL's own file version words
     DWORD versionLs = 0;
     std::set<std::string> exports;  // names the DLL exports
@@ -74,9 +76,31 @@ constexpr UINT kSuccess = ERROR_SUCCESS;
 constexpr UINT kFailure = ERROR_INSTALL_FAILURE;
 constexpr UINT kUserExit = ERROR_INSTALL_USEREXIT;
 
+// A drive that run.sh maps onto a scratch folder of the build: its root is a
+// volume root whose loss harms nothing.
+constexpr const char* kScratchRoot = "Q:\\";
+
 // Registry locations the actions work on.
 constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
+
+}  // namespace quorvel::engine
+
+namespace quorvel::engine {
+
+// Sets an environment variable of this process (and so of the engine's
+// custom-action server started after it) for the lifetime of the object.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(std::string name, const std::string& value);
+    ~EnvironmentOverride();
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
 
 }  // namespace quorvel::engine
