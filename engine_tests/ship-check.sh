@@ -39,7 +39,7 @@ else
 fi
 
 # Imports: only DLLs that every Windows installation carries.
-system_dlls='^(kernel32|advapi32|user32|shell32|shlwapi|msi|version|ole32|oleaut32|rpcrt4|msvcrt|ucrtbase|ntdll|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|advapi32|user32|shell32|shlwapi|msi|version|userenv|ole32|oleaut32|rpcrt4|msvcrt|ucrtbase|ntdll|api-ms-win-.*)\.dll$'
 imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u)
 foreign=$(grep -Ev "$system_dlls" <<<"$imports" || true)
 if [[ -n $imports && -z $foreign ]]; then
