@@ -1,0 +1,274 @@
+// RemoveFolder over a sandboxed file system: the argument's split, the shell
+// deletion, the Retry/Cancel prompt with error 1306, and the guard against
+// deleting what no package owns.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "action_support.h"
+#include "actions/exports.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kApp[] = "C:\\Vendor\\App";
+constexpr char kSibling[] = "C:\\Vendor\\App2";
+constexpr int kPromptType = INSTALLMESSAGE_ERROR | MB_RETRYCANCEL;
+
+std::string Line(const std::string& text) { return "RemoveFolder:  " + text; }
+
+// The lines every run with a bar begins with.
+std::vector<std::string> SplitLines(const std::string& argument, const std::string& path, const std::string& sdk) {
+  return {Line("Initialized."), Line("CustomActionData = " + argument), Line("removePath = " + path),
+          Line("sdkName = " + sdk)};
+}
+
+std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
+class RemoveFolderTest : public ActionTest {
+ protected:
+  void SetUp() override {
+    ActionTest::SetUp();
+    std::string folder = (fs::temp_directory_path() / "quorvel-remove-folder-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    sandbox_ = folder;
+    standin::SetSandbox(sandbox_);
+    standin::SetErrorText(1306, "Another application has exclusive access to the file '[2]'.");
+  }
+
+  void TearDown() override {
+    ActionTest::TearDown();
+    std::error_code ignored;
+    fs::remove_all(sandbox_, ignored);
+  }
+
+  // A folder with a file in it and in a subfolder.
+  static void MakeTree(const std::string& windowsPath) {
+    const fs::path root = *standin::HostPath(windowsPath);
+    fs::create_directories(root / "sub");
+    std::ofstream(root / "a.txt") << "a";
+    std::ofstream(root / "sub" / "b.txt") << "b";
+  }
+
+  static bool Exists(const std::string& windowsPath) { return fs::exists(*standin::HostPath(windowsPath)); }
+
+  std::string sandbox_;
+};
+
+TEST_F(RemoveFolderTest, DeletesTheTreeSilentlyThroughTheShell) {
+  MakeTree(kApp);
+  MakeTree(kSibling);
+  SetArgument(std::string(kApp) + "|Vendor SDK");
+
+  EXPECT_EQ(RemoveFolder(session_), kSuccess);
+  EXPECT_FALSE(Exists(kApp));
+  EXPECT_TRUE(Exists(std::string(kSibling) + "\\sub\\b.txt"));
+  EXPECT_EQ(ActionLines("RemoveFolder"), SplitLines(std::string(kApp) + "|Vendor SDK", kApp, "Vendor SDK"));
+  EXPECT_TRUE(Prompts().empty());
+
+  ASSERT_EQ(standin::FileOperations().size(), 1u);
+  const standin::FileOperation& operation = standin::FileOperations()[0];
+  EXPECT_EQ(operation.function, static_cast<UINT>(FO_DELETE));
+  EXPECT_EQ(operation.sources, std::vector<std::string>{kApp}) << "one path, ended by two NULs";
+  EXPECT_FALSE(operation.hasDestination);
+  EXPECT_FALSE(operation.hasWindow);
+  EXPECT_EQ(operation.flags, 0x654);
+
+  // The prompt record exists before the first attempt even when no prompt
+  // follows.
+  std::vector<std::string> calls = CallsAmong(
+      {"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger", "MsiRecordSetStringA", "SHFileOperationA"});
+  calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), "PathFileExistsA"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger",
+                                             "MsiRecordSetStringA", "SHFileOperationA"}));
+}
+
+struct Split {
+  const char* argument;
+  const char* removePath;
+  const char* sdkName;
+};
+
+TEST_F(RemoveFolderTest, SplitsAtTheFirstBarAndPromptsWithTheRest) {
+  const Split splits[] = {
+      {"C:\\Vendor\\App|Vendor SDK", kApp, "Vendor SDK"},
+      {"C:\\Vendor\\App|", kApp, ""},
+      {"C:\\Vendor\\App|Vendor|SDK|", kApp, "Vendor|SDK|"},
+      {"C:\\Vendor\\App||", kApp, "|"},
+  };
+  for (const Split& split : splits) {
+    SCOPED_TRACE(split.argument);
+    Restart();
+    MakeTree(kApp);
+    SetArgument(split.argument);
+    standin::LockEntry(std::string(kApp) + "\\sub\\b.txt", 1);
+    standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {IDRETRY});
+
+    EXPECT_EQ(RemoveFolder(session_), kSuccess);
+    EXPECT_FALSE(Exists(kApp));
+    EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(split.argument, split.removePath, split.sdkName),
+                                                {Line("Selected Dialog Box Command IDs = 4")}));
+    const std::vector<standin::Message> sent = Prompts();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].fields, (std::vector<std::string>{"", "1306", split.sdkName}));
+    EXPECT_EQ(sent[0].text,
+              std::string("Another application has exclusive access to the file '") + split.sdkName + "'.");
+  }
+}
+
+TEST_F(RemoveFolderTest, WithoutABarNothingIsTested) {
+  MakeTree(kApp);
+  SetArgument(kApp);
+
+  EXPECT_EQ(RemoveFolder(session_), kFailure);
+  EXPECT_EQ(ActionLines("RemoveFolder"),
+            (std::vector<std::string>{Line("Initialized."), Line(std::string("CustomActionData = ") + kApp),
+                                      Line("Error 0x80070057: Parameters are missing.")}));
+  EXPECT_EQ(standin::CallCount("PathFileExistsA"), 0);
+  EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+  EXPECT_TRUE(Exists(kApp));
+}
+
+struct Absent {
+  const char* argument;
+  const char* removePath;
+  const char* lastError;
+};
+
+TEST_F(RemoveFolderTest, AbsentFolderIsNothingToDo) {
+  const Absent cases[] = {
+      {"|Vendor SDK", "", "0x00000003"},                                    // empty path: nothing to test
+      {"C:\\Vendor\\Gone|Vendor SDK", "C:\\Vendor\\Gone", "0x00000002"},    // folder missing
+      {"C:\\Missing\\Gone|Vendor SDK", "C:\\Missing\\Gone", "0x00000003"},  // its parent missing too
+  };
+  for (const Absent& absent : cases) {
+    SCOPED_TRACE(absent.argument);
+    Restart();
+    MakeTree(kApp);
+    SetArgument(absent.argument);
+
+    EXPECT_EQ(RemoveFolder(session_), kSuccess);
+    EXPECT_EQ(ActionLines("RemoveFolder"),
+              Plus(SplitLines(absent.argument, absent.removePath, "Vendor SDK"),
+                   {Line(std::string("PathFileExists failed : GetLastError() = ") + absent.lastError)}));
+    EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+    EXPECT_EQ(standin::CallCount("MsiCreateRecord"), standin::CallCount("MsiProcessMessage"))
+        << "no prompt record beside the log lines' own";
+    EXPECT_TRUE(Exists(std::string(kApp) + "\\a.txt"));
+  }
+}
+
+TEST_F(RemoveFolderTest, ExistenceTestThatFailsIsNothingToDo) {
+  MakeTree(kApp);
+  SetArgument(std::string(kApp) + "|Vendor SDK");
+  standin::FailCall("PathFileExistsA", ERROR_ACCESS_DENIED);
+
+  EXPECT_EQ(RemoveFolder(session_), kSuccess);
+  EXPECT_EQ(ActionLines("RemoveFolder").back(), Line("PathFileExists failed : GetLastError() = 0x00000005"));
+  EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+  EXPECT_TRUE(Exists(kApp));
+}
+
+struct Attempts {
+  const char* name;
+  int lockedAttempts;  // -1: locked for good
+  std::vector<int> answers;
+  int expectedAttempts;
+  UINT code;
+};
+
+TEST_F(RemoveFolderTest, EachRetryIsOneMoreAttemptAndAnythingElseEndsIt) {
+  const Attempts table[] = {
+      {"cancel", -1, {IDCANCEL}, 1, kFailure},
+      {"no user interface", -1, {0}, 1, kFailure},
+      {"Installer error", -1, {-1}, 1, kFailure},
+      {"ok is not retry", -1, {IDOK}, 1, kFailure},
+      {"retry twice then cancel", -1, {IDRETRY, IDRETRY, IDCANCEL}, 3, kFailure},
+      {"retry until the lock is gone", 2, {IDRETRY, IDRETRY}, 3, kSuccess},
+  };
+  for (const Attempts& row : table) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    MakeTree(kApp);
+    const std::string argument = std::string(kApp) + "|Vendor SDK";
+    SetArgument(argument);
+    standin::LockEntry(std::string(kApp) + "\\sub", row.lockedAttempts);
+    standin::ScriptAnswers(INSTALLMESSAGE_ERROR, row.answers);
+
+    EXPECT_EQ(RemoveFolder(session_), row.code) << "a Cancel on the prompt must not turn into 1602";
+    EXPECT_EQ(standin::CallCount("SHFileOperationA"), row.expectedAttempts);
+
+    const int prompts = row.code == kSuccess ? row.expectedAttempts - 1 : row.expectedAttempts;
+    std::vector<std::string> expected = SplitLines(argument, kApp, "Vendor SDK");
+    const std::vector<standin::Message> sent = Prompts();
+    ASSERT_EQ(sent.size(), static_cast<size_t>(prompts));
+    for (int i = 0; i < prompts; ++i) {
+      const standin::Message& prompt = sent[i];
+      EXPECT_EQ(prompt.type, kPromptType);
+      EXPECT_EQ(prompt.session, session_);
+      EXPECT_EQ(prompt.fields, (std::vector<std::string>{"", "1306", "Vendor SDK"}));
+      expected.push_back(Line("Selected Dialog Box Command IDs = " + std::to_string(row.answers[i])));
+    }
+    if (row.code == kFailure) expected.push_back(Line("Error 0x80070020: SHFileOperation failed"));
+    EXPECT_EQ(ActionLines("RemoveFolder"), expected);
+    EXPECT_EQ(Exists(kApp), row.code == kFailure);
+    // One prompt record for all attempts.
+    EXPECT_EQ(standin::CallCount("MsiRecordSetInteger"), 1);
+  }
+}
+
+TEST_F(RemoveFolderTest, ShellErrorIsConvertedIntoTheResult) {
+  MakeTree(kApp);
+  SetArgument(std::string(kApp) + "|Vendor SDK");
+  standin::FailCall("SHFileOperationA", 0x7C);
+  standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {IDCANCEL});
+
+  EXPECT_EQ(RemoveFolder(session_), kFailure);
+  EXPECT_EQ(ActionLines("RemoveFolder").back(), Line("Error 0x8007007c: SHFileOperation failed"));
+  EXPECT_TRUE(Exists(kApp));
+}
+
+TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
+  const char* const targets[] = {"C:\\",
+                                 "C:",
+                                 "D:\\",
+                                 "Vendor",
+                                 "\\Vendor\\App",
+                                 "C:\\Program Files",
+                                 "c:\\users\\installer\\",
+                                 "C:\\Windows\\System32",
+                                 "C:\\Vendor\\.."};
+  for (const char* target : targets) {
+    SCOPED_TRACE(target);
+    Restart();
+    // What each target would reach, so that a deletion would show.
+    MakeTree("C:\\Program Files\\Other");
+    MakeTree("C:\\Users\\installer\\Documents");
+    MakeTree("C:\\Windows\\System32\\Vendor");
+    MakeTree("C:\\Vendor\\App");
+    MakeTree("D:\\Data");
+    const std::string argument = std::string(target) + "|Vendor SDK";
+    SetArgument(argument);
+
+    EXPECT_EQ(RemoveFolder(session_), kFailure);
+    EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(argument, target, "Vendor SDK"),
+                                                {Line(std::string("Error 0x80070057: Refusing path '") + target +
+                                                      "': it is relative, a volume root or a principal folder")}));
+    EXPECT_EQ(standin::CallCount("PathFileExistsA"), 0);
+    EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+    for (const char* kept : {"C:\\Program Files\\Other\\a.txt", "C:\\Users\\installer\\Documents\\a.txt",
+                             "C:\\Windows\\System32\\Vendor\\a.txt", "C:\\Vendor\\App\\a.txt", "D:\\Data\\a.txt"}) {
+      EXPECT_TRUE(Exists(kept)) << kept;
+    }
+  }
+}
+
+}  // namespace
