@@ -10,5 +10,7 @@ extern "C" {
 UINT WINAPI EditEstimatedSize(MSIHANDLE session);
 UINT WINAPI RemoveFolder(MSIHANDLE session);
 UINT WINAPI RemoveRegistries(MSIHANDLE session);
+UINT WINAPI ChangeQuorvelFolderPermission(MSIHANDLE session);
+UINT WINAPI RemoveManufacturerFolder(MSIHANDLE session);
 
 }  // extern "C"

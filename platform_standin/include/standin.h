@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -129,5 +130,46 @@ const std::vector<FileOperation>& FileOperations();
 // Locks an entry in the sandbox: the next `failingDeletions` deletions that
 // reach it (-1: all) fail with ERROR_SHARING_VIOLATION and remove nothing.
 void LockEntry(const std::string& windowsPath, int failingDeletions = -1);
+
+// ---- C runtime ---------------------------------------------------------------
+
+// The code page of the C runtime's current locale (0 until set).
+void SetCrtCodePage(unsigned int codePage);
+
+// ---- Kernel handles, processes and files ------------------------------------
+
+// Process, thread, file and listing handles opened and not yet closed.
+int OpenKernelHandles();
+
+// One CreateProcessA call that got past its injected failure, as the product
+// made it.
+struct ProcessStart {
+  std::string commandLine;
+  bool hasApplicationName = false;
+  BOOL inheritHandles = FALSE;
+  DWORD creationFlags = 0;
+  bool hasEnvironment = false;
+  bool hasCurrentDirectory = false;
+  DWORD startupSize = 0;
+  DWORD startupFlags = 0;
+  WORD showWindow = 0;
+  bool hasStandardHandles = false;
+  DWORD processId = 0;  // 0 when no process was started
+};
+const std::vector<ProcessStart>& ProcessStarts();
+// The time-out of every WaitForSingleObject call, in order.
+const std::vector<DWORD>& WaitRequests();
+// Waits at most `milliseconds` of real time, whatever time-out was asked
+// for, so that a test can reach the time-out of a long wait.
+void CapWaits(DWORD milliseconds);
+// Whether a started child is still running (a child that ended is reaped).
+bool ProcessRunning(DWORD processId);
+// Kills and reaps every started child that is still running.
+void EndStartedProcesses();
+
+// Runs `action` when the named call is entered for the (skip + 1)-th time
+// from now, before the call does its work; e.g. to change the sandbox
+// between two steps of an action.
+void BeforeCall(const std::string& name, std::function<void()> action, int skip = 0);
 
 }  // namespace standin

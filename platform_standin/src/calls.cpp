@@ -31,6 +31,7 @@ void Reset() {
   ResetModule();
   ResetCodePages();
   ResetSandbox();
+  ResetKernel();
   ResetShell();
 }
 
@@ -52,6 +53,7 @@ void FailCall(const std::string& name, DWORD error, int skip, int times) {
 
 std::optional<DWORD> EnterCall(const char* name) {
   calls.emplace_back(name);
+  RunCallHooks(name);
   auto found = failures.find(name);
   if (found == failures.end()) return std::nullopt;
   Failure& failure = found->second;

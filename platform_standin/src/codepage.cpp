@@ -8,6 +8,7 @@ namespace standin {
 namespace {
 
 bool fileApisAnsi = true;
+unsigned int crtCodePage = 0;
 
 // Windows-1252 for bytes 0x80-0x9F; 0 marks a byte with no character.
 const wchar_t kAnsiHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -47,13 +48,20 @@ bool Decode(UINT codePage, const unsigned char* text, int bytes, int* at, std::u
 
 }  // namespace
 
-void ResetCodePages() { fileApisAnsi = true; }
+void ResetCodePages() {
+  fileApisAnsi = true;
+  crtCodePage = 0;
+}
+
+void SetCrtCodePage(unsigned int codePage) { crtCodePage = codePage; }
 
 void SetFileApisAnsi(bool ansi) { fileApisAnsi = ansi; }
 
 }  // namespace standin
 
 using namespace standin;
+
+unsigned int ___lc_codepage_func(void) { return crtCodePage; }
 
 extern "C" BOOL WINAPI AreFileApisANSI(void) {
   EnterCall("AreFileApisANSI");

@@ -15,6 +15,10 @@ void ResetHeap();
 void ResetModule();
 void ResetCodePages();
 void ResetSandbox();
+void ResetKernel();
+
+// Runs the actions that tests scheduled for the next entry of a call.
+void RunCallHooks(const char* name);
 void ResetShell();
 
 // Registry paths and atom names compare without regard to ASCII case.

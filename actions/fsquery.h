@@ -1,0 +1,24 @@
+// Existence, emptiness and removal of a file-system object, answered with
+// Win32 error codes on every toolchain (the codes go into the log as they are).
+#pragma once
+
+#include <windows.h>
+
+// A query's answer: the flag it asks about and the Win32 error of the query
+// itself, 0 when the query did not fail.
+struct FsAnswer {
+  bool flag;
+  DWORD error;
+};
+
+// Whether the path leads to an object of any kind, links followed. Errors 2,
+// 3, 53 and 123 mean "not there" and are answered as error 0.
+FsAnswer FsExists(const WCHAR* path);
+
+// Whether the object is empty, links followed: a folder without entries, or
+// a file of size 0. Any failure answers "not empty" with its error.
+FsAnswer FsIsEmpty(const WCHAR* path);
+
+// Removes a file or an empty folder, not recursively; a link is removed
+// itself, not followed. Nothing there answers (false, 0).
+FsAnswer FsRemove(const WCHAR* path);

@@ -1,0 +1,284 @@
+// File status, folder listings and removal over the sandbox, with host errno
+// values reported as the Win32 codes that Windows gives in the same case.
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <standin.h>
+
+#include "kernel.h"
+#include "parts.h"
+
+namespace standin {
+namespace {
+
+bool ParentExists(const std::string& hostPath) {
+  std::string path = hostPath;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return true;
+  struct stat status;
+  return stat(path.substr(0, slash == 0 ? 1 : slash).c_str(), &status) == 0;
+}
+
+DWORD Win32FromErrno(int error, const std::string& hostPath) {
+  switch (error) {
+    case ENOENT:
+      return ParentExists(hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOTEMPTY:
+    case EEXIST:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
+    case EBUSY:
+      return ERROR_SHARING_VIOLATION;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+// The host path of a Windows path, or ERROR_PATH_NOT_FOUND as the last error.
+bool Resolve(LPCWSTR path, std::string* hostPath) {
+  const auto mapped = path ? HostPath(std::wstring(path)) : std::nullopt;
+  if (!mapped) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  *hostPath = *mapped;
+  return true;
+}
+
+// Host names are widened byte by byte; only "." and ".." matter to callers.
+void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, LPWIN32_FIND_DATAW data) {
+  *data = WIN32_FIND_DATAW{};
+  size_t i = 0;
+  for (; entry->d_name[i] && i + 1 < MAX_PATH; ++i) {
+    data->cFileName[i] = static_cast<WCHAR>(static_cast<unsigned char>(entry->d_name[i]));
+  }
+  data->cFileName[i] = 0;
+  struct stat status;
+  if (fstatat(dirfd(listing), entry->d_name, &status, 0) == 0 ||
+      stat((folder + "/" + entry->d_name).c_str(), &status) == 0) {
+    data->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->nFileSizeLow = static_cast<DWORD>(status.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(status.st_size) >> 32);
+  } else {
+    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
+}
+
+}  // namespace
+}  // namespace standin
+
+using namespace standin;
+
+// Opens an existing file or folder (a folder only with backup semantics),
+// following links, as the one form that the product uses.
+extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                                     HANDLE) {
+  if (auto error = EnterCall("CreateFileW")) {
+    SetLastError(*error);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string hostPath;
+  if (disposition != OPEN_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!Resolve(path, &hostPath)) return INVALID_HANDLE_VALUE;
+  struct stat status;
+  if (stat(hostPath.c_str(), &status) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISDIR(status.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto file = std::make_shared<KernelObject>();
+  file->kind = KernelObject::kFile;
+  file->attributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  file->size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
+  return AddHandle(file);
+}
+
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (auto error = EnterCall("GetFileInformationByHandle")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  auto object = FindHandle(file, KernelObject::kFile);
+  if (!object || !information) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *information = BY_HANDLE_FILE_INFORMATION{};
+  information->dwFileAttributes = object->attributes;
+  information->nFileSizeLow = static_cast<DWORD>(object->size);
+  information->nFileSizeHigh = static_cast<DWORD>(object->size >> 32);
+  information->nNumberOfLinks = 1;
+  return TRUE;
+}
+
+// The entry itself, not a link's target: a link is a reparse point, and a
+// link to a folder also carries the folder attribute, as on Windows.
+extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+  if (auto error = EnterCall("GetFileAttributesW")) {
+    SetLastError(*error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  std::string hostPath;
+  if (!Resolve(path, &hostPath)) return INVALID_FILE_ATTRIBUTES;
+  struct stat status;
+  if (lstat(hostPath.c_str(), &status) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    const bool folder = stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  }
+  return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Lists a folder; only the pattern "<folder>\*" is modelled. The entries "."
+// and ".." are yielded as Windows yields them for a folder below a root.
+extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID data, FINDEX_SEARCH_OPS, LPVOID,
+                                          DWORD) {
+  if (auto error = EnterCall("FindFirstFileExW")) {
+    SetLastError(*error);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::wstring folder = pattern ? pattern : L"";
+  if (folder.size() < 2 || folder.back() != L'*' ||
+      (folder[folder.size() - 2] != L'\\' && folder[folder.size() - 2] != L'/') || !data) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  folder.pop_back();
+  std::string hostPath;
+  if (!Resolve(folder.c_str(), &hostPath)) return INVALID_HANDLE_VALUE;
+  DIR* listing = opendir(hostPath.c_str());
+  if (!listing) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return INVALID_HANDLE_VALUE;
+  }
+  const dirent* entry = readdir(listing);
+  if (!entry) {
+    closedir(listing);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  FillFindData(listing, hostPath, entry, static_cast<LPWIN32_FIND_DATAW>(data));
+  auto find = std::make_shared<KernelObject>();
+  find->kind = KernelObject::kFind;
+  find->listing = listing;
+  find->folder = hostPath;
+  return AddHandle(find);
+}
+
+extern "C" BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
+  if (auto error = EnterCall("FindNextFileW")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  auto object = FindHandle(find, KernelObject::kFind);
+  if (!object || !data) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  errno = 0;
+  const dirent* entry = readdir(object->listing);
+  if (!entry) {
+    SetLastError(errno ? Win32FromErrno(errno, object->folder) : ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  FillFindData(object->listing, object->folder, entry, data);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE find) {
+  if (auto error = EnterCall("FindClose")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  if (!FindHandle(find, KernelObject::kFind)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  RemoveHandle(find);
+  return TRUE;
+}
+
+// Removes an empty folder, or a link to a folder itself.
+extern "C" BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
+  if (auto error = EnterCall("RemoveDirectoryW")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  std::string hostPath;
+  if (!Resolve(path, &hostPath)) return FALSE;
+  struct stat status;
+  if (lstat(hostPath.c_str(), &status) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return FALSE;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    if (stat(hostPath.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+      SetLastError(ERROR_DIRECTORY);
+      return FALSE;
+    }
+    if (unlink(hostPath.c_str()) != 0) {
+      SetLastError(Win32FromErrno(errno, hostPath));
+      return FALSE;
+    }
+    return TRUE;
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    SetLastError(ERROR_DIRECTORY);
+    return FALSE;
+  }
+  if (rmdir(hostPath.c_str()) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Deletes a file, or a link to a file itself; a folder is refused.
+extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
+  if (auto error = EnterCall("DeleteFileW")) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  std::string hostPath;
+  if (!Resolve(path, &hostPath)) return FALSE;
+  struct stat status;
+  if (lstat(hostPath.c_str(), &status) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return FALSE;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(hostPath.c_str()) != 0) {
+    SetLastError(Win32FromErrno(errno, hostPath));
+    return FALSE;
+  }
+  return TRUE;
+}
