@@ -1,0 +1,229 @@
+// RemoveRegistries: deregisters the folders under a prefix from the
+// Installer's Folders key, collecting the names before deleting any.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "action_support.h"
+#include "actions/exports.h"
+
+namespace {
+
+constexpr char kFolders[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+
+std::string Line(const std::string& text) { return "RemoveRegistries:  " + text; }
+
+std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
+// The lines every run that reaches the key begins with.
+std::vector<std::string> OpeningLines(const std::string& prefix) {
+  return {Line("Initialized."), Line("CustomActionData = " + prefix), Line(std::string(kFolders) + "\n")};
+}
+
+const std::set<std::string> kRegistryCalls = {"RegOpenKeyExA", "RegQueryInfoKeyA", "RegEnumValueA", "RegDeleteValueA",
+                                              "RegCloseKey"};
+
+class RemoveRegistriesTest : public ActionTest {
+ protected:
+  static void Register(const std::vector<std::string>& folders) {
+    standin::CreateKey(kFolders);
+    for (const std::string& folder : folders) standin::SetStringValue(kFolders, folder, L"");
+  }
+
+  static std::vector<std::string> Registered() { return standin::ValueNames(kFolders); }
+
+  // The verbosity decision holds for the process, so each setting is a test of
+  // its own.
+  void ExpectDeletesUnderThePrefix(bool verbose) {
+    if (verbose) LogVerbose();
+    SetArgument("C:\\Vendor\\App");
+    Register({"C:\\Other\\", "C:\\Vendor\\App\\", "C:\\Vendor\\App2\\", "C:\\Vendor\\App\\bin\\"});
+
+    EXPECT_EQ(RemoveRegistries(session_), kSuccess);
+    EXPECT_EQ(Registered(), (std::vector<std::string>{"C:\\Other\\", "C:\\Vendor\\App2\\"}));
+    std::vector<std::string> expected = OpeningLines("C:\\Vendor\\App");
+    if (verbose) {
+      expected = Plus(expected,
+                      {Line("subKeyValue (read only): C:\\Other\\"), Line("subKeyValue (push_buck): C:\\Vendor\\App\\"),
+                       Line("subKeyValue (read only): C:\\Vendor\\App2\\"),
+                       Line("subKeyValue (push_buck): C:\\Vendor\\App\\bin\\")});
+    }
+    expected = Plus(expected, {Line("remove subKeyValue : C:\\Vendor\\App\\"),
+                               Line("remove subKeyValue : C:\\Vendor\\App\\bin\\")});
+    EXPECT_EQ(ActionLines("RemoveRegistries"), expected);
+  }
+};
+
+TEST_F(RemoveRegistriesTest, DeletesWhatLiesUnderThePrefix) { ExpectDeletesUnderThePrefix(false); }
+
+TEST_F(RemoveRegistriesTest, VerboseLoggingNamesEveryValueInEnumerationOrder) { ExpectDeletesUnderThePrefix(true); }
+
+TEST_F(RemoveRegistriesTest, CollectsEveryNameBeforeDeletingAny) {
+  // Deleting while enumerating by index would skip every other match.
+  Register({"C:\\Vendor\\App\\a\\", "C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\", "C:\\Vendor\\App\\d\\"});
+  SetArgument("C:\\Vendor\\App\\");
+
+  EXPECT_EQ(RemoveRegistries(session_), kSuccess);
+  EXPECT_TRUE(Registered().empty());
+  EXPECT_EQ(CallsAmong(kRegistryCalls),
+            (std::vector<std::string>{"RegOpenKeyExA", "RegQueryInfoKeyA", "RegEnumValueA", "RegEnumValueA",
+                                      "RegEnumValueA", "RegEnumValueA", "RegEnumValueA", "RegDeleteValueA",
+                                      "RegDeleteValueA", "RegDeleteValueA", "RegDeleteValueA", "RegCloseKey"}));
+}
+
+struct Boundary {
+  const char* prefix;
+  std::vector<std::string> removed;
+  std::vector<std::string> kept;
+};
+
+TEST_F(RemoveRegistriesTest, MatchesCaseSensitivelyAndOnlyAtAPathBoundary) {
+  const Boundary table[] = {
+      // Without a trailing backslash: the folder itself and what lies below
+      // it, but not a sibling whose name continues the prefix.
+      {"C:\\Vendor\\App",
+       {"C:\\Vendor\\App", "C:\\Vendor\\App\\", "C:\\Vendor\\App\\bin\\"},
+       {"C:\\Vendor\\App2\\", "C:\\Vendor\\Apple", "C:\\Vendor\\Ap", "C:\\Vendor\\APP\\x\\", "c:\\vendor\\app\\y\\"}},
+      // With one: only what lies below.
+      {"C:\\Vendor\\App\\",
+       {"C:\\Vendor\\App\\", "C:\\Vendor\\App\\bin", "C:\\Vendor\\App\\bin\\"},
+       {"C:\\Vendor\\App", "C:\\Vendor\\App2\\", "C:\\Vendor\\app\\lib\\"}},
+      {"D:\\data\\Tools", {"D:\\data\\Tools\\x\\"}, {"D:\\Data\\Tools\\y\\", "D:\\data\\ToolsX\\", "D:\\data\\Tool"}},
+  };
+  // Value names within one key differ in more than letter case, as on Windows.
+  for (const Boundary& row : table) {
+    SCOPED_TRACE(row.prefix);
+    Restart();
+    std::vector<std::string> all = row.kept;
+    all.insert(all.end(), row.removed.begin(), row.removed.end());
+    Register(all);
+    SetArgument(row.prefix);
+
+    EXPECT_EQ(RemoveRegistries(session_), kSuccess);
+    EXPECT_EQ(Registered(), row.kept);
+    std::vector<std::string> removedLines;
+    for (const std::string& name : row.removed) removedLines.push_back(Line("remove subKeyValue : " + name));
+    EXPECT_EQ(ActionLines("RemoveRegistries"), Plus(OpeningLines(row.prefix), removedLines));
+  }
+}
+
+TEST_F(RemoveRegistriesTest, NothingToRemoveIsSuccess) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> folders;
+  };
+  const Row rows[] = {{"no values", {}}, {"no match", {"C:\\Other\\", "C:\\Vendor\\App2\\"}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    LogVerbose();
+    Register(row.folders);
+    SetArgument("C:\\Vendor\\App");
+
+    EXPECT_EQ(RemoveRegistries(session_), kSuccess);
+    EXPECT_EQ(Registered(), row.folders);
+    std::vector<std::string> expected = OpeningLines("C:\\Vendor\\App");
+    for (const std::string& name : row.folders) expected.push_back(Line("subKeyValue (read only): " + name));
+    EXPECT_EQ(ActionLines("RemoveRegistries"), expected);
+    EXPECT_EQ(standin::CallCount("RegDeleteValueA"), 0);
+  }
+}
+
+struct Failure {
+  const char* name;
+  bool keyExists;
+  const char* call;  // nullptr: nothing injected
+  DWORD error;
+  int skip;
+  int times;
+  std::vector<std::string> lines;  // after the opening lines
+  std::vector<std::string> left;   // registered afterwards
+};
+
+TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
+  const std::vector<std::string> three = {"C:\\Vendor\\App\\a\\", "C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\"};
+  const Failure table[] = {
+      {"no Folders key", false, nullptr, 0, 0, -1, {Line("Error 0x80070006: RegOpenKeyExA failed")}, {}},
+      {"open denied",
+       true,
+       "RegOpenKeyExA",
+       ERROR_ACCESS_DENIED,
+       0,
+       -1,
+       {Line("Error 0x80070006: RegOpenKeyExA failed")},
+       three},
+      {"open without a key", true, "RegOpenKeyExA", 0, 0, -1, {Line("Error 0x80070006: RegOpenKeyExA failed")}, three},
+      {"query denied",
+       true,
+       "RegQueryInfoKeyA",
+       ERROR_ACCESS_DENIED,
+       0,
+       -1,
+       {Line("Error 0x80070005: RegQueryInfoKeyA failed")},
+       three},
+      {"enumeration fails on the second name",
+       true,
+       "RegEnumValueA",
+       ERROR_MORE_DATA,
+       1,
+       -1,
+       {Line("Error 0x800700ea: RegEnumKeyExA failed")},
+       three},
+      {"second of three deletions fails",
+       true,
+       "RegDeleteValueA",
+       ERROR_ACCESS_DENIED,
+       1,
+       1,
+       {Line("remove subKeyValue : C:\\Vendor\\App\\a\\"), Line("remove failed subKeyValue : C:\\Vendor\\App\\b\\"),
+        Line("Error 0x80070005: RegDeleteValueA failed")},
+       {"C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\"}},
+  };
+  for (const Failure& row : table) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    if (row.keyExists) Register(three);
+    if (row.call) standin::FailCall(row.call, row.error, row.skip, row.times);
+    SetArgument("C:\\Vendor\\App");
+
+    EXPECT_EQ(RemoveRegistries(session_), kFailure);
+    EXPECT_EQ(ActionLines("RemoveRegistries"), Plus(OpeningLines("C:\\Vendor\\App"), row.lines));
+    EXPECT_EQ(Registered(), row.left);
+    EXPECT_FALSE(standin::KeyExists(kFolders) && !row.keyExists) << "the key must never be created";
+    EXPECT_EQ(standin::OpenRegistryKeys(), 0) << "the key is closed on every path";
+  }
+}
+
+TEST_F(RemoveRegistriesTest, RefusesWhatNoPackageOwnsBeforeOpeningTheKey) {
+  const char* const prefixes[] = {"C:\\",
+                                  "C:",
+                                  "D:\\\\",
+                                  "Vendor\\App",
+                                  "\\Vendor",
+                                  "C:\\Users",
+                                  "C:\\Windows\\",
+                                  "C:\\Program Files",
+                                  "C:\\Program Files (x86)\\",
+                                  "C:\\ProgramData"};
+  for (const char* prefix : prefixes) {
+    SCOPED_TRACE(prefix);
+    Restart();
+    Register({"C:\\Program Files\\Vendor\\", "C:\\ProgramData\\Vendor\\", "C:\\Users\\installer\\App\\",
+              "C:\\Windows\\system32\\Vendor\\App\\", "D:\\Data\\"});
+    const std::vector<std::string> before = Registered();
+    SetArgument(prefix);
+
+    EXPECT_EQ(RemoveRegistries(session_), kFailure);
+    EXPECT_EQ(ActionLines("RemoveRegistries"),
+              (std::vector<std::string>{Line("Initialized."), Line(std::string("CustomActionData = ") + prefix),
+                                        Line(std::string("Error 0x80070057: Refusing path '") + prefix +
+                                             "': it is relative, a volume root or a principal folder")}));
+    EXPECT_EQ(standin::CallCount("RegOpenKeyExA"), 0);
+    EXPECT_EQ(Registered(), before);
+  }
+}
+
+}  // namespace
