@@ -58,3 +58,25 @@ std::vector<Call> calls() {
 }
 
 }  // namespace quorvel::engine::icacls
+
+namespace quorvel::engine::icacls {
+
+std::string expectedCommandLine(const std::string& path, const std::string& switches) {
+    size_t trailing = 0;
+    while (trailing < path.size() && path[path.size() - 1 - trailing] == '\\') {
+        ++trailing;
+    }
+    return "icacls \"" + path + std::string(trailing, '\\') + "\" " + switches;
+}
+
+std::vector<std::string> expectedArgv(const std::string& path, const std::string& switches) {
+    std::vector<std::string> argv = {"icacls", path};
+    std::istringstream words(switches);
+    std::string word;
+    while (words >> word) {
+        argv.push_back(word);
+    }
+    return argv;
+}
+
+}  // namespace quorvel::engine::icacls

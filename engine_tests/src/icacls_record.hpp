@@ -27,3 +27,18 @@ void reset(const Behaviour& behaviour = {});
 std::vector<Call> calls();
 
 }  // namespace quorvel::engine::icacls
+
+namespace quorvel::engine::icacls {
+
+constexpr const char* kGrantOnTree = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr const char* kGrantOnFolder = "/q /grant *S-1-5-32-545:(OI)(CI)F";
+
+// The command line the actions hand to the system for a path: trailing
+// backslashes are doubled inside the quotation marks so that the tool's
+// argument parsing returns the path unchanged.
+std::string expectedCommandLine(const std::string& path, const std::string& switches);
+
+// What the C runtime of the tool must parse from that command line.
+std::vector<std::string> expectedArgv(const std::string& path, const std::string& switches);
+
+}  // namespace quorvel::engine::icacls
