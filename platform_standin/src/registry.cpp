@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <standin.h>
+#include <unordered_map>
 
 #include "parts.h"
 
@@ -14,8 +15,133 @@ struct Value {
   RegistryValue value;
 };
 
-struct Key {
-  std::vector<Value> values;
+// The values of one key. A deleted value leaves a hole in `slots_` until the
+// holes outnumber the values; a Fenwick tree over the live slots finds the
+// n-th value, so that enumerating and deleting stay cheap on keys with
+// hundreds of thousands of values (the Installer's Folders key on a busy
+// machine), as they are on Windows.
+class Key {
+ public:
+  Value* Find(const std::string& name) {
+    auto found = index_.find(FoldCase(name));
+    return found == index_.end() ? nullptr : &slots_[found->second].value;
+  }
+
+  void Set(const std::string& name, RegistryValue value) {
+    if (Value* existing = Find(name)) {
+      existing->value = std::move(value);
+      return;
+    }
+    index_.emplace(FoldCase(name), slots_.size());
+    slots_.push_back(Slot{Value{name, std::move(value)}, true});
+    tree_.push_back(0);
+    const size_t at = slots_.size();
+    // A new last slot covers (at - lowbit(at), at]: itself and the slots before it in that range.
+    tree_[at] = 1 + Prefix(at - 1) - Prefix(at - (at & (~at + 1)));
+    ++lengths_[name.size()];
+    ++count_;
+    cursorIndex_ = kNoCursor;
+  }
+
+  bool Erase(const std::string& name) {
+    auto found = index_.find(FoldCase(name));
+    if (found == index_.end()) return false;
+    const size_t slot = found->second;
+    index_.erase(found);
+    Slot& erased = slots_[slot];
+    erased.live = false;
+    auto length = lengths_.find(erased.value.name.size());
+    if (--length->second == 0) lengths_.erase(length);
+    erased.value = Value{};
+    for (size_t at = slot + 1; at < tree_.size(); at += at & (~at + 1)) --tree_[at];
+    --count_;
+    cursorIndex_ = kNoCursor;
+    if (slots_.size() > 64 && slots_.size() > 2 * count_) Compact();
+    return true;
+  }
+
+  size_t Count() const { return count_; }
+
+  DWORD LongestName() const { return lengths_.empty() ? 0 : static_cast<DWORD>(lengths_.rbegin()->first); }
+
+  // The index-th value in enumeration order, or null past the last.
+  const Value* At(size_t index) {
+    if (index >= count_) return nullptr;
+    size_t slot;
+    if (cursorIndex_ != kNoCursor && index == cursorIndex_ + 1) {
+      // Enumeration walks the indexes in turn: step to the next live slot.
+      slot = cursorSlot_ + 1;
+      while (!slots_[slot].live) ++slot;
+    } else {
+      slot = SlotOf(index);
+    }
+    cursorIndex_ = index;
+    cursorSlot_ = slot;
+    return &slots_[slot].value;
+  }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const Slot& slot : slots_) {
+      if (slot.live) names.push_back(slot.value.name);
+    }
+    return names;
+  }
+
+ private:
+  struct Slot {
+    Value value;
+    bool live;
+  };
+  static constexpr size_t kNoCursor = static_cast<size_t>(-1);
+
+  // Live slots among the first `count` slots.
+  size_t Prefix(size_t count) const {
+    size_t sum = 0;
+    for (size_t at = count; at > 0; at -= at & (~at + 1)) sum += tree_[at];
+    return sum;
+  }
+
+  // The slot of the index-th live value (index < count_).
+  size_t SlotOf(size_t index) const {
+    const size_t size = slots_.size();
+    size_t step = 1;
+    while (step * 2 <= size) step *= 2;
+    size_t at = 0;
+    size_t remaining = index + 1;
+    for (; step > 0; step /= 2) {
+      if (at + step <= size && tree_[at + step] < remaining) {
+        at += step;
+        remaining -= tree_[at];
+      }
+    }
+    return at;  // the 1-based position at + 1, as a 0-based slot
+  }
+
+  void Compact() {
+    std::vector<Slot> live;
+    live.reserve(count_);
+    for (Slot& slot : slots_) {
+      if (slot.live) live.push_back(std::move(slot));
+    }
+    slots_ = std::move(live);
+    index_.clear();
+    tree_.assign(slots_.size() + 1, 0);
+    for (size_t at = 1; at <= slots_.size(); ++at) {
+      index_.emplace(FoldCase(slots_[at - 1].value.name), at - 1);
+      tree_[at] += 1;
+      const size_t parent = at + (at & (~at + 1));
+      if (parent <= slots_.size()) tree_[parent] += tree_[at];
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::vector<size_t> tree_ = std::vector<size_t>(1, 0);  // 1-based; tree_[0] unused
+  std::unordered_map<std::string, size_t> index_;        // folded name -> slot
+  std::map<size_t, size_t> lengths_;                     // name length -> values with it
+  size_t count_ = 0;
+  size_t cursorIndex_ = kNoCursor;  // the last index enumerated, and its slot
+  size_t cursorSlot_ = 0;
 };
 
 std::map<std::string, Key> keys;       // by folded path
@@ -26,14 +152,6 @@ std::string PathOf(const std::string& path) {
   std::string folded = FoldCase(path);
   while (!folded.empty() && folded.back() == '\\') folded.pop_back();
   return folded;
-}
-
-Value* FindValue(Key& key, const std::string& name) {
-  const std::string folded = FoldCase(name);
-  for (Value& value : key.values) {
-    if (FoldCase(value.name) == folded) return &value;
-  }
-  return nullptr;
 }
 
 Key* KeyOf(HKEY handle) {
@@ -74,12 +192,7 @@ void CreateKey(const std::string& path) { keys[PathOf(path)]; }
 bool KeyExists(const std::string& path) { return keys.count(PathOf(path)) != 0; }
 
 void SetValue(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-  Key& key = keys[PathOf(path)];
-  if (Value* existing = FindValue(key, name)) {
-    existing->value = RegistryValue{type, data};
-  } else {
-    key.values.push_back(Value{name, RegistryValue{type, data}});
-  }
+  keys[PathOf(path)].Set(name, RegistryValue{type, data});
 }
 
 void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value) {
@@ -97,7 +210,7 @@ void SetDwordValue(const std::string& path, const std::string& name, DWORD value
 std::optional<RegistryValue> GetValue(const std::string& path, const std::string& name) {
   auto key = keys.find(PathOf(path));
   if (key == keys.end()) return std::nullopt;
-  Value* value = FindValue(key->second, name);
+  Value* value = key->second.Find(name);
   if (!value) return std::nullopt;
   return value->value;
 }
@@ -105,9 +218,7 @@ std::optional<RegistryValue> GetValue(const std::string& path, const std::string
 std::vector<std::string> ValueNames(const std::string& path) {
   std::vector<std::string> names;
   auto key = keys.find(PathOf(path));
-  if (key != keys.end()) {
-    for (const Value& value : key->second.values) names.push_back(value.name);
-  }
+  if (key != keys.end()) names = key->second.Names();
   return names;
 }
 
@@ -130,7 +241,7 @@ extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD, L
   if (auto error = EnterCall("RegQueryValueExW")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
-  Value* value = FindValue(*key, Narrow(name));
+  Value* value = key->Find(Narrow(name));
   if (!value) return ERROR_FILE_NOT_FOUND;
   if (type) *type = value->value.type;
   const DWORD size = static_cast<DWORD>(value->value.data.size());
@@ -157,13 +268,9 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD,
   if (auto error = EnterCall("RegQueryInfoKeyA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
-  DWORD longest = 0;
-  for (const Value& value : key->values) {
-    if (value.name.size() > longest) longest = static_cast<DWORD>(value.name.size());
-  }
   if (subKeys) *subKeys = 0;
-  if (values) *values = static_cast<DWORD>(key->values.size());
-  if (maxValueNameChars) *maxValueNameChars = longest;
+  if (values) *values = static_cast<DWORD>(key->Count());
+  if (maxValueNameChars) *maxValueNameChars = key->LongestName();
   return ERROR_SUCCESS;
 }
 
@@ -172,8 +279,9 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LP
   if (auto error = EnterCall("RegEnumValueA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
-  if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
-  const Value& value = key->values[index];
+  const Value* found = key->At(index);
+  if (!found) return ERROR_NO_MORE_ITEMS;
+  const Value& value = *found;
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   if (value.name.size() >= *nameChars) return ERROR_MORE_DATA;
   std::memcpy(name, value.name.c_str(), value.name.size() + 1);
@@ -186,14 +294,7 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   if (auto error = EnterCall("RegDeleteValueA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
-  const std::string folded = FoldCase(name ? name : "");
-  for (auto value = key->values.begin(); value != key->values.end(); ++value) {
-    if (FoldCase(value->name) == folded) {
-      key->values.erase(value);
-      return ERROR_SUCCESS;
-    }
-  }
-  return ERROR_FILE_NOT_FOUND;
+  return key->Erase(name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
