@@ -21,6 +21,9 @@ class HostTest : public ::testing::Test {
     EXPECT_EQ(standin::OpenInstallerHandles(), 0) << "an Installer handle was left open";
     EXPECT_EQ(standin::OpenRegistryKeys(), 0) << "a registry key was left open";
     EXPECT_EQ(standin::LiveHeapBlocks(), 0) << "a heap block was left allocated";
+    EXPECT_EQ(standin::OpenKernelHandles(), 0) << "a process, thread, file or listing handle was left open";
+    // A child left running by a time-out must not outlive the test.
+    standin::EndStartedProcesses();
   }
 
   // Makes verbose lines appear (or not) through the published atoms.
