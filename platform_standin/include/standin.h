@@ -24,6 +24,10 @@ void Reset();
 const std::vector<std::string>& Calls();
 int CallCount(const std::string& name);
 void ClearCalls();
+// Keeps calls and messages (on, the default after Reset) or not. Off, a log
+// line costs the stand-in no allocation once a record has been made, so that
+// a benchmark's allocation count is the product's own.
+void SetRecording(bool on);
 
 // Makes the named call fail with `error`: the first `skip` calls still work,
 // then `times` calls fail (-1: every later call). What "fail" means follows

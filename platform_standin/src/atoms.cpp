@@ -1,5 +1,6 @@
 // The global atom table: shared by everything in the test process, with the
 // reference counting of Windows (each add counts, each delete uncounts).
+#include <cwctype>
 #include <map>
 #include <standin.h>
 
@@ -13,7 +14,23 @@ struct Atom {
   int references;
 };
 
-std::map<std::wstring, Atom> atoms;  // by folded name
+// Names compare folded; the comparison takes a plain string as well, so that
+// a look-up allocates nothing.
+struct FoldedLess {
+  using is_transparent = void;
+  static bool Less(const wchar_t* a, const wchar_t* b) {
+    for (;; ++a, ++b) {
+      const wint_t left = std::towlower(static_cast<wint_t>(*a));
+      const wint_t right = std::towlower(static_cast<wint_t>(*b));
+      if (left != right || !left) return left < right;
+    }
+  }
+  bool operator()(const std::wstring& a, const std::wstring& b) const { return Less(a.c_str(), b.c_str()); }
+  bool operator()(const std::wstring& a, const wchar_t* b) const { return Less(a.c_str(), b); }
+  bool operator()(const wchar_t* a, const std::wstring& b) const { return Less(a, b.c_str()); }
+};
+
+std::map<std::wstring, Atom, FoldedLess> atoms;  // by folded name
 ATOM nextAtom = 0xC000;
 
 }  // namespace
@@ -39,7 +56,7 @@ using namespace standin;
 
 extern "C" ATOM WINAPI GlobalFindAtomW(LPCWSTR name) {
   EnterCall("GlobalFindAtomW");
-  auto found = atoms.find(FoldCase(name ? name : L""));
+  auto found = atoms.find(name ? name : L"");
   if (found != atoms.end()) return found->second.number;
   SetLastError(ERROR_FILE_NOT_FOUND);
   return 0;

@@ -17,7 +17,9 @@ struct Failure {
 };
 
 std::vector<std::string> calls;
-std::map<std::string, Failure> failures;
+// Transparent: looking a call's name up must not allocate.
+std::map<std::string, Failure, std::less<>> failures;
+bool recording = true;
 thread_local DWORD lastError = 0;
 
 }  // namespace
@@ -38,6 +40,7 @@ void Reset() {
 void ResetCalls() {
   calls.clear();
   failures.clear();
+  recording = true;
   lastError = 0;
 }
 
@@ -47,12 +50,16 @@ int CallCount(const std::string& name) { return static_cast<int>(std::count(call
 
 void ClearCalls() { calls.clear(); }
 
+void SetRecording(bool on) { recording = on; }
+
+bool Recording() { return recording; }
+
 void FailCall(const std::string& name, DWORD error, int skip, int times) {
   failures[name] = Failure{error, skip, times};
 }
 
 std::optional<DWORD> EnterCall(const char* name) {
-  calls.emplace_back(name);
+  if (recording) calls.emplace_back(name);
   RunCallHooks(name);
   auto found = failures.find(name);
   if (found == failures.end()) return std::nullopt;

@@ -25,6 +25,9 @@ struct Field {
 MSIHANDLE nextHandle = 1;
 std::map<MSIHANDLE, Session> sessions;
 std::map<MSIHANDLE, std::vector<Field>> records;
+// Closed records, kept for reuse so that a log line allocates nothing once
+// the first record has been made.
+std::vector<decltype(records)::node_type> spareRecords;
 std::set<MSIHANDLE> databases;
 std::map<int, std::string> errorTexts;
 std::vector<Message> messages;
@@ -89,6 +92,7 @@ void ResetInstaller() {
   nextHandle = 1;
   sessions.clear();
   records.clear();
+  spareRecords.clear();
   databases.clear();
   errorTexts.clear();
   messages.clear();
@@ -157,21 +161,35 @@ extern "C" UINT WINAPI MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR v
 extern "C" MSIHANDLE WINAPI MsiCreateRecord(UINT fields) {
   if (EnterCall("MsiCreateRecord")) return 0;
   const MSIHANDLE record = nextHandle++;
-  records[record].resize(fields + 1);
+  if (spareRecords.empty()) {
+    records[record].resize(fields + 1);
+    return record;
+  }
+  auto node = std::move(spareRecords.back());
+  spareRecords.pop_back();
+  node.key() = record;
+  for (Field& field : node.mapped()) {
+    field.isSet = false;
+    field.text.clear();
+  }
+  node.mapped().resize(fields + 1);
+  records.insert(std::move(node));
   return record;
 }
 
-static UINT SetField(MSIHANDLE record, UINT field, const std::string& text) {
+static UINT SetField(MSIHANDLE record, UINT field, const char* text) {
   auto found = records.find(record);
   if (found == records.end()) return ERROR_INVALID_HANDLE;
   if (field >= found->second.size()) return ERROR_INVALID_PARAMETER;
-  found->second[field] = Field{true, text};
+  Field& set = found->second[field];
+  set.isSet = true;
+  set.text.assign(text);  // reuses the field's storage
   return ERROR_SUCCESS;
 }
 
 extern "C" UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
   if (auto error = EnterCall("MsiRecordSetInteger")) return *error;
-  return SetField(record, field, std::to_string(value));
+  return SetField(record, field, std::to_string(value).c_str());
 }
 
 extern "C" UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value) {
@@ -183,12 +201,14 @@ extern "C" int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, 
   if (EnterCall("MsiProcessMessage")) return -1;
   auto found = records.find(record);
   if (found == records.end()) return -1;
-  Message message;
-  message.session = install;
-  message.type = type;
-  for (const Field& field : found->second) message.fields.push_back(field.text);
-  message.text = MessageText(type, found->second);
-  messages.push_back(std::move(message));
+  if (Recording()) {
+    Message message;
+    message.session = install;
+    message.type = type;
+    for (const Field& field : found->second) message.fields.push_back(field.text);
+    message.text = MessageText(type, found->second);
+    messages.push_back(std::move(message));
+  }
   // Kept for the test to see, but the Installer refuses a message without a session.
   if (!FindSession(install)) return -1;
   std::deque<int>& script = answers[type & 0xFF000000];
@@ -200,6 +220,10 @@ extern "C" int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, 
 
 extern "C" UINT WINAPI MsiCloseHandle(MSIHANDLE handle) {
   EnterCall("MsiCloseHandle");
-  if (records.erase(handle) || databases.erase(handle)) return ERROR_SUCCESS;
+  if (auto record = records.extract(handle)) {
+    spareRecords.push_back(std::move(record));
+    return ERROR_SUCCESS;
+  }
+  if (databases.erase(handle)) return ERROR_SUCCESS;
   return ERROR_INVALID_HANDLE;
 }

@@ -17,6 +17,9 @@ void ResetCodePages();
 void ResetSandbox();
 void ResetKernel();
 
+// Whether calls and messages are being kept (standin::SetRecording).
+bool Recording();
+
 // Runs the actions that tests scheduled for the next entry of a call.
 void RunCallHooks(const char* name);
 void ResetShell();
