@@ -20,6 +20,7 @@ class ToolDouble {
     setenv("QUORVEL_ICACLS_RECORD", record_.c_str(), 1);
     unsetenv("QUORVEL_ICACLS_EXIT");
     unsetenv("QUORVEL_ICACLS_SLEEP_MS");
+    std::ofstream truncate(record_, std::ios::trunc);
   }
 
   // "0", "1", "crash", ...

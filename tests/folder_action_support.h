@@ -1,0 +1,60 @@
+// A sandboxed machine with the recording icacls double on PATH, for the two
+// actions that grant through the tool.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "action_support.h"
+#include "tool_double.h"
+
+class FolderActionTest : public ActionTest {
+ protected:
+  void SetUp() override {
+    ActionTest::SetUp();
+    ASSERT_FALSE(folder_.Path().empty());
+    sandbox_ = folder_.Path() + "/machine";
+    // Fresh for every row of a table too (see Restart).
+    std::filesystem::remove_all(sandbox_);
+    std::filesystem::create_directory(sandbox_);
+    standin::SetSandbox(sandbox_);
+    tool_ = std::make_unique<ToolDouble>(folder_.Path());
+  }
+
+  static std::filesystem::path Host(const std::string& windowsPath) { return *standin::HostPath(windowsPath); }
+  static void MakeFolder(const std::string& windowsPath) { std::filesystem::create_directories(Host(windowsPath)); }
+  static void MakeFile(const std::string& windowsPath, const std::string& content) {
+    std::filesystem::create_directories(Host(windowsPath).parent_path());
+    std::ofstream(Host(windowsPath)) << content;
+  }
+  static bool Exists(const std::string& windowsPath) {
+    std::error_code ignored;
+    return std::filesystem::symlink_status(Host(windowsPath), ignored).type() != std::filesystem::file_type::not_found;
+  }
+  static size_t Starts() { return standin::ProcessStarts().size(); }
+
+  // The platform calls whose order the actions fix.
+  static std::vector<std::string> PlatformCalls() {
+    return CallsAmong({"AreFileApisANSI", "MultiByteToWideChar", "CreateFileW", "GetFileInformationByHandle",
+                       "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "RemoveDirectoryW",
+                       "DeleteFileW", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
+  }
+
+  TemporaryFolder folder_;
+  std::string sandbox_;
+  std::unique_ptr<ToolDouble> tool_;
+};
+
+// A Windows path of exactly `length` characters below C:\Quorvel, in
+// components that every host file system accepts.
+inline std::string PathOfLength(size_t length) {
+  std::string path = "C:\\Quorvel";
+  while (path.size() < length) {
+    const size_t left = length - path.size() - 1;  // after the separator
+    path += "\\" + std::string(left > 200 ? 200 : left, 'p');
+    if (path.back() == '\\') path.back() = 'p';
+  }
+  return path;
+}
