@@ -27,14 +27,6 @@ void clearVerbosityState() {
     machine::deleteValue(kPolicyKey, "Logging");
 }
 
-std::string versionText() {
-    const Environment& env = environment();
-    char text[64];
-    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(env.versionMs)),
-                  static_cast<unsigned long>(LOWORD(env.versionMs)), static_cast<unsigned long>(HIWORD(env.versionLs)),
-                  static_cast<unsigned long>(LOWORD(env.versionLs)));
-    return text;
-}
 
 bool isEntryLine(const std::string& text, const std::string& label) {
     return text.compare(0, line(label, "Entering ").size(), line(label, "Entering ")) == 0;
@@ -166,7 +158,7 @@ void addDecisionCases(Suite& suite) {
         SETUP_OK(c, !outcome.lines.empty());
         const std::string& entry = outcome.lines.front();
         const std::string head = line("EditEstimatedSize", "Entering EditEstimatedSize in ");
-        const std::string tail = ", version " + versionText();
+        const std::string tail = ", version " + dllVersionText();
         CHECK(c, environment().versionMs != 0 || environment().versionLs != 0);
         CHECK(c, entry.size() > head.size() + tail.size());
         CHECK_EQ(c, entry.substr(0, head.size()), head);

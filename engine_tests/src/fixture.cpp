@@ -65,6 +65,15 @@ std::string caseFolder(const Case& c) {
     return path;
 }
 
+std::string dllVersionText() {
+    const Environment& env = environment();
+    char text[64];
+    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(env.versionMs)),
+                  static_cast<unsigned long>(LOWORD(env.versionMs)), static_cast<unsigned long>(HIWORD(env.versionLs)),
+                  static_cast<unsigned long>(LOWORD(env.versionLs)));
+    return text;
+}
+
 std::string line(const std::string& label, const std::string& text) { return label + ":  " + text; }
 
 std::string errorLine(const std::string& label, unsigned result, const std::string& message) {

@@ -65,6 +65,9 @@ ActionOutcome runAction(Case& c, const ActionRequest& request);
 // A fresh, empty scratch folder for the case, named after it.
 std::string caseFolder(const Case& c);
 
+// The DLL's file version as the entry line shows it: "major.minor.build.revision".
+std::string dllVersionText();
+
 // "Label:  text", the way every line of an action reaches the log.
 std::string line(const std::string& label, const std::string& text);
 
