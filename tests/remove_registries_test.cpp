@@ -141,47 +141,28 @@ struct Failure {
   int times;
   std::vector<std::string> lines;  // after the opening lines
   std::vector<std::string> left;   // registered afterwards
+  bool closedBeforeErrorLine;      // for a key that was opened and queried
 };
 
 TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
   const std::vector<std::string> three = {"C:\\Vendor\\App\\a\\", "C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\"};
+  const std::string denied = "Error 0x80070005: ";
+  const std::string noHandle = "Error 0x80070006: RegOpenKeyExA failed";
+  // clang-format off
   const Failure table[] = {
-      {"no Folders key", false, nullptr, 0, 0, -1, {Line("Error 0x80070006: RegOpenKeyExA failed")}, {}},
-      {"open denied",
-       true,
-       "RegOpenKeyExA",
-       ERROR_ACCESS_DENIED,
-       0,
-       -1,
-       {Line("Error 0x80070006: RegOpenKeyExA failed")},
-       three},
-      {"open without a key", true, "RegOpenKeyExA", 0, 0, -1, {Line("Error 0x80070006: RegOpenKeyExA failed")}, three},
-      {"query denied",
-       true,
-       "RegQueryInfoKeyA",
-       ERROR_ACCESS_DENIED,
-       0,
-       -1,
-       {Line("Error 0x80070005: RegQueryInfoKeyA failed")},
-       three},
-      {"enumeration fails on the second name",
-       true,
-       "RegEnumValueA",
-       ERROR_MORE_DATA,
-       1,
-       -1,
-       {Line("Error 0x800700ea: RegEnumKeyExA failed")},
-       three},
-      {"second of three deletions fails",
-       true,
-       "RegDeleteValueA",
-       ERROR_ACCESS_DENIED,
-       1,
-       1,
+      {"no Folders key",    false, nullptr,            0,                   0, -1, {Line(noHandle)}, {},    false},
+      {"open denied",       true,  "RegOpenKeyExA",    ERROR_ACCESS_DENIED, 0, -1, {Line(noHandle)}, three, false},
+      {"open without a key", true, "RegOpenKeyExA",    0,                   0, -1, {Line(noHandle)}, three, false},
+      {"query denied",      true,  "RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 0, -1,
+       {Line(denied + "RegQueryInfoKeyA failed")}, three, false},
+      {"enumeration fails on the second name", true, "RegEnumValueA", ERROR_MORE_DATA, 1, -1,
+       {Line("Error 0x800700ea: RegEnumKeyExA failed")}, three, true},
+      {"second of three deletions fails", true, "RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1,
        {Line("remove subKeyValue : C:\\Vendor\\App\\a\\"), Line("remove failed subKeyValue : C:\\Vendor\\App\\b\\"),
-        Line("Error 0x80070005: RegDeleteValueA failed")},
-       {"C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\"}},
+        Line(denied + "RegDeleteValueA failed")},
+       {"C:\\Vendor\\App\\b\\", "C:\\Vendor\\App\\c\\"}, true},
   };
+  // clang-format on
   for (const Failure& row : table) {
     SCOPED_TRACE(row.name);
     Restart();
@@ -194,6 +175,13 @@ TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
     EXPECT_EQ(Registered(), row.left);
     EXPECT_FALSE(standin::KeyExists(kFolders) && !row.keyExists) << "the key must never be created";
     EXPECT_EQ(standin::OpenRegistryKeys(), 0) << "the key is closed on every path";
+    const std::vector<std::string> calls = CallsAmong({"RegCloseKey", "MsiProcessMessage"});
+    if (standin::CallCount("RegQueryInfoKeyA") > 0) {
+      ASSERT_GE(calls.size(), 2u);
+      EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+                row.closedBeforeErrorLine ? (std::vector<std::string>{"RegCloseKey", "MsiProcessMessage"})
+                                          : (std::vector<std::string>{"MsiProcessMessage", "RegCloseKey"}));
+    }
   }
 }
 
