@@ -1,0 +1,287 @@
+// RemoveManufacturerFolder over a sandboxed file system, with the recording
+// icacls double standing in for the tool.
+#include <windows.h>
+
+#include "actions/exports.h"
+#include "folder_action_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kLabel[] = "RemoveManufacturerFolder";
+constexpr char kVendor[] = "C:\\Program Files\\Quorvel";
+constexpr char kGrant[] = "/q /grant *S-1-5-32-545:(OI)(CI)F";
+
+std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
+
+std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
+// The lines of a run that found the object empty, up to the emptiness line.
+std::vector<std::string> EmptyLines(const std::string& path) {
+  return {Line("Initialized."), Line("folderPath = " + path), Line("isExist=1  errorCode=00000000"),
+          Line("isEmpty=1  errorCode=00000000")};
+}
+
+class RemoveManufacturerFolderTest : public FolderActionTest {
+ protected:
+  UINT Run(const std::string& path) {
+    SetArgument(path);
+    return RemoveManufacturerFolder(session_);
+  }
+};
+
+TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
+  const struct {
+    const char* path;
+    const char* commandLine;
+    bool file;
+  } cases[] = {
+      {"C:\\Program Files\\Quorvel", "icacls \"C:\\Program Files\\Quorvel\" /q /grant *S-1-5-32-545:(OI)(CI)F", false},
+      {"C:\\Program Files\\Quorvel\\", "icacls \"C:\\Program Files\\Quorvel\\\\\" /q /grant *S-1-5-32-545:(OI)(CI)F",
+       false},
+      // A file of size 0 counts as empty.
+      {"C:\\Program Files\\Quorvel.txt", "icacls \"C:\\Program Files\\Quorvel.txt\" /q /grant *S-1-5-32-545:(OI)(CI)F",
+       true},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.path);
+    Restart();
+    if (row.file) {
+      MakeFile(row.path, "");
+    } else {
+      MakeFolder(row.path);
+    }
+    EXPECT_EQ(Run(row.path), kSuccess);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line("remove result=1  errorCode=00000000")}));
+    EXPECT_FALSE(Exists(row.path));
+    EXPECT_TRUE(Exists("C:\\Program Files"));
+    ASSERT_EQ(Starts(), 1u);
+    EXPECT_EQ(standin::ProcessStarts()[0].commandLine, row.commandLine);
+    EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
+    EXPECT_EQ(tool_->Runs(),
+              (std::vector<std::vector<std::string>>{{row.path, "/q", "/grant", "*S-1-5-32-545:(OI)(CI)F"}}));
+  }
+}
+
+// Each query converts the path afresh; the tool runs between the emptiness
+// test and the removal.
+TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
+  MakeFolder(kVendor);
+  EXPECT_EQ(Run(kVendor), kSuccess);
+  const std::vector<std::string> convert = {"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar"};
+  const std::vector<std::string> status = {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"};
+  std::vector<std::string> expected = Plus(convert, status);
+  expected = Plus(expected, convert);
+  expected = Plus(expected, status);
+  expected = Plus(expected, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
+  expected =
+      Plus(expected, {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
+  expected = Plus(expected, convert);
+  expected = Plus(expected, {"GetFileAttributesW", "RemoveDirectoryW"});
+  EXPECT_EQ(PlatformCalls(), expected);
+}
+
+TEST_F(RemoveManufacturerFolderTest, AbsentOrUntestableFolderIsLeftAloneWithSuccess) {
+  const struct {
+    DWORD injected;  // 0: really absent
+    const char* isExist;
+  } cases[] = {{0, "isExist=0  errorCode=00000000"},
+               {ERROR_PATH_NOT_FOUND, "isExist=0  errorCode=00000000"},
+               {ERROR_ACCESS_DENIED, "isExist=0  errorCode=00000005"}};
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.injected);
+    Restart();
+    if (row.injected) {
+      MakeFolder(kVendor);
+      standin::FailCall("CreateFileW", row.injected);
+    }
+    EXPECT_EQ(Run(kVendor), kSuccess);
+    EXPECT_EQ(ActionLines(kLabel),
+              (std::vector<std::string>{Line("Initialized."), Line(std::string("folderPath = ") + kVendor),
+                                        Line(row.isExist), Line("manufacturer folder does not exist")}));
+    EXPECT_EQ(Starts(), 0u);
+    EXPECT_EQ(Exists(kVendor), row.injected != 0);
+  }
+}
+
+TEST_F(RemoveManufacturerFolderTest, NonEmptyOrUntestableObjectIsLeftAloneWithSuccess) {
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    const char* isEmpty;
+  } cases[] = {
+      {"one file", [] { MakeFile(std::string(kVendor) + "\\a.txt", "a"); }, "isEmpty=0  errorCode=00000000"},
+      {"one empty subfolder", [] { MakeFolder(std::string(kVendor) + "\\sub"); }, "isEmpty=0  errorCode=00000000"},
+      {"status fails", [] { standin::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 1); },
+       "isEmpty=0  errorCode=00000005"},
+      {"listing fails", [] { standin::FailCall("FindFirstFileExW", ERROR_ACCESS_DENIED); },
+       "isEmpty=0  errorCode=00000005"},
+      {"listing breaks off", [] { standin::FailCall("FindNextFileW", ERROR_GEN_FAILURE); },
+       "isEmpty=0  errorCode=0000001f"},
+      // Removed by someone else after the existence test.
+      {"gone before the emptiness test",
+       [] {
+         standin::BeforeCall(
+             "CreateFileW", [] { fs::remove(Host(kVendor)); }, 1);
+       },
+       "isEmpty=0  errorCode=00000002"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    MakeFolder(kVendor);
+    row.arrange();
+    EXPECT_EQ(Run(kVendor), kSuccess);
+    EXPECT_EQ(ActionLines(kLabel),
+              (std::vector<std::string>{Line("Initialized."), Line(std::string("folderPath = ") + kVendor),
+                                        Line("isExist=1  errorCode=00000000"), Line(row.isEmpty),
+                                        Line("manufacturer folder not empty")}));
+    EXPECT_EQ(Starts(), 0u);
+  }
+
+  // A file with content is not empty.
+  Restart();
+  const std::string file = std::string(kVendor) + ".txt";
+  MakeFile(file, "x");
+  EXPECT_EQ(Run(file), kSuccess);
+  EXPECT_EQ(ActionLines(kLabel).back(), Line("manufacturer folder not empty"));
+  EXPECT_TRUE(Exists(file));
+}
+
+// The folder is removed only after the tool has succeeded.
+TEST_F(RemoveManufacturerFolderTest, FailingToolLeavesTheFolder) {
+  const struct {
+    const char* name;
+    std::function<void(ToolDouble&)> arrange;
+    std::vector<std::string> more;
+  } cases[] = {
+      {"exit code 5",
+       [](ToolDouble& tool) { tool.ExitWith("5"); },
+       {Line("Error 0x80004005: error from process : exitCode = 0x00000005"),
+        Line("Error 0x80004005: execQuietCmdLine() failed")}},
+      // Once read as success, which removed the folder without the grant.
+      {"start fails, last error 0",
+       [](ToolDouble&) { standin::FailCall("CreateProcessA", 0); },
+       {Line("Error 0x80004005: CreateProcessW() failed"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
+      {"wait fails, last error 0",
+       [](ToolDouble&) { standin::FailCall("WaitForSingleObject", 0); },
+       {Line("Error 0x80004005: WaitForSingleObject() failed"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
+      {"time-out",
+       [](ToolDouble& tool) {
+         tool.SleepFor(20000);
+         standin::CapWaits(100);
+       },
+       {Line("Error 0x80004005: CreateProcessW() timeout"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    MakeFolder(kVendor);
+    row.arrange(*tool_);
+    EXPECT_EQ(Run(kVendor), kFailure);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), row.more));
+    EXPECT_TRUE(Exists(kVendor));
+    EXPECT_EQ(standin::CallCount("GetFileAttributesW") + standin::CallCount("RemoveDirectoryW"), 0);
+  }
+}
+
+// Nothing guards the folder while the tool runs.
+TEST_F(RemoveManufacturerFolderTest, ChangesWhileTheToolRunsShowInTheRemoval) {
+  const struct {
+    const char* name;
+    std::function<void()> meanwhile;
+    UINT code;
+    std::vector<std::string> more;
+  } cases[] = {
+      {"removed by someone else",
+       [] { fs::remove(Host(kVendor)); },
+       kSuccess,
+       {Line("remove result=0  errorCode=00000000")}},
+      {"filled by someone else",
+       [] { MakeFile(std::string(kVendor) + "\\late.txt", "x"); },
+       kFailure,
+       {Line("remove result=0  errorCode=00000091"),
+        Line("Error 0x80004005: std::filesystem::remove failed with code 0x00000091")}},
+      {"removal denied",
+       [] { standin::FailCall("RemoveDirectoryW", ERROR_ACCESS_DENIED); },
+       kFailure,
+       {Line("remove result=0  errorCode=00000005"),
+        Line("Error 0x80004005: std::filesystem::remove failed with code 0x00000005")}},
+      {"removal fails, last error 0",
+       [] { standin::FailCall("RemoveDirectoryW", 0); },
+       kFailure,
+       {Line("remove result=0  errorCode=0000001f"),
+        Line("Error 0x80004005: std::filesystem::remove failed with code 0x0000001f")}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    MakeFolder(kVendor);
+    standin::BeforeCall("CreateProcessA", row.meanwhile);
+    EXPECT_EQ(Run(kVendor), row.code);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), row.more));
+    EXPECT_EQ(Starts(), 1u);
+  }
+}
+
+// A link is removed itself; what it leads to stays.
+TEST_F(RemoveManufacturerFolderTest, LinkToAnEmptyFolderIsRemovedNotFollowed) {
+  MakeFolder("C:\\Target");
+  fs::create_directories(Host("C:\\Program Files"));
+  fs::create_directory_symlink(Host("C:\\Target"), Host(kVendor));
+  EXPECT_EQ(Run(kVendor), kSuccess);
+  EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), {Line("remove result=1  errorCode=00000000")}));
+  EXPECT_FALSE(Exists(kVendor));
+  EXPECT_TRUE(fs::is_directory(Host("C:\\Target")));
+}
+
+TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToolRuns) {
+  const struct {
+    std::string path;
+    std::string line;
+  } cases[] = {
+      {"C:\\ProgramData",
+       "Error 0x80070057: Refusing path 'C:\\ProgramData': it is relative, a volume root or a "
+       "principal folder"},
+      {"D:\\", "Error 0x80070057: Refusing path 'D:\\': it is relative, a volume root or a principal folder"},
+      {"Quorvel", "Error 0x80070057: Refusing path 'Quorvel': it is relative, a volume root or a principal folder"},
+      {"C:\\Quorvel\" /reset \"C:\\Quorvel",
+       "Error 0x80070057: Refusing path 'C:\\Quorvel\" /reset \"C:\\Quorvel': it contains a quotation mark"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.path);
+    Restart();
+    MakeFolder(row.path);
+    EXPECT_EQ(Run(row.path), kFailure);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line(row.line)}));
+    EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
+    EXPECT_TRUE(Exists(row.path));
+  }
+}
+
+TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
+  const std::string longest = PathOfLength(980);
+  MakeFolder(longest);
+  EXPECT_EQ(Run(longest), kSuccess);
+  ASSERT_EQ(Starts(), 1u);
+  EXPECT_EQ(standin::ProcessStarts()[0].commandLine, "icacls \"" + longest + "\" " + kGrant);
+  EXPECT_EQ(standin::ProcessStarts()[0].commandLine.size(), 1023u);
+  EXPECT_FALSE(Exists(longest));
+
+  Restart();
+  const std::string tooLong = PathOfLength(981);
+  MakeFolder(tooLong);
+  EXPECT_EQ(Run(tooLong), kFailure);
+  EXPECT_EQ(ActionLines(kLabel),
+            Plus(EmptyLines(tooLong),
+                 {Line("Error 0x80070057: Command line of 1024 characters is too long to run (at most 1023)"),
+                  Line("Error 0x80070057: execQuietCmdLine() failed")}));
+  EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
+  EXPECT_TRUE(Exists(tooLong));
+}
+
+}  // namespace
