@@ -13,64 +13,64 @@ namespace quorvel::authoring {
 
 template <typename Traits>
 class UniqueHandle {
-public:
-    using Raw = typename Traits::Raw;
+ public:
+  using Raw = typename Traits::Raw;
 
-    UniqueHandle() = default;
-    explicit UniqueHandle(Raw raw) : raw_(raw) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : raw_(std::exchange(other.raw_, Traits::empty())) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.raw_, Traits::empty()));
-        }
-        return *this;
+  UniqueHandle() = default;
+  explicit UniqueHandle(Raw raw) : raw_(raw) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : raw_(std::exchange(other.raw_, Traits::empty())) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset(std::exchange(other.raw_, Traits::empty()));
     }
-    ~UniqueHandle() { reset(); }
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
 
-    Raw get() const { return raw_; }
-    explicit operator bool() const { return raw_ != Traits::empty(); }
+  Raw get() const { return raw_; }
+  explicit operator bool() const { return raw_ != Traits::empty(); }
 
-    // Hands out the address of the raw handle for calls that fill it in.
-    Raw* put() {
-        reset();
-        return &raw_;
+  // Hands out the address of the raw handle for calls that fill it in.
+  Raw* put() {
+    reset();
+    return &raw_;
+  }
+
+  void reset(Raw raw = Traits::empty()) {
+    if (raw_ != Traits::empty()) {
+      Traits::close(raw_);
     }
+    raw_ = raw;
+  }
 
-    void reset(Raw raw = Traits::empty()) {
-        if (raw_ != Traits::empty()) {
-            Traits::close(raw_);
-        }
-        raw_ = raw;
-    }
-
-private:
-    Raw raw_ = Traits::empty();
+ private:
+  Raw raw_ = Traits::empty();
 };
 
 struct MsiHandleTraits {
-    using Raw = MSIHANDLE;
-    static constexpr Raw empty() { return 0; }
-    static void close(Raw raw) { MsiCloseHandle(raw); }
+  using Raw = MSIHANDLE;
+  static constexpr Raw empty() { return 0; }
+  static void close(Raw raw) { MsiCloseHandle(raw); }
 };
 
 struct RegKeyTraits {
-    using Raw = HKEY;
-    static Raw empty() { return nullptr; }
-    static void close(Raw raw) { RegCloseKey(raw); }
+  using Raw = HKEY;
+  static Raw empty() { return nullptr; }
+  static void close(Raw raw) { RegCloseKey(raw); }
 };
 
 struct KernelHandleTraits {
-    using Raw = HANDLE;
-    static Raw empty() { return nullptr; }
-    static void close(Raw raw) { CloseHandle(raw); }
+  using Raw = HANDLE;
+  static Raw empty() { return nullptr; }
+  static void close(Raw raw) { CloseHandle(raw); }
 };
 
 struct FileHandleTraits {
-    using Raw = HANDLE;
-    static Raw empty() { return INVALID_HANDLE_VALUE; }
-    static void close(Raw raw) { CloseHandle(raw); }
+  using Raw = HANDLE;
+  static Raw empty() { return INVALID_HANDLE_VALUE; }
+  static void close(Raw raw) { CloseHandle(raw); }
 };
 
 using MsiHandle = UniqueHandle<MsiHandleTraits>;

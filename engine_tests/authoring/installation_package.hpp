@@ -10,18 +10,18 @@
 namespace quorvel::authoring {
 
 struct DeferredStep {
-    std::string action;  // the export name, also the CustomAction row's name
-    std::string customActionData;
+  std::string action;  // the export name, also the CustomAction row's name
+  std::string customActionData;
 };
 
 struct InstallationPackage {
-    std::string dllPath;  // the DLL streamed into the Binary table
-    std::string productName = "Quorvel Demonstration";
-    std::string manufacturer = "Quorvel";
-    std::string productVersion = "1.0.0";
-    std::string productCode;  // braced GUID; a new one when empty
-    std::string retryPromptText;  // Error row 1306; [2] is the SDK name
-    std::vector<DeferredStep> steps;
+  std::string dllPath;  // the DLL streamed into the Binary table
+  std::string productName = "Quorvel Demonstration";
+  std::string manufacturer = "Quorvel";
+  std::string productVersion = "1.0.0";
+  std::string productCode;      // braced GUID; a new one when empty
+  std::string retryPromptText;  // Error row 1306; [2] is the SDK name
+  std::vector<DeferredStep> steps;
 };
 
 // CustomAction types used: a DLL from the Binary table, run in the script

@@ -48,154 +48,154 @@ const char* const kFeatureComponentsTableSql =
     "PRIMARY KEY `Feature_`, `Component_`)";
 
 PackageBuilder::PackageBuilder(const std::string& path) {
-    DeleteFileA(path.c_str());
-    const UINT rc = MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_CREATE, database_.put());
-    if (rc != ERROR_SUCCESS) {
-        fail("MsiOpenDatabase " + path, rc);
-    }
+  DeleteFileA(path.c_str());
+  const UINT rc = MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_CREATE, database_.put());
+  if (rc != ERROR_SUCCESS) {
+    fail("MsiOpenDatabase " + path, rc);
+  }
 }
 
 bool PackageBuilder::fail(const std::string& step, UINT code) {
-    if (error_.empty()) {
-        error_ = step + " failed with " + std::to_string(code);
-    }
-    return false;
+  if (error_.empty()) {
+    error_ = step + " failed with " + std::to_string(code);
+  }
+  return false;
 }
 
 bool PackageBuilder::execute(const std::string& sql) {
-    if (!ok()) {
-        return false;
-    }
-    MsiHandle view;
-    UINT rc = MsiDatabaseOpenViewA(database_.get(), sql.c_str(), view.put());
-    if (rc == ERROR_SUCCESS) {
-        rc = MsiViewExecute(view.get(), 0);
-    }
-    return rc == ERROR_SUCCESS || fail("SQL '" + sql + "'", rc);
+  if (!ok()) {
+    return false;
+  }
+  MsiHandle view;
+  UINT rc = MsiDatabaseOpenViewA(database_.get(), sql.c_str(), view.put());
+  if (rc == ERROR_SUCCESS) {
+    rc = MsiViewExecute(view.get(), 0);
+  }
+  return rc == ERROR_SUCCESS || fail("SQL '" + sql + "'", rc);
 }
 
 bool PackageBuilder::insert(const std::string& table, const std::vector<Column>& columns) {
-    if (!ok()) {
-        return false;
+  if (!ok()) {
+    return false;
+  }
+  std::string names;
+  std::string marks;
+  for (const Column& column : columns) {
+    names += (names.empty() ? "`" : ", `") + column.name + "`";
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  const std::string sql = "INSERT INTO `" + table + "` (" + names + ") VALUES (" + marks + ")";
+  MsiHandle record(MsiCreateRecord(static_cast<UINT>(columns.size())));
+  UINT field = 1;
+  for (const Column& column : columns) {
+    UINT rc = ERROR_SUCCESS;
+    switch (column.value.kind) {
+      case Field::Kind::Null:
+        break;
+      case Field::Kind::Integer:
+        rc = MsiRecordSetInteger(record.get(), field, column.value.number);
+        break;
+      case Field::Kind::Text:
+        rc = MsiRecordSetStringA(record.get(), field, column.value.text_.c_str());
+        break;
+      case Field::Kind::StreamFromFile:
+        rc = MsiRecordSetStreamA(record.get(), field, column.value.text_.c_str());
+        break;
     }
-    std::string names;
-    std::string marks;
-    for (const Column& column : columns) {
-        names += (names.empty() ? "`" : ", `") + column.name + "`";
-        marks += marks.empty() ? "?" : ", ?";
+    if (rc != ERROR_SUCCESS) {
+      return fail("setting " + table + "." + column.name, rc);
     }
-    const std::string sql = "INSERT INTO `" + table + "` (" + names + ") VALUES (" + marks + ")";
-    MsiHandle record(MsiCreateRecord(static_cast<UINT>(columns.size())));
-    UINT field = 1;
-    for (const Column& column : columns) {
-        UINT rc = ERROR_SUCCESS;
-        switch (column.value.kind) {
-            case Field::Kind::Null:
-                break;
-            case Field::Kind::Integer:
-                rc = MsiRecordSetInteger(record.get(), field, column.value.number);
-                break;
-            case Field::Kind::Text:
-                rc = MsiRecordSetStringA(record.get(), field, column.value.text_.c_str());
-                break;
-            case Field::Kind::StreamFromFile:
-                rc = MsiRecordSetStreamA(record.get(), field, column.value.text_.c_str());
-                break;
-        }
-        if (rc != ERROR_SUCCESS) {
-            return fail("setting " + table + "." + column.name, rc);
-        }
-        ++field;
-    }
-    MsiHandle view;
-    UINT rc = MsiDatabaseOpenViewA(database_.get(), sql.c_str(), view.put());
-    if (rc == ERROR_SUCCESS) {
-        rc = MsiViewExecute(view.get(), record.get());
-    }
-    return rc == ERROR_SUCCESS || fail("SQL '" + sql + "'", rc);
+    ++field;
+  }
+  MsiHandle view;
+  UINT rc = MsiDatabaseOpenViewA(database_.get(), sql.c_str(), view.put());
+  if (rc == ERROR_SUCCESS) {
+    rc = MsiViewExecute(view.get(), record.get());
+  }
+  return rc == ERROR_SUCCESS || fail("SQL '" + sql + "'", rc);
 }
 
 bool PackageBuilder::property(const std::string& name, const std::string& value) {
-    return insert("Property", {{"Property", Field::text(name)}, {"Value", Field::text(value)}});
+  return insert("Property", {{"Property", Field::text(name)}, {"Value", Field::text(value)}});
 }
 
 bool PackageBuilder::binary(const std::string& name, const std::string& filePath) {
-    return insert("Binary", {{"Name", Field::text(name)}, {"Data", Field::streamFromFile(filePath)}});
+  return insert("Binary", {{"Name", Field::text(name)}, {"Data", Field::streamFromFile(filePath)}});
 }
 
 bool PackageBuilder::customAction(const std::string& action, int type, const std::string& source,
                                   const std::string& target) {
-    return insert("CustomAction", {{"Action", Field::text(action)},
-                                   {"Type", Field::integer(type)},
-                                   {"Source", Field::text(source)},
-                                   {"Target", target.empty() ? Field::null() : Field::text(target)}});
+  return insert("CustomAction", {{"Action", Field::text(action)},
+                                 {"Type", Field::integer(type)},
+                                 {"Source", Field::text(source)},
+                                 {"Target", target.empty() ? Field::null() : Field::text(target)}});
 }
 
 bool PackageBuilder::errorMessage(int code, const std::string& message) {
-    return insert("Error", {{"Error", Field::integer(code)}, {"Message", Field::text(message)}});
+  return insert("Error", {{"Error", Field::integer(code)}, {"Message", Field::text(message)}});
 }
 
 bool PackageBuilder::executeSequence(const std::string& action, const std::string& condition, int sequence) {
-    return insert("InstallExecuteSequence", {{"Action", Field::text(action)},
-                                             {"Condition", condition.empty() ? Field::null() : Field::text(condition)},
-                                             {"Sequence", Field::integer(sequence)}});
+  return insert("InstallExecuteSequence", {{"Action", Field::text(action)},
+                                           {"Condition", condition.empty() ? Field::null() : Field::text(condition)},
+                                           {"Sequence", Field::integer(sequence)}});
 }
 
 bool PackageBuilder::summary(const SummaryInfo& info) {
-    if (!ok()) {
-        return false;
-    }
-    MsiHandle stream;
-    UINT rc = MsiGetSummaryInformationA(database_.get(), nullptr, 20, stream.put());
+  if (!ok()) {
+    return false;
+  }
+  MsiHandle stream;
+  UINT rc = MsiGetSummaryInformationA(database_.get(), nullptr, 20, stream.put());
+  if (rc != ERROR_SUCCESS) {
+    return fail("MsiGetSummaryInformation", rc);
+  }
+  struct TextProperty {
+    UINT id;
+    const std::string& value;
+  };
+  const TextProperty texts[] = {{kTitle, info.title},
+                                {kSubject, info.subject},
+                                {kAuthor, info.author},
+                                {kTemplate, info.platformAndLanguage},
+                                {kRevisionNumber, info.packageCode}};
+  for (const TextProperty& text : texts) {
+    rc = MsiSummaryInfoSetPropertyA(stream.get(), text.id, VT_LPSTR, 0, nullptr, text.value.c_str());
     if (rc != ERROR_SUCCESS) {
-        return fail("MsiGetSummaryInformation", rc);
+      return fail("summary property " + std::to_string(text.id), rc);
     }
-    struct TextProperty {
-        UINT id;
-        const std::string& value;
-    };
-    const TextProperty texts[] = {{kTitle, info.title},
-                                  {kSubject, info.subject},
-                                  {kAuthor, info.author},
-                                  {kTemplate, info.platformAndLanguage},
-                                  {kRevisionNumber, info.packageCode}};
-    for (const TextProperty& text : texts) {
-        rc = MsiSummaryInfoSetPropertyA(stream.get(), text.id, VT_LPSTR, 0, nullptr, text.value.c_str());
-        if (rc != ERROR_SUCCESS) {
-            return fail("summary property " + std::to_string(text.id), rc);
-        }
+  }
+  const struct {
+    UINT id;
+    int value;
+  } numbers[] = {{kPageCount, info.schema}, {kWordCount, info.sourceFlags}};
+  for (const auto& number : numbers) {
+    rc = MsiSummaryInfoSetPropertyA(stream.get(), number.id, VT_I4, number.value, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) {
+      return fail("summary property " + std::to_string(number.id), rc);
     }
-    const struct {
-        UINT id;
-        int value;
-    } numbers[] = {{kPageCount, info.schema}, {kWordCount, info.sourceFlags}};
-    for (const auto& number : numbers) {
-        rc = MsiSummaryInfoSetPropertyA(stream.get(), number.id, VT_I4, number.value, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) {
-            return fail("summary property " + std::to_string(number.id), rc);
-        }
-    }
-    rc = MsiSummaryInfoPersist(stream.get());
-    return rc == ERROR_SUCCESS || fail("MsiSummaryInfoPersist", rc);
+  }
+  rc = MsiSummaryInfoPersist(stream.get());
+  return rc == ERROR_SUCCESS || fail("MsiSummaryInfoPersist", rc);
 }
 
 bool PackageBuilder::commit() {
-    if (!ok()) {
-        return false;
-    }
-    const UINT rc = MsiDatabaseCommit(database_.get());
-    database_.reset();
-    return rc == ERROR_SUCCESS || fail("MsiDatabaseCommit", rc);
+  if (!ok()) {
+    return false;
+  }
+  const UINT rc = MsiDatabaseCommit(database_.get());
+  database_.reset();
+  return rc == ERROR_SUCCESS || fail("MsiDatabaseCommit", rc);
 }
 
 std::string newGuid() {
-    GUID guid{};
-    CoCreateGuid(&guid);
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
+  GUID guid{};
+  CoCreateGuid(&guid);
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
 }
 
 }  // namespace quorvel::authoring

@@ -11,31 +11,31 @@ namespace quorvel::authoring {
 
 // One column value of a row to insert.
 struct Field {
-    enum class Kind { Null, Integer, Text, StreamFromFile };
+  enum class Kind { Null, Integer, Text, StreamFromFile };
 
-    static Field null() { return Field{Kind::Null, 0, {}}; }
-    static Field integer(int value) { return Field{Kind::Integer, value, {}}; }
-    static Field text(std::string value) { return Field{Kind::Text, 0, std::move(value)}; }
-    static Field streamFromFile(std::string path) { return Field{Kind::StreamFromFile, 0, std::move(path)}; }
+  static Field null() { return Field{Kind::Null, 0, {}}; }
+  static Field integer(int value) { return Field{Kind::Integer, value, {}}; }
+  static Field text(std::string value) { return Field{Kind::Text, 0, std::move(value)}; }
+  static Field streamFromFile(std::string path) { return Field{Kind::StreamFromFile, 0, std::move(path)}; }
 
-    Kind kind;
-    int number;
-    std::string text_;
+  Kind kind;
+  int number;
+  std::string text_;
 };
 
 struct Column {
-    std::string name;
-    Field value;
+  std::string name;
+  Field value;
 };
 
 struct SummaryInfo {
-    std::string title = "Installation Database";
-    std::string subject;
-    std::string author = "Quorvel";
-    std::string platformAndLanguage = "x64;1033";
-    std::string packageCode;  // braced GUID
-    int schema = 200;         // 64-bit packages need 200 or later
-    int sourceFlags = 2;      // compressed, long names
+  std::string title = "Installation Database";
+  std::string subject;
+  std::string author = "Quorvel";
+  std::string platformAndLanguage = "x64;1033";
+  std::string packageCode;  // braced GUID
+  int schema = 200;         // 64-bit packages need 200 or later
+  int sourceFlags = 2;      // compressed, long names
 };
 
 // Standard column layouts for the tables the packages use.
@@ -50,33 +50,33 @@ extern const char* const kComponentTableSql;
 extern const char* const kFeatureComponentsTableSql;
 
 class PackageBuilder {
-public:
-    // Creates (or replaces) the database file at path. Check ok() afterwards.
-    explicit PackageBuilder(const std::string& path);
+ public:
+  // Creates (or replaces) the database file at path. Check ok() afterwards.
+  explicit PackageBuilder(const std::string& path);
 
-    bool ok() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
 
-    bool execute(const std::string& sql);
-    bool insert(const std::string& table, const std::vector<Column>& columns);
+  bool execute(const std::string& sql);
+  bool insert(const std::string& table, const std::vector<Column>& columns);
 
-    // Conveniences over insert() for the rows every package here needs.
-    bool property(const std::string& name, const std::string& value);
-    bool binary(const std::string& name, const std::string& filePath);
-    bool customAction(const std::string& action, int type, const std::string& source, const std::string& target);
-    bool errorMessage(int code, const std::string& message);
-    bool executeSequence(const std::string& action, const std::string& condition, int sequence);
+  // Conveniences over insert() for the rows every package here needs.
+  bool property(const std::string& name, const std::string& value);
+  bool binary(const std::string& name, const std::string& filePath);
+  bool customAction(const std::string& action, int type, const std::string& source, const std::string& target);
+  bool errorMessage(int code, const std::string& message);
+  bool executeSequence(const std::string& action, const std::string& condition, int sequence);
 
-    bool summary(const SummaryInfo& info);
+  bool summary(const SummaryInfo& info);
 
-    // Commits and closes the database; the builder is unusable afterwards.
-    bool commit();
+  // Commits and closes the database; the builder is unusable afterwards.
+  bool commit();
 
-private:
-    bool fail(const std::string& step, UINT code);
+ private:
+  bool fail(const std::string& step, UINT code);
 
-    MsiHandle database_;
-    std::string error_;
+  MsiHandle database_;
+  std::string error_;
 };
 
 // Returns a new braced, upper-case GUID string.

@@ -18,123 +18,130 @@ std::string L(const std::string& text) { return line(kLabel, text); }
 enum class Target { Folder, File, Nothing };
 
 struct GrantCase {
-    const char* name;
-    const char* relative;  // below the case folder
-    const char* suffix;    // appended to the argument only
-    Target target;
-    unsigned long exitCode;
-    std::vector<std::string> failureLines;  // after the isExist line
+  const char* name;
+  const char* relative;  // below the case folder
+  const char* suffix;    // appended to the argument only
+  Target target;
+  unsigned long exitCode;
+  std::vector<std::string> failureLines;  // after the isExist line
 };
 
 void addGrantCases(Suite& suite) {
-    const GrantCase cases[] = {
-        {"existing folder gets the grant on its tree", "Data", "", Target::Folder, 0, {}},
-        {"trailing backslash reaches the tool as one clean argument", "Data", "\\", Target::Folder, 0, {}},
-        {"path with spaces is one argument", "Program Data\\Quorvel App", "", Target::Folder, 0, {}},
-        {"existing file counts as existing", "settings.ini", "", Target::File, 0, {}},
-        {"missing folder starts nothing", "Absent", "", Target::Nothing, 0, {}},
-        {"tool exit code 1 fails the action", "Data", "", Target::Folder, 1,
-         {errorLine(kLabel, 0x80004005, "error from process : exitCode = 0x00000001"),
-          errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
-        {"tool exit code 0xC0000005 is shown in lowercase", "Data", "", Target::Folder, 0xC0000005,
-         {errorLine(kLabel, 0x80004005, "error from process : exitCode = 0xc0000005"),
-          errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
-    };
-    for (const GrantCase& one : cases) {
-        suite.add(kLabel, one.name, kLabel, [one](Case& c) {
-            SETUP_OK(c, icacls::installed());
-            const std::string path = caseFolder(c) + "\\" + one.relative;
-            if (one.target == Target::Folder) {
-                SETUP_OK(c, machine::createFolders(path + "\\nested"));
-            } else if (one.target == Target::File) {
-                SETUP_OK(c, machine::writeFile(path, "[quorvel]"));
-            }
-            const std::string argument = path + one.suffix;
-            icacls::Behaviour behaviour;
-            behaviour.exitCode = one.exitCode;
-            icacls::reset(behaviour);
-            ActionRequest request;
-            request.action = kLabel;
-            request.customActionData = argument;
-            const ActionOutcome outcome = runAction(c, request);
-            const std::vector<icacls::Call> calls = icacls::calls();
+  const GrantCase cases[] = {
+      {"existing folder gets the grant on its tree", "Data", "", Target::Folder, 0, {}},
+      {"trailing backslash reaches the tool as one clean argument", "Data", "\\", Target::Folder, 0, {}},
+      {"path with spaces is one argument", "Program Data\\Quorvel App", "", Target::Folder, 0, {}},
+      {"existing file counts as existing", "settings.ini", "", Target::File, 0, {}},
+      {"missing folder starts nothing", "Absent", "", Target::Nothing, 0, {}},
+      {"tool exit code 1 fails the action",
+       "Data",
+       "",
+       Target::Folder,
+       1,
+       {errorLine(kLabel, 0x80004005, "error from process : exitCode = 0x00000001"),
+        errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
+      {"tool exit code 0xC0000005 is shown in lowercase",
+       "Data",
+       "",
+       Target::Folder,
+       0xC0000005,
+       {errorLine(kLabel, 0x80004005, "error from process : exitCode = 0xc0000005"),
+        errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
+  };
+  for (const GrantCase& one : cases) {
+    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+      SETUP_OK(c, icacls::installed());
+      const std::string path = caseFolder(c) + "\\" + one.relative;
+      if (one.target == Target::Folder) {
+        SETUP_OK(c, machine::createFolders(path + "\\nested"));
+      } else if (one.target == Target::File) {
+        SETUP_OK(c, machine::writeFile(path, "[quorvel]"));
+      }
+      const std::string argument = path + one.suffix;
+      icacls::Behaviour behaviour;
+      behaviour.exitCode = one.exitCode;
+      icacls::reset(behaviour);
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = argument;
+      const ActionOutcome outcome = runAction(c, request);
+      const std::vector<icacls::Call> calls = icacls::calls();
 
-            const bool exists = one.target != Target::Nothing;
-            std::vector<std::string> expected = {L("Initialized."), L("folderPath = " + argument),
-                                                 L(std::string("isExist=") + (exists ? "1" : "0") +
-                                                   "  errorCode=00000000")};
-            expected.insert(expected.end(), one.failureLines.begin(), one.failureLines.end());
-            CHECK_LINES(c, outcome.lines, expected);
-            CHECK_EQ(c, outcome.code, one.failureLines.empty() ? kSuccess : kFailure);
-            CHECK_EQ(c, calls.size(), exists ? 1u : 0u);
-            if (calls.size() != 1) {
-                return;
-            }
-            CHECK_EQ(c, calls[0].commandLine, icacls::expectedCommandLine(argument, icacls::kGrantOnTree));
-            CHECK_LINES(c, calls[0].argv, icacls::expectedArgv(argument, icacls::kGrantOnTree));
-            CHECK(c, calls[0].exitCode.has_value() && *calls[0].exitCode == one.exitCode);
-        });
-    }
-
-    suite.add(kLabel, "action waits for the tool to finish", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        const std::string path = caseFolder(c) + "\\Slow";
-        SETUP_OK(c, machine::createFolders(path));
-        icacls::Behaviour behaviour;
-        behaviour.delayMs = 1500;
-        icacls::reset(behaviour);
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = path;
-        const ActionOutcome outcome = runAction(c, request);
-        // Read at once: the double writes its exit line only after the delay.
-        const std::vector<icacls::Call> calls = icacls::calls();
-        CHECK_EQ(c, outcome.code, kSuccess);
-        CHECK_EQ(c, calls.size(), 1u);
-        CHECK(c, !calls.empty() && calls[0].exitCode.has_value());
+      const bool exists = one.target != Target::Nothing;
+      std::vector<std::string> expected = {L("Initialized."), L("folderPath = " + argument),
+                                           L(std::string("isExist=") + (exists ? "1" : "0") + "  errorCode=00000000")};
+      expected.insert(expected.end(), one.failureLines.begin(), one.failureLines.end());
+      CHECK_LINES(c, outcome.lines, expected);
+      CHECK_EQ(c, outcome.code, one.failureLines.empty() ? kSuccess : kFailure);
+      CHECK_EQ(c, calls.size(), exists ? 1u : 0u);
+      if (calls.size() != 1) {
+        return;
+      }
+      CHECK_EQ(c, calls[0].commandLine, icacls::expectedCommandLine(argument, icacls::kGrantOnTree));
+      CHECK_LINES(c, calls[0].argv, icacls::expectedArgv(argument, icacls::kGrantOnTree));
+      CHECK(c, calls[0].exitCode.has_value() && *calls[0].exitCode == one.exitCode);
     });
+  }
+
+  suite.add(kLabel, "action waits for the tool to finish", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = caseFolder(c) + "\\Slow";
+    SETUP_OK(c, machine::createFolders(path));
+    icacls::Behaviour behaviour;
+    behaviour.delayMs = 1500;
+    icacls::reset(behaviour);
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    // Read at once: the double writes its exit line only after the delay.
+    const std::vector<icacls::Call> calls = icacls::calls();
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK_EQ(c, calls.size(), 1u);
+    CHECK(c, !calls.empty() && calls[0].exitCode.has_value());
+  });
 }
 
 void addRefusalCases(Suite& suite) {
-    suite.add(kLabel, "Windows folder is refused before the tool starts", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        icacls::reset();
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = "C:\\windows";
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kFailure);
-        CHECK(c, icacls::calls().empty());
-        SETUP_OK(c, outcome.lines.size() == 4);
-        CHECK_EQ(c, outcome.lines[2], L("isExist=1  errorCode=00000000"));
-        const std::string lead = errorLine(kLabel, 0x80070057, "");
-        CHECK_EQ(c, outcome.lines[3].substr(0, lead.size()), lead);
-        CHECK(c, outcome.lines[3].find("C:\\windows") != std::string::npos);
-    });
+  suite.add(kLabel, "Windows folder is refused before the tool starts", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    icacls::reset();
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = "C:\\windows";
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, icacls::calls().empty());
+    SETUP_OK(c, outcome.lines.size() == 4);
+    CHECK_EQ(c, outcome.lines[2], L("isExist=1  errorCode=00000000"));
+    const std::string lead = errorLine(kLabel, 0x80070057, "");
+    CHECK_EQ(c, outcome.lines[3].substr(0, lead.size()), lead);
+    CHECK(c, outcome.lines[3].find("C:\\windows") != std::string::npos);
+  });
 
-    // A quotation mark is not valid in a Windows file name, so such a path
-    // never exists and the tool is never reached.
-    suite.add(kLabel, "path with a quotation mark never reaches the tool", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        icacls::reset();
-        const std::string path = caseFolder(c) + "\\Data\" /deny *S-1-1-0:F \"x";
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = path;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kSuccess);
-        CHECK(c, icacls::calls().empty());
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{L("Initialized."), L("folderPath = " + path),
-                                              L("isExist=0  errorCode=00000000")}));
-    });
+  // A quotation mark is not valid in a Windows file name, so such a path
+  // never exists and the tool is never reached.
+  suite.add(kLabel, "path with a quotation mark never reaches the tool", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    icacls::reset();
+    const std::string path = caseFolder(c) + "\\Data\" /deny *S-1-1-0:F \"x";
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK(c, icacls::calls().empty());
+    CHECK_LINES(
+        c, outcome.lines,
+        (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=0  errorCode=00000000")}));
+  });
 }
 
 }  // namespace
 
 void addFolderPermissionCases(Suite& suite) {
-    addGrantCases(suite);
-    addRefusalCases(suite);
+  addGrantCases(suite);
+  addRefusalCases(suite);
 }
 
 }  // namespace quorvel::engine

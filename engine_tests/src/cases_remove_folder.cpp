@@ -25,195 +25,199 @@ constexpr const char* kSdk = "Quorvel SDK [1] 4.2";
 std::string L(const std::string& text) { return line(kLabel, text); }
 
 std::vector<std::string> standardLines(const std::string& data, const std::string& path, const std::string& sdk) {
-    return {L("Initialized."), L("CustomActionData = " + data), L("removePath = " + path), L("sdkName = " + sdk)};
+  return {L("Initialized."), L("CustomActionData = " + data), L("removePath = " + path), L("sdkName = " + sdk)};
 }
 
 // A folder with a file and a subfolder holding a file.
 bool makeTree(const std::string& path) {
-    return machine::createFolders(path + "\\sub") && machine::writeFile(path + "\\readme.txt", "quorvel") &&
-           machine::writeFile(path + "\\sub\\data.bin", "0123456789");
+  return machine::createFolders(path + "\\sub") && machine::writeFile(path + "\\readme.txt", "quorvel") &&
+         machine::writeFile(path + "\\sub\\data.bin", "0123456789");
 }
 
 // Holds a file open without delete sharing until released.
 class FileLock {
-public:
-    explicit FileLock(const std::string& path)
-        : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-    bool held() const { return static_cast<bool>(handle_); }
-    void release() { handle_.reset(); }
+ public:
+  explicit FileLock(const std::string& path)
+      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  bool held() const { return static_cast<bool>(handle_); }
+  void release() { handle_.reset(); }
 
-private:
-    quorvel::authoring::FileHandle handle_;
+ private:
+  quorvel::authoring::FileHandle handle_;
 };
 
 bool inTrash(const std::string& name) {
-    WIN32_FIND_DATAA found{};
-    const std::string pattern = environment().trashFolder + "\\files\\" + name + "*";
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    FindClose(search);
-    return true;
+  WIN32_FIND_DATAA found{};
+  const std::string pattern = environment().trashFolder + "\\files\\" + name + "*";
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  FindClose(search);
+  return true;
 }
 
 std::string formattedPrompt(const std::string& sdk) {
-    std::string text = kRetryPromptText;
-    text.replace(text.find("[2]"), 3, sdk);
-    return text;
+  std::string text = kRetryPromptText;
+  text.replace(text.find("[2]"), 3, sdk);
+  return text;
 }
 
 struct SplitCase {
-    const char* name;
-    std::function<std::string(const std::string& folder)> argument;
-    std::string expectedSdk;
+  const char* name;
+  std::function<std::string(const std::string& folder)> argument;
+  std::string expectedSdk;
 };
 
 void addSplitCases(Suite& suite) {
-    const SplitCase cases[] = {
-        {"folder tree is deleted", [](const std::string& folder) { return folder + "|" + kSdk; }, kSdk},
-        {"argument ending with the bar gives an empty SDK name", [](const std::string& folder) { return folder + "|"; },
-         ""},
-        {"second bar belongs to the SDK name",
-         [](const std::string& folder) { return folder + "|Quorvel|SDK"; }, "Quorvel|SDK"},
-    };
-    for (const SplitCase& one : cases) {
-        suite.add(kLabel, one.name, kLabel, [one](Case& c) {
-            const std::string folder = caseFolder(c) + "\\Doomed";
-            SETUP_OK(c, makeTree(folder));
-            ActionRequest request;
-            request.action = kLabel;
-            request.customActionData = one.argument(folder);
-            const ActionOutcome outcome = runAction(c, request);
-            CHECK_EQ(c, outcome.code, kSuccess);
-            CHECK_LINES(c, outcome.lines, standardLines(*request.customActionData, folder, one.expectedSdk));
-            CHECK(c, outcome.prompts.empty());
-            CHECK(c, !machine::exists(folder));
-        });
-    }
-
-    suite.add(kLabel, "deleted folder goes to the engine's trash, open files or not", kLabel, [](Case& c) {
-        const std::string name = "TrashBound" + std::to_string(GetTickCount());
-        const std::string folder = caseFolder(c) + "\\" + name;
-        SETUP_OK(c, makeTree(folder));
-        FileLock lock(folder + "\\sub\\data.bin");
-        SETUP_OK(c, lock.held());
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = folder + "|" + kSdk;
-        const ActionOutcome outcome = runAction(c, request);
-        lock.release();
-        CHECK_EQ(c, outcome.code, kSuccess);
-        CHECK(c, outcome.prompts.empty());
-        CHECK(c, !machine::exists(folder));
-        CHECK(c, inTrash(name));
+  const SplitCase cases[] = {
+      {"folder tree is deleted", [](const std::string& folder) { return folder + "|" + kSdk; }, kSdk},
+      {"argument ending with the bar gives an empty SDK name", [](const std::string& folder) { return folder + "|"; },
+       ""},
+      {"second bar belongs to the SDK name", [](const std::string& folder) { return folder + "|Quorvel|SDK"; },
+       "Quorvel|SDK"},
+  };
+  for (const SplitCase& one : cases) {
+    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+      const std::string folder = caseFolder(c) + "\\Doomed";
+      SETUP_OK(c, makeTree(folder));
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = one.argument(folder);
+      const ActionOutcome outcome = runAction(c, request);
+      CHECK_EQ(c, outcome.code, kSuccess);
+      CHECK_LINES(c, outcome.lines, standardLines(*request.customActionData, folder, one.expectedSdk));
+      CHECK(c, outcome.prompts.empty());
+      CHECK(c, !machine::exists(folder));
     });
+  }
 
-    suite.add(kLabel, "argument beginning with the bar has nothing to delete", kLabel, [](Case& c) {
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = std::string("|") + kSdk;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kSuccess);
-        std::vector<std::string> expected = standardLines(*request.customActionData, "", kSdk);
-        SETUP_OK(c, outcome.lines.size() == expected.size() + 1);
-        CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.end() - 1), expected);
-        CHECK_EQ(c, outcome.lines.back().substr(0, L("PathFileExists failed : GetLastError() = 0x").size()),
-                 L("PathFileExists failed : GetLastError() = 0x"));
-    });
+  suite.add(kLabel, "deleted folder goes to the engine's trash, open files or not", kLabel, [](Case& c) {
+    const std::string name = "TrashBound" + std::to_string(GetTickCount());
+    const std::string folder = caseFolder(c) + "\\" + name;
+    SETUP_OK(c, makeTree(folder));
+    FileLock lock(folder + "\\sub\\data.bin");
+    SETUP_OK(c, lock.held());
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = folder + "|" + kSdk;
+    const ActionOutcome outcome = runAction(c, request);
+    lock.release();
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK(c, outcome.prompts.empty());
+    CHECK(c, !machine::exists(folder));
+    CHECK(c, inTrash(name));
+  });
 
-    suite.add(kLabel, "missing folder is success", kLabel, [](Case& c) {
-        const std::string folder = caseFolder(c) + "\\NeverThere";
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = folder + "|" + kSdk;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kSuccess);
-        std::vector<std::string> expected = standardLines(*request.customActionData, folder, kSdk);
-        expected.push_back(L("PathFileExists failed : GetLastError() = 0x00000002"));
-        CHECK_LINES(c, outcome.lines, expected);
-    });
+  suite.add(kLabel, "argument beginning with the bar has nothing to delete", kLabel, [](Case& c) {
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = std::string("|") + kSdk;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    std::vector<std::string> expected = standardLines(*request.customActionData, "", kSdk);
+    SETUP_OK(c, outcome.lines.size() == expected.size() + 1);
+    CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.end() - 1), expected);
+    CHECK_EQ(c, outcome.lines.back().substr(0, L("PathFileExists failed : GetLastError() = 0x").size()),
+             L("PathFileExists failed : GetLastError() = 0x"));
+  });
 
-    suite.add(kLabel, "argument without a bar fails before anything is tested", kLabel, [](Case& c) {
-        const std::string folder = caseFolder(c) + "\\Kept";
-        SETUP_OK(c, makeTree(folder));
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = folder;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kFailure);
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{L("Initialized."), L("CustomActionData = " + folder),
-                                              errorLine(kLabel, 0x80070057, "Parameters are missing.")}));
-        CHECK(c, machine::exists(folder + "\\sub\\data.bin"));
-    });
+  suite.add(kLabel, "missing folder is success", kLabel, [](Case& c) {
+    const std::string folder = caseFolder(c) + "\\NeverThere";
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = folder + "|" + kSdk;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    std::vector<std::string> expected = standardLines(*request.customActionData, folder, kSdk);
+    expected.push_back(L("PathFileExists failed : GetLastError() = 0x00000002"));
+    CHECK_LINES(c, outcome.lines, expected);
+  });
+
+  suite.add(kLabel, "argument without a bar fails before anything is tested", kLabel, [](Case& c) {
+    const std::string folder = caseFolder(c) + "\\Kept";
+    SETUP_OK(c, makeTree(folder));
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = folder;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK_LINES(c, outcome.lines,
+                (std::vector<std::string>{L("Initialized."), L("CustomActionData = " + folder),
+                                          errorLine(kLabel, 0x80070057, "Parameters are missing.")}));
+    CHECK(c, machine::exists(folder + "\\sub\\data.bin"));
+  });
 }
 
 struct PromptCase {
-    const char* name;
-    std::vector<int> answers;
-    bool withErrorRow;
-    bool unlockOnFirstPrompt;
-    std::vector<int> shownAnswers;  // what the action logs, prompt by prompt
-    UINT code;
+  const char* name;
+  std::vector<int> answers;
+  bool withErrorRow;
+  bool unlockOnFirstPrompt;
+  std::vector<int> shownAnswers;  // what the action logs, prompt by prompt
+  UINT code;
 };
 
 void addPromptCases(Suite& suite) {
-    const PromptCase cases[] = {
-        {"Retry then Cancel: two prompts, the folder stays, 1603", {IDRETRY, IDCANCEL}, true, false,
-         {IDRETRY, IDCANCEL}, kFailure},
-        {"Cancel at once: one attempt, 1603", {IDCANCEL}, true, false, {IDCANCEL}, kFailure},
-        {"Retry after the file is released deletes the folder", {IDRETRY}, true, true, {IDRETRY}, kSuccess},
-        // Without an Error row for 1306 the engine answers 0 on its own.
-        {"without an Error row 1306 the engine answers 0", {IDRETRY}, false, false, {0}, kFailure},
-    };
-    for (const PromptCase& one : cases) {
-        suite.add(kLabel, one.name, kLabel, [one](Case& c) {
-            SETUP_OK(c, !environment().noTrashDataHome.empty());
-            const std::string folder = caseFolder(c) + "\\Held";
-            SETUP_OK(c, makeTree(folder));
-            auto lock = std::make_shared<FileLock>(folder + "\\sub\\data.bin");
-            SETUP_OK(c, lock->held());
-            EnvironmentOverride noTrash("XDG_DATA_HOME", environment().noTrashDataHome);
-            ActionRequest request;
-            request.action = kLabel;
-            request.customActionData = folder + "|" + kSdk;
-            request.promptAnswers = one.answers;
-            request.withRetryErrorRow = one.withErrorRow;
-            if (one.unlockOnFirstPrompt) {
-                request.onPrompt = [lock](const Message&) { lock->release(); };
-            }
-            const ActionOutcome outcome = runAction(c, request);
-            lock->release();
+  const PromptCase cases[] = {
+      {"Retry then Cancel: two prompts, the folder stays, 1603",
+       {IDRETRY, IDCANCEL},
+       true,
+       false,
+       {IDRETRY, IDCANCEL},
+       kFailure},
+      {"Cancel at once: one attempt, 1603", {IDCANCEL}, true, false, {IDCANCEL}, kFailure},
+      {"Retry after the file is released deletes the folder", {IDRETRY}, true, true, {IDRETRY}, kSuccess},
+      // Without an Error row for 1306 the engine answers 0 on its own.
+      {"without an Error row 1306 the engine answers 0", {IDRETRY}, false, false, {0}, kFailure},
+  };
+  for (const PromptCase& one : cases) {
+    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+      SETUP_OK(c, !environment().noTrashDataHome.empty());
+      const std::string folder = caseFolder(c) + "\\Held";
+      SETUP_OK(c, makeTree(folder));
+      auto lock = std::make_shared<FileLock>(folder + "\\sub\\data.bin");
+      SETUP_OK(c, lock->held());
+      EnvironmentOverride noTrash("XDG_DATA_HOME", environment().noTrashDataHome);
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = folder + "|" + kSdk;
+      request.promptAnswers = one.answers;
+      request.withRetryErrorRow = one.withErrorRow;
+      if (one.unlockOnFirstPrompt) {
+        request.onPrompt = [lock](const Message&) { lock->release(); };
+      }
+      const ActionOutcome outcome = runAction(c, request);
+      lock->release();
 
-            CHECK_EQ(c, outcome.code, one.code);
-            std::vector<std::string> expected = standardLines(*request.customActionData, folder, kSdk);
-            for (const int shown : one.shownAnswers) {
-                expected.push_back(L("Selected Dialog Box Command IDs = " + std::to_string(shown)));
-            }
-            if (one.code == kFailure) {
-                // The shell's sharing violation (32) as a Result.
-                expected.push_back(errorLine(kLabel, 0x80070020, "SHFileOperation failed"));
-            }
-            CHECK_LINES(c, outcome.lines, expected);
-            CHECK_EQ(c, machine::exists(folder), one.code != kSuccess);
-            if (!one.withErrorRow) {
-                return;
-            }
-            CHECK_EQ(c, outcome.prompts.size(), one.answers.size());
-            for (const Message& prompt : outcome.prompts) {
-                CHECK_EQ(c, prompt.buttons, static_cast<unsigned>(MB_RETRYCANCEL));
-                CHECK(c, prompt.fields.size() >= 2);
-                if (prompt.fields.size() >= 2) {
-                    CHECK_EQ(c, prompt.fields[0], "1306");
-                    CHECK_EQ(c, prompt.fields[1], kSdk);
-                }
-                // The engine formats its 1306 text with the SDK name as [2],
-                // and does not expand the brackets inside the name.
-                CHECK_EQ(c, prompt.formatted, formattedPrompt(kSdk));
-            }
-        });
-    }
+      CHECK_EQ(c, outcome.code, one.code);
+      std::vector<std::string> expected = standardLines(*request.customActionData, folder, kSdk);
+      for (const int shown : one.shownAnswers) {
+        expected.push_back(L("Selected Dialog Box Command IDs = " + std::to_string(shown)));
+      }
+      if (one.code == kFailure) {
+        // The shell's sharing violation (32) as a Result.
+        expected.push_back(errorLine(kLabel, 0x80070020, "SHFileOperation failed"));
+      }
+      CHECK_LINES(c, outcome.lines, expected);
+      CHECK_EQ(c, machine::exists(folder), one.code != kSuccess);
+      if (!one.withErrorRow) {
+        return;
+      }
+      CHECK_EQ(c, outcome.prompts.size(), one.answers.size());
+      for (const Message& prompt : outcome.prompts) {
+        CHECK_EQ(c, prompt.buttons, static_cast<unsigned>(MB_RETRYCANCEL));
+        CHECK(c, prompt.fields.size() >= 2);
+        if (prompt.fields.size() >= 2) {
+          CHECK_EQ(c, prompt.fields[0], "1306");
+          CHECK_EQ(c, prompt.fields[1], kSdk);
+        }
+        // The engine formats its 1306 text with the SDK name as [2],
+        // and does not expand the brackets inside the name.
+        CHECK_EQ(c, prompt.formatted, formattedPrompt(kSdk));
+      }
+    });
+  }
 }
 
 // Targets that no package owns are refused. Only harmless targets are used
@@ -223,48 +227,48 @@ void addPromptCases(Suite& suite) {
 // RemoveRegistries and the permission grant, whose mistakes cannot harm the
 // prefix.
 void addGuardCases(Suite& suite) {
-    struct Guard {
-        const char* name;
-        std::string path;     // as the argument names it
-        std::string witness;  // a file that must survive
-    };
-    const Guard guards[] = {
-        {"volume root is refused", kScratchRoot, std::string(kScratchRoot) + "witness.txt"},
-        {"relative path is refused", "quorvel-relative-target", "quorvel-relative-target\\witness.txt"},
-    };
-    for (const Guard& guard : guards) {
-        suite.add(kLabel, guard.name, kLabel, [guard](Case& c) {
-            SETUP_OK(c, machine::exists(kScratchRoot));
-            if (guard.path != kScratchRoot) {
-                SETUP_OK(c, machine::createFolders(guard.path));
-            }
-            SETUP_OK(c, machine::writeFile(guard.witness, "keep"));
-            ActionRequest request;
-            request.action = kLabel;
-            request.customActionData = guard.path + "|" + kSdk;
-            const ActionOutcome outcome = runAction(c, request);
-            const bool survived = machine::exists(guard.witness);
-            if (guard.path != kScratchRoot) {
-                machine::removeTree(guard.path);
-            }
-            CHECK_EQ(c, outcome.code, kFailure);
-            CHECK(c, outcome.prompts.empty());
-            CHECK(c, survived);
-            SETUP_OK(c, !outcome.lines.empty());
-            const std::string& last = outcome.lines.back();
-            const std::string lead = errorLine(kLabel, 0x80070057, "");
-            CHECK_EQ(c, last.substr(0, lead.size()), lead);
-            CHECK(c, last.find(guard.path) != std::string::npos);
-        });
-    }
+  struct Guard {
+    const char* name;
+    std::string path;     // as the argument names it
+    std::string witness;  // a file that must survive
+  };
+  const Guard guards[] = {
+      {"volume root is refused", kScratchRoot, std::string(kScratchRoot) + "witness.txt"},
+      {"relative path is refused", "quorvel-relative-target", "quorvel-relative-target\\witness.txt"},
+  };
+  for (const Guard& guard : guards) {
+    suite.add(kLabel, guard.name, kLabel, [guard](Case& c) {
+      SETUP_OK(c, machine::exists(kScratchRoot));
+      if (guard.path != kScratchRoot) {
+        SETUP_OK(c, machine::createFolders(guard.path));
+      }
+      SETUP_OK(c, machine::writeFile(guard.witness, "keep"));
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = guard.path + "|" + kSdk;
+      const ActionOutcome outcome = runAction(c, request);
+      const bool survived = machine::exists(guard.witness);
+      if (guard.path != kScratchRoot) {
+        machine::removeTree(guard.path);
+      }
+      CHECK_EQ(c, outcome.code, kFailure);
+      CHECK(c, outcome.prompts.empty());
+      CHECK(c, survived);
+      SETUP_OK(c, !outcome.lines.empty());
+      const std::string& last = outcome.lines.back();
+      const std::string lead = errorLine(kLabel, 0x80070057, "");
+      CHECK_EQ(c, last.substr(0, lead.size()), lead);
+      CHECK(c, last.find(guard.path) != std::string::npos);
+    });
+  }
 }
 
 }  // namespace
 
 void addRemoveFolderCases(Suite& suite) {
-    addSplitCases(suite);
-    addPromptCases(suite);
-    addGuardCases(suite);
+  addSplitCases(suite);
+  addPromptCases(suite);
+  addGuardCases(suite);
 }
 
 }  // namespace quorvel::engine

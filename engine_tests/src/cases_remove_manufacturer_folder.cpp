@@ -17,163 +17,166 @@ std::string L(const std::string& text) { return line(kLabel, text); }
 enum class Content { Nothing, EmptyFolder, FolderWithFile, FolderWithEmptyFolder, EmptyFile, File };
 
 bool arrange(const std::string& path, Content content) {
-    switch (content) {
-        case Content::Nothing:
-            return true;
-        case Content::EmptyFolder:
-            return machine::createFolders(path);
-        case Content::FolderWithFile:
-            return machine::createFolders(path) && machine::writeFile(path + "\\left.txt", "x");
-        case Content::FolderWithEmptyFolder:
-            return machine::createFolders(path + "\\Empty");
-        case Content::EmptyFile:
-            return machine::writeFile(path, "");
-        case Content::File:
-            return machine::writeFile(path, "quorvel");
-    }
-    return false;
+  switch (content) {
+    case Content::Nothing:
+      return true;
+    case Content::EmptyFolder:
+      return machine::createFolders(path);
+    case Content::FolderWithFile:
+      return machine::createFolders(path) && machine::writeFile(path + "\\left.txt", "x");
+    case Content::FolderWithEmptyFolder:
+      return machine::createFolders(path + "\\Empty");
+    case Content::EmptyFile:
+      return machine::writeFile(path, "");
+    case Content::File:
+      return machine::writeFile(path, "quorvel");
+  }
+  return false;
 }
 
 struct ManufacturerCase {
-    const char* name;
-    Content content;
-    const char* suffix;  // appended to the argument only
-    std::vector<std::string> lines;  // after "folderPath = ..."
-    bool toolStarts;
-    bool gone;
+  const char* name;
+  Content content;
+  const char* suffix;              // appended to the argument only
+  std::vector<std::string> lines;  // after "folderPath = ..."
+  bool toolStarts;
+  bool gone;
 };
 
 void addContentCases(Suite& suite) {
-    const std::vector<std::string> removed = {L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000"),
-                                              L("remove result=1  errorCode=00000000")};
-    const std::vector<std::string> notEmpty = {L("isExist=1  errorCode=00000000"), L("isEmpty=0  errorCode=00000000"),
-                                               L("manufacturer folder not empty")};
-    const ManufacturerCase cases[] = {
-        {"missing folder is left alone", Content::Nothing, "",
-         {L("isExist=0  errorCode=00000000"), L("manufacturer folder does not exist")}, false, true},
-        {"folder holding a file is left alone", Content::FolderWithFile, "", notEmpty, false, false},
-        {"folder holding an empty folder is left alone", Content::FolderWithEmptyFolder, "", notEmpty, false, false},
-        {"file of nonzero size is left alone", Content::File, "", notEmpty, false, false},
-        {"empty folder gets the grant and is removed", Content::EmptyFolder, "", removed, true, true},
-        {"trailing backslash reaches the tool as one clean argument", Content::EmptyFolder, "\\", removed, true,
-         true},
-        {"file of size 0 counts as empty and is removed", Content::EmptyFile, "", removed, true, true},
-    };
-    for (const ManufacturerCase& one : cases) {
-        suite.add(kLabel, one.name, kLabel, [one](Case& c) {
-            SETUP_OK(c, icacls::installed());
-            const std::string path = caseFolder(c) + "\\Quorvel Labs";
-            SETUP_OK(c, arrange(path, one.content));
-            icacls::reset();
-            const std::string argument = path + one.suffix;
-            ActionRequest request;
-            request.action = kLabel;
-            request.customActionData = argument;
-            const ActionOutcome outcome = runAction(c, request);
-            const std::vector<icacls::Call> calls = icacls::calls();
+  const std::vector<std::string> removed = {L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000"),
+                                            L("remove result=1  errorCode=00000000")};
+  const std::vector<std::string> notEmpty = {L("isExist=1  errorCode=00000000"), L("isEmpty=0  errorCode=00000000"),
+                                             L("manufacturer folder not empty")};
+  const ManufacturerCase cases[] = {
+      {"missing folder is left alone",
+       Content::Nothing,
+       "",
+       {L("isExist=0  errorCode=00000000"), L("manufacturer folder does not exist")},
+       false,
+       true},
+      {"folder holding a file is left alone", Content::FolderWithFile, "", notEmpty, false, false},
+      {"folder holding an empty folder is left alone", Content::FolderWithEmptyFolder, "", notEmpty, false, false},
+      {"file of nonzero size is left alone", Content::File, "", notEmpty, false, false},
+      {"empty folder gets the grant and is removed", Content::EmptyFolder, "", removed, true, true},
+      {"trailing backslash reaches the tool as one clean argument", Content::EmptyFolder, "\\", removed, true, true},
+      {"file of size 0 counts as empty and is removed", Content::EmptyFile, "", removed, true, true},
+  };
+  for (const ManufacturerCase& one : cases) {
+    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+      SETUP_OK(c, icacls::installed());
+      const std::string path = caseFolder(c) + "\\Quorvel Labs";
+      SETUP_OK(c, arrange(path, one.content));
+      icacls::reset();
+      const std::string argument = path + one.suffix;
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = argument;
+      const ActionOutcome outcome = runAction(c, request);
+      const std::vector<icacls::Call> calls = icacls::calls();
 
-            CHECK_EQ(c, outcome.code, kSuccess);
-            std::vector<std::string> expected = {L("Initialized."), L("folderPath = " + argument)};
-            expected.insert(expected.end(), one.lines.begin(), one.lines.end());
-            CHECK_LINES(c, outcome.lines, expected);
-            CHECK_EQ(c, machine::exists(path), !one.gone);
-            CHECK_EQ(c, calls.size(), one.toolStarts ? 1u : 0u);
-            if (calls.size() == 1) {
-                CHECK_EQ(c, calls[0].commandLine, icacls::expectedCommandLine(argument, icacls::kGrantOnFolder));
-                CHECK_LINES(c, calls[0].argv, icacls::expectedArgv(argument, icacls::kGrantOnFolder));
-            }
-        });
-    }
+      CHECK_EQ(c, outcome.code, kSuccess);
+      std::vector<std::string> expected = {L("Initialized."), L("folderPath = " + argument)};
+      expected.insert(expected.end(), one.lines.begin(), one.lines.end());
+      CHECK_LINES(c, outcome.lines, expected);
+      CHECK_EQ(c, machine::exists(path), !one.gone);
+      CHECK_EQ(c, calls.size(), one.toolStarts ? 1u : 0u);
+      if (calls.size() == 1) {
+        CHECK_EQ(c, calls[0].commandLine, icacls::expectedCommandLine(argument, icacls::kGrantOnFolder));
+        CHECK_LINES(c, calls[0].argv, icacls::expectedArgv(argument, icacls::kGrantOnFolder));
+      }
+    });
+  }
 }
 
 // The double stands for the tool failing, or for another process acting
 // on the folder between the emptiness test and the removal.
 void addToolCases(Suite& suite) {
-    suite.add(kLabel, "tool exit code 1 keeps the folder and fails", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        const std::string path = caseFolder(c) + "\\Quorvel Labs";
-        SETUP_OK(c, machine::createFolders(path));
-        icacls::Behaviour behaviour;
-        behaviour.exitCode = 1;
-        icacls::reset(behaviour);
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = path;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kFailure);
-        CHECK(c, machine::exists(path));
-        CHECK_EQ(c, icacls::calls().size(), 1u);
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{L("Initialized."), L("folderPath = " + path),
-                                              L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000"),
-                                              errorLine(kLabel, 0x80004005, "error from process : exitCode = 0x00000001"),
-                                              errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}));
-    });
+  suite.add(kLabel, "tool exit code 1 keeps the folder and fails", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = caseFolder(c) + "\\Quorvel Labs";
+    SETUP_OK(c, machine::createFolders(path));
+    icacls::Behaviour behaviour;
+    behaviour.exitCode = 1;
+    icacls::reset(behaviour);
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, machine::exists(path));
+    CHECK_EQ(c, icacls::calls().size(), 1u);
+    CHECK_LINES(c, outcome.lines,
+                (std::vector<std::string>{L("Initialized."), L("folderPath = " + path),
+                                          L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000"),
+                                          errorLine(kLabel, 0x80004005, "error from process : exitCode = 0x00000001"),
+                                          errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}));
+  });
 
-    suite.add(kLabel, "folder removed by another process meanwhile is success", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        const std::string path = caseFolder(c) + "\\Quorvel Labs";
-        SETUP_OK(c, machine::createFolders(path));
-        icacls::Behaviour behaviour;
-        behaviour.removePath = path;
-        icacls::reset(behaviour);
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = path;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kSuccess);
-        CHECK(c, !machine::exists(path));
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{L("Initialized."), L("folderPath = " + path),
-                                              L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000"),
-                                              L("remove result=0  errorCode=00000000")}));
-    });
+  suite.add(kLabel, "folder removed by another process meanwhile is success", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = caseFolder(c) + "\\Quorvel Labs";
+    SETUP_OK(c, machine::createFolders(path));
+    icacls::Behaviour behaviour;
+    behaviour.removePath = path;
+    icacls::reset(behaviour);
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK(c, !machine::exists(path));
+    CHECK_LINES(
+        c, outcome.lines,
+        (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
+                                  L("isEmpty=1  errorCode=00000000"), L("remove result=0  errorCode=00000000")}));
+  });
 
-    suite.add(kLabel, "folder filled by another process meanwhile fails the removal", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        const std::string path = caseFolder(c) + "\\Quorvel Labs";
-        SETUP_OK(c, machine::createFolders(path));
-        icacls::Behaviour behaviour;
-        behaviour.createPath = path + "\\late.txt";
-        icacls::reset(behaviour);
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = path;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kFailure);
-        CHECK(c, machine::exists(path + "\\late.txt"));
-        // ERROR_DIR_NOT_EMPTY (145).
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{
-                        L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
-                        L("isEmpty=1  errorCode=00000000"), L("remove result=0  errorCode=00000091"),
-                        errorLine(kLabel, 0x80004005, "std::filesystem::remove failed with code 0x00000091")}));
-    });
+  suite.add(kLabel, "folder filled by another process meanwhile fails the removal", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = caseFolder(c) + "\\Quorvel Labs";
+    SETUP_OK(c, machine::createFolders(path));
+    icacls::Behaviour behaviour;
+    behaviour.createPath = path + "\\late.txt";
+    icacls::reset(behaviour);
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, machine::exists(path + "\\late.txt"));
+    // ERROR_DIR_NOT_EMPTY (145).
+    CHECK_LINES(c, outcome.lines,
+                (std::vector<std::string>{
+                    L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
+                    L("isEmpty=1  errorCode=00000000"), L("remove result=0  errorCode=00000091"),
+                    errorLine(kLabel, 0x80004005, "std::filesystem::remove failed with code 0x00000091")}));
+  });
 
-    suite.add(kLabel, "empty volume root is refused before the tool starts", kLabel, [](Case& c) {
-        SETUP_OK(c, icacls::installed());
-        SETUP_OK(c, machine::exists(kScratchRoot));
-        machine::removeTree(std::string(kScratchRoot) + "witness.txt");
-        icacls::reset();
-        ActionRequest request;
-        request.action = kLabel;
-        request.customActionData = kScratchRoot;
-        const ActionOutcome outcome = runAction(c, request);
-        CHECK_EQ(c, outcome.code, kFailure);
-        CHECK(c, icacls::calls().empty());
-        SETUP_OK(c, outcome.lines.size() == 5);
-        CHECK_EQ(c, outcome.lines[3], L("isEmpty=1  errorCode=00000000"));
-        const std::string lead = errorLine(kLabel, 0x80070057, "");
-        CHECK_EQ(c, outcome.lines[4].substr(0, lead.size()), lead);
-        CHECK(c, outcome.lines[4].find(kScratchRoot) != std::string::npos);
-    });
+  suite.add(kLabel, "empty volume root is refused before the tool starts", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    SETUP_OK(c, machine::exists(kScratchRoot));
+    machine::removeTree(std::string(kScratchRoot) + "witness.txt");
+    icacls::reset();
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = kScratchRoot;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, icacls::calls().empty());
+    SETUP_OK(c, outcome.lines.size() == 5);
+    CHECK_EQ(c, outcome.lines[3], L("isEmpty=1  errorCode=00000000"));
+    const std::string lead = errorLine(kLabel, 0x80070057, "");
+    CHECK_EQ(c, outcome.lines[4].substr(0, lead.size()), lead);
+    CHECK(c, outcome.lines[4].find(kScratchRoot) != std::string::npos);
+  });
 }
 
 }  // namespace
 
 void addRemoveManufacturerFolderCases(Suite& suite) {
-    addContentCases(suite);
-    addToolCases(suite);
+  addContentCases(suite);
+  addToolCases(suite);
 }
 
 }  // namespace quorvel::engine

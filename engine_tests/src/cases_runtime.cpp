@@ -22,241 +22,242 @@ std::string productKey() { return std::string(kUninstallKey) + "{" + kProduct + 
 
 // Leaves no published decision and no logging policy behind.
 void clearVerbosityState() {
-    machine::deleteAtom(kVerboseAtom);
-    machine::deleteAtom(kNotVerboseAtom);
-    machine::deleteValue(kPolicyKey, "Logging");
+  machine::deleteAtom(kVerboseAtom);
+  machine::deleteAtom(kNotVerboseAtom);
+  machine::deleteValue(kPolicyKey, "Logging");
 }
 
-
 bool isEntryLine(const std::string& text, const std::string& label) {
-    return text.compare(0, line(label, "Entering ").size(), line(label, "Entering ")) == 0;
+  return text.compare(0, line(label, "Entering ").size(), line(label, "Entering ")) == 0;
 }
 
 struct FrameCase {
-    const char* action;
-    unsigned bufferBytes;
+  const char* action;
+  unsigned bufferBytes;
 };
 
 // The frame's argument handling, for every action: missing, empty, longest
 // that fits and one too long.
 void addFrameCases(Suite& suite) {
-    const FrameCase actions[] = {{"EditEstimatedSize", 256},
-                                 {"RemoveFolder", 1024},
-                                 {"RemoveRegistries", 260},
-                                 {"ChangeQuorvelFolderPermission", 1024},
-                                 {"RemoveManufacturerFolder", 1024}};
-    for (const FrameCase& frame : actions) {
-        const std::string action = frame.action;
-        const std::vector<std::optional<std::string>> missing = {std::nullopt, std::string()};
-        for (const std::optional<std::string>& data : missing) {
-            suite.add("frame", action + (data ? "/empty data" : "/unset data"), action, [action, data](Case& c) {
-                ActionRequest request;
-                request.action = action;
-                request.customActionData = data;
-                const ActionOutcome outcome = runAction(c, request);
-                CHECK_EQ(c, outcome.code, kFailure);
-                CHECK_LINES(c, outcome.lines,
-                            (std::vector<std::string>{
-                                line(action, "Initialized."),
-                                errorLine(action, 0x80070057, "MsiGetPropertyA failed with invalid argument")}));
-            });
-        }
-        suite.add("frame", action + "/data one longer than the buffer", action, [action, frame](Case& c) {
-            ActionRequest request;
-            request.action = action;
-            request.customActionData = "C:\\" + std::string(frame.bufferBytes - 3, 'x');
-            const ActionOutcome outcome = runAction(c, request);
-            CHECK_EQ(c, outcome.code, kFailure);
-            CHECK_LINES(c, outcome.lines,
-                        (std::vector<std::string>{line(action, "Initialized."),
-                                                  errorLine(action, 0x800700ea, "MsiGetPropertyA failed")}));
-        });
-    }
-    // The longest argument that fits is read whole; EditEstimatedSize shows
-    // it in the key path it logs.
-    suite.add("frame", "EditEstimatedSize/data of 255 characters is read whole", "EditEstimatedSize", [](Case& c) {
+  const FrameCase actions[] = {{"EditEstimatedSize", 256},
+                               {"RemoveFolder", 1024},
+                               {"RemoveRegistries", 260},
+                               {"ChangeQuorvelFolderPermission", 1024},
+                               {"RemoveManufacturerFolder", 1024}};
+  for (const FrameCase& frame : actions) {
+    const std::string action = frame.action;
+    const std::vector<std::optional<std::string>> missing = {std::nullopt, std::string()};
+    for (const std::optional<std::string>& data : missing) {
+      suite.add("frame", action + (data ? "/empty data" : "/unset data"), action, [action, data](Case& c) {
         ActionRequest request;
-        request.action = "EditEstimatedSize";
-        const std::string data(255, 'k');
+        request.action = action;
         request.customActionData = data;
         const ActionOutcome outcome = runAction(c, request);
         CHECK_EQ(c, outcome.code, kFailure);
-        CHECK_LINES(c, outcome.lines,
-                    (std::vector<std::string>{
-                        line("EditEstimatedSize", "Initialized."),
-                        line("EditEstimatedSize", std::string(kUninstallKey) + "{" + data + "}\n"),
-                        errorLine("EditEstimatedSize", 0x80070006, "RegOpenKeyExA failed")}));
+        CHECK_LINES(
+            c, outcome.lines,
+            (std::vector<std::string>{line(action, "Initialized."),
+                                      errorLine(action, 0x80070057, "MsiGetPropertyA failed with invalid argument")}));
+      });
+    }
+    suite.add("frame", action + "/data one longer than the buffer", action, [action, frame](Case& c) {
+      ActionRequest request;
+      request.action = action;
+      request.customActionData = "C:\\" + std::string(frame.bufferBytes - 3, 'x');
+      const ActionOutcome outcome = runAction(c, request);
+      CHECK_EQ(c, outcome.code, kFailure);
+      CHECK_LINES(c, outcome.lines,
+                  (std::vector<std::string>{line(action, "Initialized."),
+                                            errorLine(action, 0x800700ea, "MsiGetPropertyA failed")}));
     });
+  }
+  // The longest argument that fits is read whole; EditEstimatedSize shows
+  // it in the key path it logs.
+  suite.add("frame", "EditEstimatedSize/data of 255 characters is read whole", "EditEstimatedSize", [](Case& c) {
+    ActionRequest request;
+    request.action = "EditEstimatedSize";
+    const std::string data(255, 'k');
+    request.customActionData = data;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK_LINES(c, outcome.lines,
+                (std::vector<std::string>{line("EditEstimatedSize", "Initialized."),
+                                          line("EditEstimatedSize", std::string(kUninstallKey) + "{" + data + "}\n"),
+                                          errorLine("EditEstimatedSize", 0x80070006, "RegOpenKeyExA failed")}));
+  });
 }
 
 struct VerbosityCase {
-    const char* name;
-    std::map<std::string, std::string> properties;
-    std::optional<std::string> policy;  // HKLM Logging value
-    bool verbose;
+  const char* name;
+  std::map<std::string, std::string> properties;
+  std::optional<std::string> policy;  // HKLM Logging value
+  bool verbose;
 };
 
 void addVerbosityCases(Suite& suite) {
-    const VerbosityCase cases[] = {
-        {"LOGVERBOSE set makes it verbose", {{"LOGVERBOSE", "1"}}, std::nullopt, true},
-        {"LOGVERBOSE of 0 counts as set", {{"LOGVERBOSE", "0"}}, std::nullopt, true},
-        {"MsiLogging with a v makes it verbose", {{"MsiLogging", "oicewarmupV"}}, std::nullopt, true},
-        {"MsiLogging without a v leaves it to the policy", {{"MsiLogging", "oicewarmup"}}, std::nullopt, false},
-        {"policy with a v makes it verbose", {}, std::string("voicewarmup"), true},
-        {"policy of 15 characters is read", {}, std::string("oicewarmupxxxxv"), true},
-        {"policy longer than 15 characters is ignored", {}, std::string("oicewarmupxxxxxv"), false},
-        {"policy without a v", {{"MsiLogging", "oicewarmup"}}, std::string("oicewarmup"), false},
-        {"nothing set is not verbose", {}, std::nullopt, false},
-    };
-    for (const VerbosityCase& verbosity : cases) {
-        suite.add("verbosity", verbosity.name, "EditEstimatedSize", [verbosity](Case& c) {
-            clearVerbosityState();
-            SETUP_OK(c, machine::createKey(productKey()));
-            if (verbosity.policy) {
-                SETUP_OK(c, machine::createKey(kPolicyKey));
-                SETUP_OK(c, machine::setString(kPolicyKey, "Logging", *verbosity.policy));
-            }
-            ActionRequest request;
-            request.action = "EditEstimatedSize";
-            request.customActionData = kProduct;
-            request.properties = verbosity.properties;
-            const ActionOutcome outcome = runAction(c, request);
-            const bool verboseAtom = machine::atomExists(kVerboseAtom);
-            const bool notVerboseAtom = machine::atomExists(kNotVerboseAtom);
-            clearVerbosityState();
-            machine::deleteKeyTree(productKey());
+  const VerbosityCase cases[] = {
+      {"LOGVERBOSE set makes it verbose", {{"LOGVERBOSE", "1"}}, std::nullopt, true},
+      {"LOGVERBOSE of 0 counts as set", {{"LOGVERBOSE", "0"}}, std::nullopt, true},
+      {"MsiLogging with a v makes it verbose", {{"MsiLogging", "oicewarmupV"}}, std::nullopt, true},
+      {"MsiLogging without a v leaves it to the policy", {{"MsiLogging", "oicewarmup"}}, std::nullopt, false},
+      {"policy with a v makes it verbose", {}, std::string("voicewarmup"), true},
+      {"policy of 15 characters is read", {}, std::string("oicewarmupxxxxv"), true},
+      {"policy longer than 15 characters is ignored", {}, std::string("oicewarmupxxxxxv"), false},
+      {"policy without a v", {{"MsiLogging", "oicewarmup"}}, std::string("oicewarmup"), false},
+      {"nothing set is not verbose", {}, std::nullopt, false},
+  };
+  for (const VerbosityCase& verbosity : cases) {
+    suite.add("verbosity", verbosity.name, "EditEstimatedSize", [verbosity](Case& c) {
+      clearVerbosityState();
+      SETUP_OK(c, machine::createKey(productKey()));
+      if (verbosity.policy) {
+        SETUP_OK(c, machine::createKey(kPolicyKey));
+        SETUP_OK(c, machine::setString(kPolicyKey, "Logging", *verbosity.policy));
+      }
+      ActionRequest request;
+      request.action = "EditEstimatedSize";
+      request.customActionData = kProduct;
+      request.properties = verbosity.properties;
+      const ActionOutcome outcome = runAction(c, request);
+      const bool verboseAtom = machine::atomExists(kVerboseAtom);
+      const bool notVerboseAtom = machine::atomExists(kNotVerboseAtom);
+      clearVerbosityState();
+      machine::deleteKeyTree(productKey());
 
-            CHECK_EQ(c, outcome.code, kSuccess);
-            std::vector<std::string> actual = outcome.lines;
-            if (verbosity.verbose) {
-                SETUP_OK(c, !actual.empty());
-                CHECK(c, isEntryLine(actual.front(), "EditEstimatedSize"));
-                actual.erase(actual.begin());
-            }
-            CHECK_LINES(c, actual,
-                        (std::vector<std::string>{line("EditEstimatedSize", "Initialized."),
-                                                  line("EditEstimatedSize", productKey() + "\n")}));
-            // The decision is published in the global atom table, where this
-            // process sees what the engine's custom-action server wrote.
-            CHECK_EQ(c, verboseAtom, verbosity.verbose);
-            CHECK_EQ(c, notVerboseAtom, !verbosity.verbose);
-        });
-    }
+      CHECK_EQ(c, outcome.code, kSuccess);
+      std::vector<std::string> actual = outcome.lines;
+      if (verbosity.verbose) {
+        SETUP_OK(c, !actual.empty());
+        CHECK(c, isEntryLine(actual.front(), "EditEstimatedSize"));
+        actual.erase(actual.begin());
+      }
+      CHECK_LINES(c, actual,
+                  (std::vector<std::string>{line("EditEstimatedSize", "Initialized."),
+                                            line("EditEstimatedSize", productKey() + "\n")}));
+      // The decision is published in the global atom table, where this
+      // process sees what the engine's custom-action server wrote.
+      CHECK_EQ(c, verboseAtom, verbosity.verbose);
+      CHECK_EQ(c, notVerboseAtom, !verbosity.verbose);
+    });
+  }
 }
 
 void addDecisionCases(Suite& suite) {
-    suite.add("verbosity", "entry line carries the DLL's own file version", "EditEstimatedSize", [](Case& c) {
-        clearVerbosityState();
-        SETUP_OK(c, machine::createKey(productKey()));
-        ActionRequest request;
-        request.action = "EditEstimatedSize";
-        request.customActionData = kProduct;
-        request.properties = {{"LOGVERBOSE", "1"}};
-        const ActionOutcome outcome = runAction(c, request);
-        clearVerbosityState();
-        machine::deleteKeyTree(productKey());
-        SETUP_OK(c, !outcome.lines.empty());
-        const std::string& entry = outcome.lines.front();
-        const std::string head = line("EditEstimatedSize", "Entering EditEstimatedSize in ");
-        const std::string tail = ", version " + dllVersionText();
-        CHECK(c, environment().versionMs != 0 || environment().versionLs != 0);
-        CHECK(c, entry.size() > head.size() + tail.size());
-        CHECK_EQ(c, entry.substr(0, head.size()), head);
-        CHECK_EQ(c, entry.substr(entry.size() - std::min(entry.size(), tail.size())), tail);
-        // The module path is the engine's extracted copy: a full path.
-        const std::string path = entry.substr(head.size(), entry.size() - head.size() - tail.size());
-        CHECK(c, path.size() > 3 && path[1] == ':' && path[2] == '\\');
-    });
+  suite.add("verbosity", "entry line carries the DLL's own file version", "EditEstimatedSize", [](Case& c) {
+    clearVerbosityState();
+    SETUP_OK(c, machine::createKey(productKey()));
+    ActionRequest request;
+    request.action = "EditEstimatedSize";
+    request.customActionData = kProduct;
+    request.properties = {{"LOGVERBOSE", "1"}};
+    const ActionOutcome outcome = runAction(c, request);
+    clearVerbosityState();
+    machine::deleteKeyTree(productKey());
+    SETUP_OK(c, !outcome.lines.empty());
+    const std::string& entry = outcome.lines.front();
+    const std::string head = line("EditEstimatedSize", "Entering EditEstimatedSize in ");
+    const std::string tail = ", version " + dllVersionText();
+    CHECK(c, environment().versionMs != 0 || environment().versionLs != 0);
+    CHECK(c, entry.size() > head.size() + tail.size());
+    CHECK_EQ(c, entry.substr(0, head.size()), head);
+    CHECK_EQ(c, entry.substr(entry.size() - std::min(entry.size(), tail.size())), tail);
+    // The module path is the engine's extracted copy: a full path.
+    const std::string path = entry.substr(head.size(), entry.size() - head.size() - tail.size());
+    CHECK(c, path.size() > 3 && path[1] == ':' && path[2] == '\\');
+  });
 
-    struct Republish {
-        const char* name;
-        const wchar_t* publishedBefore;
-        std::map<std::string, std::string> properties;
-        const wchar_t* expectedAtom;
-        const wchar_t* goneAtom;
-    };
-    const Republish republish[] = {
-        {"a not-verbose decision replaces a published verbose one", kVerboseAtom, {}, kNotVerboseAtom, kVerboseAtom},
-        {"a verbose decision replaces a published not-verbose one", kNotVerboseAtom, {{"LOGVERBOSE", "1"}},
-         kVerboseAtom, kNotVerboseAtom},
-    };
-    for (const Republish& one : republish) {
-        suite.add("verbosity", one.name, "EditEstimatedSize", [one](Case& c) {
-            clearVerbosityState();
-            machine::addAtom(one.publishedBefore);
-            SETUP_OK(c, machine::createKey(productKey()));
-            ActionRequest request;
-            request.action = "EditEstimatedSize";
-            request.customActionData = kProduct;
-            request.properties = one.properties;
-            const ActionOutcome outcome = runAction(c, request);
-            const bool expectedPresent = machine::atomExists(one.expectedAtom);
-            const bool gonePresent = machine::atomExists(one.goneAtom);
-            clearVerbosityState();
-            machine::deleteKeyTree(productKey());
-            CHECK_EQ(c, outcome.code, kSuccess);
-            CHECK(c, expectedPresent);
-            CHECK(c, !gonePresent);
-        });
+  struct Republish {
+    const char* name;
+    const wchar_t* publishedBefore;
+    std::map<std::string, std::string> properties;
+    const wchar_t* expectedAtom;
+    const wchar_t* goneAtom;
+  };
+  const Republish republish[] = {
+      {"a not-verbose decision replaces a published verbose one", kVerboseAtom, {}, kNotVerboseAtom, kVerboseAtom},
+      {"a verbose decision replaces a published not-verbose one",
+       kNotVerboseAtom,
+       {{"LOGVERBOSE", "1"}},
+       kVerboseAtom,
+       kNotVerboseAtom},
+  };
+  for (const Republish& one : republish) {
+    suite.add("verbosity", one.name, "EditEstimatedSize", [one](Case& c) {
+      clearVerbosityState();
+      machine::addAtom(one.publishedBefore);
+      SETUP_OK(c, machine::createKey(productKey()));
+      ActionRequest request;
+      request.action = "EditEstimatedSize";
+      request.customActionData = kProduct;
+      request.properties = one.properties;
+      const ActionOutcome outcome = runAction(c, request);
+      const bool expectedPresent = machine::atomExists(one.expectedAtom);
+      const bool gonePresent = machine::atomExists(one.goneAtom);
+      clearVerbosityState();
+      machine::deleteKeyTree(productKey());
+      CHECK_EQ(c, outcome.code, kSuccess);
+      CHECK(c, expectedPresent);
+      CHECK(c, !gonePresent);
+    });
+  }
+
+  // The engine loads the DLL afresh for every action, so the process-wide
+  // decision is settled again by each call.
+  suite.add("verbosity", "each action call settles the decision anew", "EditEstimatedSize", [](Case& c) {
+    clearVerbosityState();
+    SETUP_OK(c, machine::createKey(productKey()));
+    ActionRequest request;
+    request.action = "EditEstimatedSize";
+    request.customActionData = kProduct;
+    request.properties = {{"LOGVERBOSE", "1"}};
+    request.reruns = {{{"LOGVERBOSE", ""}}};
+    const ActionOutcome outcome = runAction(c, request);
+    const bool notVerboseAtom = machine::atomExists(kNotVerboseAtom);
+    clearVerbosityState();
+    machine::deleteKeyTree(productKey());
+    CHECK_EQ(c, outcome.codes.size(), 2u);
+    int entries = 0;
+    for (const std::string& text : outcome.lines) {
+      entries += isEntryLine(text, "EditEstimatedSize") ? 1 : 0;
     }
-
-    // The engine loads the DLL afresh for every action, so the process-wide
-    // decision is settled again by each call.
-    suite.add("verbosity", "each action call settles the decision anew", "EditEstimatedSize", [](Case& c) {
-        clearVerbosityState();
-        SETUP_OK(c, machine::createKey(productKey()));
-        ActionRequest request;
-        request.action = "EditEstimatedSize";
-        request.customActionData = kProduct;
-        request.properties = {{"LOGVERBOSE", "1"}};
-        request.reruns = {{{"LOGVERBOSE", ""}}};
-        const ActionOutcome outcome = runAction(c, request);
-        const bool notVerboseAtom = machine::atomExists(kNotVerboseAtom);
-        clearVerbosityState();
-        machine::deleteKeyTree(productKey());
-        CHECK_EQ(c, outcome.codes.size(), 2u);
-        int entries = 0;
-        for (const std::string& text : outcome.lines) {
-            entries += isEntryLine(text, "EditEstimatedSize") ? 1 : 0;
-        }
-        CHECK_EQ(c, entries, 1);
-        SETUP_OK(c, !outcome.lines.empty());
-        CHECK(c, isEntryLine(outcome.lines.front(), "EditEstimatedSize"));
-        CHECK(c, notVerboseAtom);
-    });
+    CHECK_EQ(c, entries, 1);
+    SETUP_OK(c, !outcome.lines.empty());
+    CHECK(c, isEntryLine(outcome.lines.front(), "EditEstimatedSize"));
+    CHECK(c, notVerboseAtom);
+  });
 }
 
 // A cancel answered to any log line ends the session with 1602, after the
 // action has done its work.
 void addCancelCases(Suite& suite) {
-    for (const int answer : {IDCANCEL, static_cast<int>(ERROR_INSTALL_USEREXIT)}) {
-        suite.add("cancel", "log line answered with " + std::to_string(answer) + " ends with 1602",
-                  "EditEstimatedSize", [answer](Case& c) {
-                      SETUP_OK(c, machine::createKey(productKey()));
-                      SETUP_OK(c, machine::setDword(productKey(), "EstimatedSize", 4242));
-                      ActionRequest request;
-                      request.action = "EditEstimatedSize";
-                      request.customActionData = kProduct;
-                      request.onInfo = [answer](const Message& message) {
-                          return message.field0 == line("EditEstimatedSize", "Initialized.") ? answer : 0;
-                      };
-                      const ActionOutcome outcome = runAction(c, request);
-                      const std::optional<DWORD> size = machine::readDword(productKey(), "EstimatedSize");
-                      machine::deleteKeyTree(productKey());
-                      CHECK_EQ(c, outcome.code, kUserExit);
-                      CHECK(c, size.has_value() && *size == 0);
-                      CHECK_EQ(c, outcome.lines.size(), 2u);
-                  });
-    }
+  for (const int answer : {IDCANCEL, static_cast<int>(ERROR_INSTALL_USEREXIT)}) {
+    suite.add("cancel", "log line answered with " + std::to_string(answer) + " ends with 1602", "EditEstimatedSize",
+              [answer](Case& c) {
+                SETUP_OK(c, machine::createKey(productKey()));
+                SETUP_OK(c, machine::setDword(productKey(), "EstimatedSize", 4242));
+                ActionRequest request;
+                request.action = "EditEstimatedSize";
+                request.customActionData = kProduct;
+                request.onInfo = [answer](const Message& message) {
+                  return message.field0 == line("EditEstimatedSize", "Initialized.") ? answer : 0;
+                };
+                const ActionOutcome outcome = runAction(c, request);
+                const std::optional<DWORD> size = machine::readDword(productKey(), "EstimatedSize");
+                machine::deleteKeyTree(productKey());
+                CHECK_EQ(c, outcome.code, kUserExit);
+                CHECK(c, size.has_value() && *size == 0);
+                CHECK_EQ(c, outcome.lines.size(), 2u);
+              });
+  }
 }
 
 }  // namespace
 
 void addRuntimeCases(Suite& suite) {
-    addFrameCases(suite);
-    addVerbosityCases(suite);
-    addDecisionCases(suite);
-    addCancelCases(suite);
+  addFrameCases(suite);
+  addVerbosityCases(suite);
+  addDecisionCases(suite);
+  addCancelCases(suite);
 }
 
 }  // namespace quorvel::engine

@@ -10,44 +10,44 @@ namespace quorvel::engine {
 namespace {
 
 Environment& storedEnvironment() {
-    static Environment stored;
-    return stored;
+  static Environment stored;
+  return stored;
 }
 
 std::string slug(const std::string& name) {
-    std::string text;
-    for (char ch : name) {
-        const bool plain = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
-        text += plain ? ch : '_';
-    }
-    return text;
+  std::string text;
+  for (char ch : name) {
+    const bool plain = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+    text += plain ? ch : '_';
+  }
+  return text;
 }
 
 bool buildActionPackage(const std::string& path, bool withRetryErrorRow, std::string& error) {
-    using quorvel::authoring::PackageBuilder;
-    PackageBuilder package(path);
-    package.execute(quorvel::authoring::kPropertyTableSql);
-    package.execute(quorvel::authoring::kBinaryTableSql);
-    package.execute(quorvel::authoring::kCustomActionTableSql);
-    package.execute(quorvel::authoring::kErrorTableSql);
-    package.property("ProductCode", quorvel::authoring::newGuid());
-    package.property("ProductName", "Quorvel engine test");
-    package.property("ProductVersion", "1.0.0");
-    package.property("ProductLanguage", "1033");
-    package.property("Manufacturer", "Quorvel");
-    package.binary("QuorvelCustomActions", environment().dllPath);
-    for (const char* name : kActionNames) {
-        package.customAction(name, 1, "QuorvelCustomActions", name);
-    }
-    if (withRetryErrorRow) {
-        package.errorMessage(1306, kRetryPromptText);
-    }
-    quorvel::authoring::SummaryInfo summary;
-    summary.packageCode = quorvel::authoring::newGuid();
-    package.summary(summary);
-    package.commit();
-    error = package.error();
-    return package.ok();
+  using quorvel::authoring::PackageBuilder;
+  PackageBuilder package(path);
+  package.execute(quorvel::authoring::kPropertyTableSql);
+  package.execute(quorvel::authoring::kBinaryTableSql);
+  package.execute(quorvel::authoring::kCustomActionTableSql);
+  package.execute(quorvel::authoring::kErrorTableSql);
+  package.property("ProductCode", quorvel::authoring::newGuid());
+  package.property("ProductName", "Quorvel engine test");
+  package.property("ProductVersion", "1.0.0");
+  package.property("ProductLanguage", "1033");
+  package.property("Manufacturer", "Quorvel");
+  package.binary("QuorvelCustomActions", environment().dllPath);
+  for (const char* name : kActionNames) {
+    package.customAction(name, 1, "QuorvelCustomActions", name);
+  }
+  if (withRetryErrorRow) {
+    package.errorMessage(1306, kRetryPromptText);
+  }
+  quorvel::authoring::SummaryInfo summary;
+  summary.packageCode = quorvel::authoring::newGuid();
+  package.summary(summary);
+  package.commit();
+  error = package.error();
+  return package.ok();
 }
 
 }  // namespace
@@ -59,93 +59,93 @@ const Environment& environment() { return storedEnvironment(); }
 void setEnvironment(Environment environment) { storedEnvironment() = std::move(environment); }
 
 std::string caseFolder(const Case& c) {
-    const std::string path = environment().workRoot + "\\cases\\" + slug(c.name());
-    machine::removeTree(path);
-    machine::createFolders(path);
-    return path;
+  const std::string path = environment().workRoot + "\\cases\\" + slug(c.name());
+  machine::removeTree(path);
+  machine::createFolders(path);
+  return path;
 }
 
 std::string dllVersionText() {
-    const Environment& env = environment();
-    char text[64];
-    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(env.versionMs)),
-                  static_cast<unsigned long>(LOWORD(env.versionMs)), static_cast<unsigned long>(HIWORD(env.versionLs)),
-                  static_cast<unsigned long>(LOWORD(env.versionLs)));
-    return text;
+  const Environment& env = environment();
+  char text[64];
+  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(env.versionMs)),
+                static_cast<unsigned long>(LOWORD(env.versionMs)), static_cast<unsigned long>(HIWORD(env.versionLs)),
+                static_cast<unsigned long>(LOWORD(env.versionLs)));
+  return text;
 }
 
 std::string line(const std::string& label, const std::string& text) { return label + ":  " + text; }
 
 std::string errorLine(const std::string& label, unsigned result, const std::string& message) {
-    char text[32];
-    std::snprintf(text, sizeof text, "Error 0x%x: ", result);
-    return line(label, text + message);
+  char text[32];
+  std::snprintf(text, sizeof text, "Error 0x%x: ", result);
+  return line(label, text + message);
 }
 
 ActionOutcome runAction(Case& c, const ActionRequest& request) {
-    ActionOutcome outcome;
-    const std::string packages = environment().workRoot + "\\packages";
-    machine::createFolders(packages);
-    const std::string packagePath = packages + "\\" + slug(c.name()) + ".msi";
-    std::string error;
-    if (!buildActionPackage(packagePath, request.withRetryErrorRow, error)) {
-        c.setupFailed("building the package: " + error, __FILE__, __LINE__);
-        return outcome;
-    }
-    MessageCapture capture;
-    capture.scriptPromptAnswers(request.promptAnswers);
-    if (request.onPrompt) {
-        capture.onPrompt(request.onPrompt);
-    }
-    if (request.onInfo) {
-        capture.onInfo(request.onInfo);
-    }
-    {
-        EngineSession session(packagePath);
-        if (!session.ok()) {
-            c.setupFailed(session.error(), __FILE__, __LINE__);
-            return outcome;
-        }
-        if (request.customActionData) {
-            session.setProperty("CustomActionData", *request.customActionData);
-        }
-        for (const auto& [name, value] : request.properties) {
-            session.setProperty(name, value);
-        }
-        outcome.ran = true;
-        outcome.code = session.doAction(request.action);
-        outcome.codes.push_back(outcome.code);
-        for (const auto& properties : request.reruns) {
-            for (const auto& [name, value] : properties) {
-                session.setProperty(name, value);
-            }
-            outcome.codes.push_back(session.doAction(request.action));
-        }
-    }
-    outcome.messages = capture.messages();
-    const std::string prefix = request.action + ":";
-    for (const Message& message : outcome.messages) {
-        if (message.kind == INSTALLMESSAGE_INFO && message.field0.compare(0, prefix.size(), prefix) == 0) {
-            outcome.lines.push_back(message.field0);
-        }
-        if (message.kind == INSTALLMESSAGE_ERROR) {
-            outcome.prompts.push_back(message);
-        }
-    }
+  ActionOutcome outcome;
+  const std::string packages = environment().workRoot + "\\packages";
+  machine::createFolders(packages);
+  const std::string packagePath = packages + "\\" + slug(c.name()) + ".msi";
+  std::string error;
+  if (!buildActionPackage(packagePath, request.withRetryErrorRow, error)) {
+    c.setupFailed("building the package: " + error, __FILE__, __LINE__);
     return outcome;
+  }
+  MessageCapture capture;
+  capture.scriptPromptAnswers(request.promptAnswers);
+  if (request.onPrompt) {
+    capture.onPrompt(request.onPrompt);
+  }
+  if (request.onInfo) {
+    capture.onInfo(request.onInfo);
+  }
+  {
+    EngineSession session(packagePath);
+    if (!session.ok()) {
+      c.setupFailed(session.error(), __FILE__, __LINE__);
+      return outcome;
+    }
+    if (request.customActionData) {
+      session.setProperty("CustomActionData", *request.customActionData);
+    }
+    for (const auto& [name, value] : request.properties) {
+      session.setProperty(name, value);
+    }
+    outcome.ran = true;
+    outcome.code = session.doAction(request.action);
+    outcome.codes.push_back(outcome.code);
+    for (const auto& properties : request.reruns) {
+      for (const auto& [name, value] : properties) {
+        session.setProperty(name, value);
+      }
+      outcome.codes.push_back(session.doAction(request.action));
+    }
+  }
+  outcome.messages = capture.messages();
+  const std::string prefix = request.action + ":";
+  for (const Message& message : outcome.messages) {
+    if (message.kind == INSTALLMESSAGE_INFO && message.field0.compare(0, prefix.size(), prefix) == 0) {
+      outcome.lines.push_back(message.field0);
+    }
+    if (message.kind == INSTALLMESSAGE_ERROR) {
+      outcome.prompts.push_back(message);
+    }
+  }
+  return outcome;
 }
 
 EnvironmentOverride::EnvironmentOverride(std::string name, const std::string& value) : name_(std::move(name)) {
-    char buffer[4096];
-    const DWORD length = GetEnvironmentVariableA(name_.c_str(), buffer, sizeof buffer);
-    if (length > 0 && length < sizeof buffer) {
-        previous_ = std::string(buffer, length);
-    }
-    SetEnvironmentVariableA(name_.c_str(), value.c_str());
+  char buffer[4096];
+  const DWORD length = GetEnvironmentVariableA(name_.c_str(), buffer, sizeof buffer);
+  if (length > 0 && length < sizeof buffer) {
+    previous_ = std::string(buffer, length);
+  }
+  SetEnvironmentVariableA(name_.c_str(), value.c_str());
 }
 
 EnvironmentOverride::~EnvironmentOverride() {
-    SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+  SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
 }
 
 }  // namespace quorvel::engine

@@ -18,14 +18,14 @@
 namespace quorvel::engine {
 
 struct Environment {
-    std::string dllPath;          // Windows path of the DLL under test
-    std::string workRoot;         // scratch root, emptied at start
-    std::string icaclsDoubleDir;  // where the recording icacls double keeps its files; empty: not installed
-    std::string trashFolder;      // the engine's desktop trash (files\ below it)
-    std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
-    DWORD versionMs = 0;          // the DLL's own file version words
-    DWORD versionLs = 0;
-    std::set<std::string> exports;  // names the DLL exports
+  std::string dllPath;          // Windows path of the DLL under test
+  std::string workRoot;         // scratch root, emptied at start
+  std::string icaclsDoubleDir;  // where the recording icacls double keeps its files; empty: not installed
+  std::string trashFolder;      // the engine's desktop trash (files\ below it)
+  std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
+  DWORD versionMs = 0;          // the DLL's own file version words
+  DWORD versionLs = 0;
+  std::set<std::string> exports;  // names the DLL exports
 };
 
 const Environment& environment();
@@ -34,28 +34,29 @@ void setEnvironment(Environment environment);
 // The five labels the actions write their lines with.
 extern const char* const kActionNames[5];
 
-constexpr const char* kRetryPromptText = "Could not remove the files of [2]. Close the programs using them, then choose Retry.";
+constexpr const char* kRetryPromptText =
+    "Could not remove the files of [2]. Close the programs using them, then choose Retry.";
 
 struct ActionRequest {
-    std::string action;
-    std::optional<std::string> customActionData;
-    std::map<std::string, std::string> properties;  // set before the action runs
-    std::vector<int> promptAnswers;                  // then IDCANCEL
-    bool withRetryErrorRow = true;                   // Error table row 1306
-    std::function<void(const Message&)> onPrompt;
-    std::function<int(const Message&)> onInfo;
-    // Further runs of the same action in the same package, each after
-    // setting the given properties.
-    std::vector<std::map<std::string, std::string>> reruns;
+  std::string action;
+  std::optional<std::string> customActionData;
+  std::map<std::string, std::string> properties;  // set before the action runs
+  std::vector<int> promptAnswers;                 // then IDCANCEL
+  bool withRetryErrorRow = true;                  // Error table row 1306
+  std::function<void(const Message&)> onPrompt;
+  std::function<int(const Message&)> onInfo;
+  // Further runs of the same action in the same package, each after
+  // setting the given properties.
+  std::vector<std::map<std::string, std::string>> reruns;
 };
 
 struct ActionOutcome {
-    bool ran = false;  // package built and opened
-    UINT code = 0;     // MsiDoAction's answer (the first run)
-    std::vector<UINT> codes;  // every run's answer
-    std::vector<std::string> lines;  // the action's own lines, field 0 as sent
-    std::vector<Message> prompts;    // error messages, with the answers given
-    std::vector<Message> messages;   // everything
+  bool ran = false;                // package built and opened
+  UINT code = 0;                   // MsiDoAction's answer (the first run)
+  std::vector<UINT> codes;         // every run's answer
+  std::vector<std::string> lines;  // the action's own lines, field 0 as sent
+  std::vector<Message> prompts;    // error messages, with the answers given
+  std::vector<Message> messages;   // everything
 };
 
 // Runs one action of the DLL in a freshly built package. Records a setup
@@ -95,15 +96,15 @@ namespace quorvel::engine {
 // Sets an environment variable of this process (and so of the engine's
 // custom-action server started after it) for the lifetime of the object.
 class EnvironmentOverride {
-public:
-    EnvironmentOverride(std::string name, const std::string& value);
-    ~EnvironmentOverride();
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+ public:
+  EnvironmentOverride(std::string name, const std::string& value);
+  ~EnvironmentOverride();
+  EnvironmentOverride(const EnvironmentOverride&) = delete;
+  EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
 
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
 };
 
 }  // namespace quorvel::engine

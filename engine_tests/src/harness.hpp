@@ -10,65 +10,65 @@
 namespace quorvel::engine {
 
 class Case {
-public:
-    explicit Case(std::string name) : name_(std::move(name)) {}
+ public:
+  explicit Case(std::string name) : name_(std::move(name)) {}
 
-    const std::string& name() const { return name_; }
-    bool failed() const { return !failures_.empty(); }
-    const std::vector<std::string>& failures() const { return failures_; }
+  const std::string& name() const { return name_; }
+  bool failed() const { return !failures_.empty(); }
+  const std::vector<std::string>& failures() const { return failures_; }
 
-    void expect(bool condition, const std::string& what, const char* file, int line);
+  void expect(bool condition, const std::string& what, const char* file, int line);
 
-    template <typename A, typename B>
-    void equal(const A& actual, const B& expected, const std::string& what, const char* file, int line) {
-        if (!(actual == expected)) {
-            std::ostringstream text;
-            text << what << ": got [" << actual << "], expected [" << expected << "]";
-            record(text.str(), file, line);
-        }
+  template <typename A, typename B>
+  void equal(const A& actual, const B& expected, const std::string& what, const char* file, int line) {
+    if (!(actual == expected)) {
+      std::ostringstream text;
+      text << what << ": got [" << actual << "], expected [" << expected << "]";
+      record(text.str(), file, line);
     }
+  }
 
-    // Compares two sequences of lines and reports the first difference.
-    void lines(const std::vector<std::string>& actual, const std::vector<std::string>& expected,
-               const std::string& what, const char* file, int line);
+  // Compares two sequences of lines and reports the first difference.
+  void lines(const std::vector<std::string>& actual, const std::vector<std::string>& expected, const std::string& what,
+             const char* file, int line);
 
-    // Ends the case early when a precondition of the case itself is broken.
-    void setupFailed(const std::string& what, const char* file, int line) { record("setup: " + what, file, line); }
+  // Ends the case early when a precondition of the case itself is broken.
+  void setupFailed(const std::string& what, const char* file, int line) { record("setup: " + what, file, line); }
 
-private:
-    void record(const std::string& text, const char* file, int line);
+ private:
+  void record(const std::string& text, const char* file, int line);
 
-    std::string name_;
-    std::vector<std::string> failures_;
+  std::string name_;
+  std::vector<std::string> failures_;
 };
 
 #define CHECK(c, condition) (c).expect((condition), #condition, __FILE__, __LINE__)
 #define CHECK_EQ(c, actual, expected) (c).equal((actual), (expected), #actual, __FILE__, __LINE__)
 #define CHECK_LINES(c, actual, expected) (c).lines((actual), (expected), #actual, __FILE__, __LINE__)
-#define SETUP_OK(c, condition)                                      \
-    do {                                                            \
-        if (!(condition)) {                                         \
-            (c).setupFailed(#condition, __FILE__, __LINE__);        \
-            return;                                                 \
-        }                                                           \
-    } while (0)
+#define SETUP_OK(c, condition)                         \
+  do {                                                 \
+    if (!(condition)) {                                \
+      (c).setupFailed(#condition, __FILE__, __LINE__); \
+      return;                                          \
+    }                                                  \
+  } while (0)
 
 struct CaseEntry {
-    std::string group;
-    std::string name;
-    std::string neededExport;  // empty: needs no export
-    std::function<void(Case&)> run;
+  std::string group;
+  std::string name;
+  std::string neededExport;  // empty: needs no export
+  std::function<void(Case&)> run;
 };
 
 class Suite {
-public:
-    void add(std::string group, std::string name, std::string neededExport, std::function<void(Case&)> run) {
-        entries_.push_back({std::move(group), std::move(name), std::move(neededExport), std::move(run)});
-    }
-    const std::vector<CaseEntry>& entries() const { return entries_; }
+ public:
+  void add(std::string group, std::string name, std::string neededExport, std::function<void(Case&)> run) {
+    entries_.push_back({std::move(group), std::move(name), std::move(neededExport), std::move(run)});
+  }
+  const std::vector<CaseEntry>& entries() const { return entries_; }
 
-private:
-    std::vector<CaseEntry> entries_;
+ private:
+  std::vector<CaseEntry> entries_;
 };
 
 std::string joinLines(const std::vector<std::string>& lines);

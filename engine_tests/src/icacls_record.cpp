@@ -12,7 +12,7 @@ namespace {
 std::string folder() { return environment().icaclsDoubleDir; }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
@@ -20,41 +20,41 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 bool installed() { return !folder().empty(); }
 
 void reset(const Behaviour& behaviour) {
-    machine::createFolders(folder());
-    DeleteFileA((folder() + "\\calls.txt").c_str());
-    std::string control = "exit=" + std::to_string(behaviour.exitCode) + "\ndelay=" +
-                          std::to_string(behaviour.delayMs) + "\n";
-    if (!behaviour.removePath.empty()) {
-        control += "remove=" + behaviour.removePath + "\n";
-    }
-    if (!behaviour.createPath.empty()) {
-        control += "create=" + behaviour.createPath + "\n";
-    }
-    machine::writeFile(folder() + "\\control.txt", control);
+  machine::createFolders(folder());
+  DeleteFileA((folder() + "\\calls.txt").c_str());
+  std::string control =
+      "exit=" + std::to_string(behaviour.exitCode) + "\ndelay=" + std::to_string(behaviour.delayMs) + "\n";
+  if (!behaviour.removePath.empty()) {
+    control += "remove=" + behaviour.removePath + "\n";
+  }
+  if (!behaviour.createPath.empty()) {
+    control += "create=" + behaviour.createPath + "\n";
+  }
+  machine::writeFile(folder() + "\\control.txt", control);
 }
 
 std::vector<Call> calls() {
-    std::vector<Call> found;
-    const std::optional<std::string> text = machine::readFile(folder() + "\\calls.txt");
-    if (!text) {
-        return found;
-    }
-    std::istringstream in(*text);
-    std::string row;
-    while (std::getline(in, row)) {
-        if (row == "start") {
-            found.emplace_back();
-        } else if (found.empty()) {
-            continue;
-        } else if (startsWith(row, "cmdline=")) {
-            found.back().commandLine = row.substr(8);
-        } else if (startsWith(row, "argv=")) {
-            found.back().argv.push_back(row.substr(5));
-        } else if (startsWith(row, "exit=")) {
-            found.back().exitCode = std::stoul(row.substr(5));
-        }
-    }
+  std::vector<Call> found;
+  const std::optional<std::string> text = machine::readFile(folder() + "\\calls.txt");
+  if (!text) {
     return found;
+  }
+  std::istringstream in(*text);
+  std::string row;
+  while (std::getline(in, row)) {
+    if (row == "start") {
+      found.emplace_back();
+    } else if (found.empty()) {
+      continue;
+    } else if (startsWith(row, "cmdline=")) {
+      found.back().commandLine = row.substr(8);
+    } else if (startsWith(row, "argv=")) {
+      found.back().argv.push_back(row.substr(5));
+    } else if (startsWith(row, "exit=")) {
+      found.back().exitCode = std::stoul(row.substr(5));
+    }
+  }
+  return found;
 }
 
 }  // namespace quorvel::engine::icacls
@@ -62,21 +62,21 @@ std::vector<Call> calls() {
 namespace quorvel::engine::icacls {
 
 std::string expectedCommandLine(const std::string& path, const std::string& switches) {
-    size_t trailing = 0;
-    while (trailing < path.size() && path[path.size() - 1 - trailing] == '\\') {
-        ++trailing;
-    }
-    return "icacls \"" + path + std::string(trailing, '\\') + "\" " + switches;
+  size_t trailing = 0;
+  while (trailing < path.size() && path[path.size() - 1 - trailing] == '\\') {
+    ++trailing;
+  }
+  return "icacls \"" + path + std::string(trailing, '\\') + "\" " + switches;
 }
 
 std::vector<std::string> expectedArgv(const std::string& path, const std::string& switches) {
-    std::vector<std::string> argv = {"icacls", path};
-    std::istringstream words(switches);
-    std::string word;
-    while (words >> word) {
-        argv.push_back(word);
-    }
-    return argv;
+  std::vector<std::string> argv = {"icacls", path};
+  std::istringstream words(switches);
+  std::string word;
+  while (words >> word) {
+    argv.push_back(word);
+  }
+  return argv;
 }
 
 }  // namespace quorvel::engine::icacls

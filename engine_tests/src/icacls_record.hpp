@@ -9,17 +9,17 @@
 namespace quorvel::engine::icacls {
 
 struct Call {
-    std::string commandLine;        // as the double received it
-    std::vector<std::string> argv;  // as the C runtime parsed it
-    std::optional<unsigned long> exitCode;  // set once the double finished
+  std::string commandLine;                // as the double received it
+  std::vector<std::string> argv;          // as the C runtime parsed it
+  std::optional<unsigned long> exitCode;  // set once the double finished
 };
 
 bool installed();
 struct Behaviour {
-    unsigned long exitCode = 0;
-    unsigned long delayMs = 0;
-    std::string removePath;  // deleted by the double before it exits
-    std::string createPath;  // file created by the double before it exits
+  unsigned long exitCode = 0;
+  unsigned long delayMs = 0;
+  std::string removePath;  // deleted by the double before it exits
+  std::string createPath;  // file created by the double before it exits
 };
 
 // Forgets earlier calls and sets how the next starts behave.

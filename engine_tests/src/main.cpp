@@ -25,123 +25,123 @@ using namespace quorvel::engine;
 namespace {
 
 std::string environmentVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 std::set<std::string> exportedActions(const std::string& dllPath) {
-    std::set<std::string> names;
-    HMODULE module = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    if (module == nullptr) {
-        return names;
-    }
-    for (const char* name : kActionNames) {
-        if (GetProcAddress(module, name) != nullptr) {
-            names.insert(name);
-        }
-    }
-    FreeLibrary(module);
+  std::set<std::string> names;
+  HMODULE module = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (module == nullptr) {
     return names;
+  }
+  for (const char* name : kActionNames) {
+    if (GetProcAddress(module, name) != nullptr) {
+      names.insert(name);
+    }
+  }
+  FreeLibrary(module);
+  return names;
 }
 
 bool readFileVersion(const std::string& path, DWORD& ms, DWORD& ls) {
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (size == 0) {
-        return false;
-    }
-    std::vector<char> block(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
-        !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
-        return false;
-    }
-    ms = info->dwFileVersionMS;
-    ls = info->dwFileVersionLS;
-    return true;
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0) {
+    return false;
+  }
+  std::vector<char> block(size);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
+      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
+    return false;
+  }
+  ms = info->dwFileVersionMS;
+  ls = info->dwFileVersionLS;
+  return true;
 }
 
 bool selected(const CaseEntry& entry, const std::vector<std::string>& filters) {
-    if (filters.empty()) {
-        return true;
+  if (filters.empty()) {
+    return true;
+  }
+  const std::string full = entry.group + "/" + entry.name;
+  for (const std::string& filter : filters) {
+    if (full.find(filter) != std::string::npos) {
+      return true;
     }
-    const std::string full = entry.group + "/" + entry.name;
-    for (const std::string& filter : filters) {
-        if (full.find(filter) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+  }
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: engine_tests <dll-path> [name-filter...]\n");
-        return 2;
-    }
-    Environment env;
-    env.dllPath = argv[1];
-    env.workRoot = environmentVariable("ENGINE_TESTS_WORK");
-    if (env.workRoot.empty()) {
-        env.workRoot = "C:\\quorvel-engine-tests";
-    }
-    env.icaclsDoubleDir = environmentVariable("ICACLS_DOUBLE_DIR");
-    env.trashFolder = environmentVariable("ENGINE_TESTS_TRASH");
-    env.noTrashDataHome = environmentVariable("ENGINE_TESTS_NO_TRASH_XDG");
-    env.exports = exportedActions(env.dllPath);
-    if (!machine::exists(env.dllPath)) {
-        std::fprintf(stderr, "no DLL at %s\n", env.dllPath.c_str());
-        return 2;
-    }
-    readFileVersion(env.dllPath, env.versionMs, env.versionLs);
-    machine::removeTree(env.workRoot);
-    machine::createFolders(env.workRoot);
-    setEnvironment(env);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: engine_tests <dll-path> [name-filter...]\n");
+    return 2;
+  }
+  Environment env;
+  env.dllPath = argv[1];
+  env.workRoot = environmentVariable("ENGINE_TESTS_WORK");
+  if (env.workRoot.empty()) {
+    env.workRoot = "C:\\quorvel-engine-tests";
+  }
+  env.icaclsDoubleDir = environmentVariable("ICACLS_DOUBLE_DIR");
+  env.trashFolder = environmentVariable("ENGINE_TESTS_TRASH");
+  env.noTrashDataHome = environmentVariable("ENGINE_TESTS_NO_TRASH_XDG");
+  env.exports = exportedActions(env.dllPath);
+  if (!machine::exists(env.dllPath)) {
+    std::fprintf(stderr, "no DLL at %s\n", env.dllPath.c_str());
+    return 2;
+  }
+  readFileVersion(env.dllPath, env.versionMs, env.versionLs);
+  machine::removeTree(env.workRoot);
+  machine::createFolders(env.workRoot);
+  setEnvironment(env);
 
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
-    Suite suite;
-    addRuntimeCases(suite);
-    addEditEstimatedSizeCases(suite);
-    addRemoveFolderCases(suite);
-    addRemoveRegistriesCases(suite);
-    addFolderPermissionCases(suite);
-    addRemoveManufacturerFolderCases(suite);
-    addInstallationCases(suite);
+  Suite suite;
+  addRuntimeCases(suite);
+  addEditEstimatedSizeCases(suite);
+  addRemoveFolderCases(suite);
+  addRemoveRegistriesCases(suite);
+  addFolderPermissionCases(suite);
+  addRemoveManufacturerFolderCases(suite);
+  addInstallationCases(suite);
 
-    const std::vector<std::string> filters(argv + 2, argv + argc);
-    int passed = 0;
-    int failed = 0;
-    int skipped = 0;
-    for (const CaseEntry& entry : suite.entries()) {
-        if (!selected(entry, filters)) {
-            continue;
-        }
-        const std::string full = entry.group + "/" + entry.name;
-        if (!entry.neededExport.empty() && environment().exports.count(entry.neededExport) == 0) {
-            std::printf("SKIP %s (the DLL does not export %s)\n", full.c_str(), entry.neededExport.c_str());
-            ++skipped;
-            continue;
-        }
-        Case c(full);
-        const DWORD started = GetTickCount();
-        entry.run(c);
-        const DWORD elapsed = GetTickCount() - started;
-        if (c.failed()) {
-            ++failed;
-            std::printf("FAIL %s (%lu ms)\n", full.c_str(), static_cast<unsigned long>(elapsed));
-            for (const std::string& failure : c.failures()) {
-                std::printf("  %s\n", failure.c_str());
-            }
-        } else {
-            ++passed;
-            std::printf("ok   %s (%lu ms)\n", full.c_str(), static_cast<unsigned long>(elapsed));
-        }
-        std::fflush(stdout);
+  const std::vector<std::string> filters(argv + 2, argv + argc);
+  int passed = 0;
+  int failed = 0;
+  int skipped = 0;
+  for (const CaseEntry& entry : suite.entries()) {
+    if (!selected(entry, filters)) {
+      continue;
     }
-    std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
-    return failed == 0 ? 0 : 1;
+    const std::string full = entry.group + "/" + entry.name;
+    if (!entry.neededExport.empty() && environment().exports.count(entry.neededExport) == 0) {
+      std::printf("SKIP %s (the DLL does not export %s)\n", full.c_str(), entry.neededExport.c_str());
+      ++skipped;
+      continue;
+    }
+    Case c(full);
+    const DWORD started = GetTickCount();
+    entry.run(c);
+    const DWORD elapsed = GetTickCount() - started;
+    if (c.failed()) {
+      ++failed;
+      std::printf("FAIL %s (%lu ms)\n", full.c_str(), static_cast<unsigned long>(elapsed));
+      for (const std::string& failure : c.failures()) {
+        std::printf("  %s\n", failure.c_str());
+      }
+    } else {
+      ++passed;
+      std::printf("ok   %s (%lu ms)\n", full.c_str(), static_cast<unsigned long>(elapsed));
+    }
+    std::fflush(stdout);
+  }
+  std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
+  return failed == 0 ? 0 : 1;
 }
