@@ -146,6 +146,7 @@ class Key {
 
 std::map<std::string, Key> keys;       // by folded path
 std::map<HKEY, std::string> openKeys;  // handle -> folded path
+std::map<HKEY, REGSAM> openAccess;     // handle -> access asked for at the open
 uintptr_t nextKey = 0x1000;
 
 std::string PathOf(const std::string& path) {
@@ -161,7 +162,13 @@ Key* KeyOf(HKEY handle) {
   return key == keys.end() ? nullptr : &key->second;
 }
 
-LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, PHKEY result) {
+// As on Windows, a handle allows only what was asked for when it was opened.
+bool Grants(HKEY handle, REGSAM access) {
+  auto open = openAccess.find(handle);
+  return open != openAccess.end() && (open->second & access) == access;
+}
+
+LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   if (auto error = EnterCall(call)) return *error;
   if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
@@ -169,6 +176,7 @@ LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, PHKEY re
   if (!keys.count(path)) return ERROR_FILE_NOT_FOUND;
   HKEY handle = reinterpret_cast<HKEY>(nextKey++);
   openKeys[handle] = path;
+  openAccess[handle] = access;
   *result = handle;
   return ERROR_SUCCESS;
 }
@@ -184,6 +192,7 @@ std::string Narrow(LPCWSTR text) {
 void ResetRegistry() {
   keys.clear();
   openKeys.clear();
+  openAccess.clear();
   nextKey = 0x1000;
 }
 
@@ -228,12 +237,12 @@ int OpenRegistryKeys() { return static_cast<int>(openKeys.size()); }
 
 using namespace standin;
 
-extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
-  return OpenKey("RegOpenKeyExA", key, subKey ? subKey : "", result);
+extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return OpenKey("RegOpenKeyExA", key, subKey ? subKey : "", access, result);
 }
 
-extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
-  return OpenKey("RegOpenKeyExW", key, Narrow(subKey), result);
+extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return OpenKey("RegOpenKeyExW", key, Narrow(subKey), access, result);
 }
 
 extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
@@ -241,6 +250,7 @@ extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD, L
   if (auto error = EnterCall("RegQueryValueExW")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   Value* value = key->Find(Narrow(name));
   if (!value) return ERROR_FILE_NOT_FOUND;
   if (type) *type = value->value.type;
@@ -259,6 +269,7 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD 
   if (auto error = EnterCall("RegSetValueExA")) return *error;
   auto open = openKeys.find(handle);
   if (open == openKeys.end()) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   SetValue(open->second, name ? name : "", type, std::vector<BYTE>(data, data + dataBytes));
   return ERROR_SUCCESS;
 }
@@ -268,6 +279,7 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD,
   if (auto error = EnterCall("RegQueryInfoKeyA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (subKeys) *subKeys = 0;
   if (values) *values = static_cast<DWORD>(key->Count());
   if (maxValueNameChars) *maxValueNameChars = key->LongestName();
@@ -279,6 +291,7 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LP
   if (auto error = EnterCall("RegEnumValueA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   const Value* found = key->At(index);
   if (!found) return ERROR_NO_MORE_ITEMS;
   const Value& value = *found;
@@ -294,10 +307,12 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   if (auto error = EnterCall("RegDeleteValueA")) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return key->Erase(name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
   EnterCall("RegCloseKey");
+  openAccess.erase(handle);
   return openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
