@@ -137,11 +137,82 @@ void addRefusalCases(Suite& suite) {
   });
 }
 
+// A folder path of the given length below the case folder, made of
+// components of at most 200 characters.
+std::string pathOfLength(const std::string& base, size_t length) {
+  std::string path = base;
+  char letter = 'a';
+  while (path.size() < length) {
+    const size_t room = length - path.size() - 1;
+    const size_t component = room > 200 ? (room - 200 < 2 ? 150 : 200) : room;
+    path += "\\" + std::string(component, letter++);
+  }
+  return path;
+}
+
+// Creates a folder whose path may exceed MAX_PATH, one component at a time
+// through the long-path form of the wide call (the narrow one stops at
+// MAX_PATH).
+bool createLongFolder(const std::string& path) {
+  for (size_t end = path.find('\\', 3);; end = path.find('\\', end + 1)) {
+    const std::string partial = "\\\\?\\" + path.substr(0, end);
+    const std::wstring wide(partial.begin(), partial.end());  // the path is ASCII
+    if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    if (end == std::string::npos) {
+      return true;
+    }
+  }
+}
+
+// The runner takes command lines of at most 1023 characters: a path of 977
+// characters is the longest that reaches the tool.
+void addLengthCases(Suite& suite) {
+  suite.add(kLabel, "path of 977 characters reaches the tool whole", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = pathOfLength(caseFolder(c), 977);
+    SETUP_OK(c, path.size() == 977 && createLongFolder(path));
+    icacls::reset();
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    const std::vector<icacls::Call> calls = icacls::calls();
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK_EQ(c, calls.size(), 1u);
+    if (calls.size() == 1) {
+      CHECK_EQ(c, calls[0].commandLine.size(), 1023u);
+      CHECK_EQ(c, calls[0].commandLine, icacls::expectedCommandLine(path, icacls::kGrantOnTree));
+    }
+  });
+
+  suite.add(kLabel, "path of 978 characters is refused by the runner", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = pathOfLength(caseFolder(c), 978);
+    SETUP_OK(c, path.size() == 978 && createLongFolder(path));
+    icacls::reset();
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, icacls::calls().empty());
+    SETUP_OK(c, outcome.lines.size() == 5);
+    CHECK_EQ(c, outcome.lines[2], L("isExist=1  errorCode=00000000"));
+    const std::string lead = errorLine(kLabel, 0x80070057, "");
+    CHECK_EQ(c, outcome.lines[3].substr(0, lead.size()), lead);
+    CHECK(c, outcome.lines[3].find("1024") != std::string::npos);
+    CHECK_EQ(c, outcome.lines[4], errorLine(kLabel, 0x80070057, "execQuietCmdLine() failed"));
+  });
+}
+
 }  // namespace
 
 void addFolderPermissionCases(Suite& suite) {
   addGrantCases(suite);
   addRefusalCases(suite);
+  addLengthCases(suite);
 }
 
 }  // namespace quorvel::engine
