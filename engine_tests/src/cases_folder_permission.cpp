@@ -137,6 +137,48 @@ void addRefusalCases(Suite& suite) {
   });
 }
 
+// Moves the system's icacls aside for the lifetime of the object.
+class ToolAside {
+ public:
+  ToolAside() : moved_(MoveFileA(kTool, kAside) != 0) {}
+  ~ToolAside() {
+    if (moved_) {
+      MoveFileA(kAside, kTool);
+    }
+  }
+  ToolAside(const ToolAside&) = delete;
+  ToolAside& operator=(const ToolAside&) = delete;
+  bool moved() const { return moved_; }
+
+ private:
+  static constexpr const char* kTool = "C:\\windows\\system32\\icacls.exe";
+  static constexpr const char* kAside = "C:\\windows\\system32\\icacls.exe.aside";
+  bool moved_;
+};
+
+void addMissingToolCase(Suite& suite) {
+  suite.add(kLabel, "missing tool fails at process creation", kLabel, [](Case& c) {
+    const std::string path = caseFolder(c) + "\\Data";
+    SETUP_OK(c, machine::createFolders(path));
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    ActionOutcome outcome;
+    {
+      ToolAside aside;
+      SETUP_OK(c, aside.moved());
+      outcome = runAction(c, request);
+    }
+    CHECK_EQ(c, outcome.code, kFailure);
+    // The converted file-not-found error.
+    CHECK_LINES(
+        c, outcome.lines,
+        (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
+                                  errorLine(kLabel, 0x80070002, "CreateProcessW() failed"),
+                                  errorLine(kLabel, 0x80070002, "execQuietCmdLine() failed")}));
+  });
+}
+
 // A folder path of the given length below the case folder, made of
 // components of at most 200 characters.
 std::string pathOfLength(const std::string& base, size_t length) {
@@ -213,6 +255,7 @@ void addFolderPermissionCases(Suite& suite) {
   addGrantCases(suite);
   addRefusalCases(suite);
   addLengthCases(suite);
+  addMissingToolCase(suite);
 }
 
 }  // namespace quorvel::engine
