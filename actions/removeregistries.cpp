@@ -19,9 +19,12 @@ constexpr char kFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\In
 // A registered folder lies under the prefix when its name begins with it byte
 // for byte and the prefix ends at a path boundary, so that a prefix "...\App"
 // leaves the sibling "...\App2" registered.
-bool isUnderPrefix(const std::string& name, const std::string& prefix) {
-  if (name.size() < prefix.size() || std::memcmp(name.data(), prefix.data(), prefix.size()) != 0) return false;
-  return (!prefix.empty() && prefix.back() == '\\') || name.size() == prefix.size() || name[prefix.size()] == '\\';
+// Takes the name buffer as it is: a string made of it for every enumerated
+// value would cost an allocation per value on a large key.
+bool isUnderPrefix(const char* name, const std::string& prefix) {
+  const size_t length = std::strlen(name);
+  if (length < prefix.size() || std::memcmp(name, prefix.data(), prefix.size()) != 0) return false;
+  return (!prefix.empty() && prefix.back() == '\\') || length == prefix.size() || name[prefix.size()] == '\\';
 }
 
 HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {

@@ -18,10 +18,15 @@ struct Atom {
 // a look-up allocates nothing.
 struct FoldedLess {
   using is_transparent = void;
+  // ASCII first: every verbose line looks an atom up.
+  static wint_t Fold(wchar_t c) {
+    if (c < 0x80) return static_cast<wint_t>(c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c);
+    return std::towlower(static_cast<wint_t>(c));
+  }
   static bool Less(const wchar_t* a, const wchar_t* b) {
     for (;; ++a, ++b) {
-      const wint_t left = std::towlower(static_cast<wint_t>(*a));
-      const wint_t right = std::towlower(static_cast<wint_t>(*b));
+      const wint_t left = Fold(*a);
+      const wint_t right = Fold(*b);
       if (left != right || !left) return left < right;
     }
   }
