@@ -96,10 +96,10 @@ bool PackageBuilder::insert(const std::string& table, const std::vector<Column>&
         rc = MsiRecordSetInteger(record.get(), field, column.value.number);
         break;
       case Field::Kind::Text:
-        rc = MsiRecordSetStringA(record.get(), field, column.value.text_.c_str());
+        rc = MsiRecordSetStringA(record.get(), field, column.value.textOrPath.c_str());
         break;
       case Field::Kind::StreamFromFile:
-        rc = MsiRecordSetStreamA(record.get(), field, column.value.text_.c_str());
+        rc = MsiRecordSetStreamA(record.get(), field, column.value.textOrPath.c_str());
         break;
     }
     if (rc != ERROR_SUCCESS) {

@@ -20,7 +20,7 @@ struct Field {
 
   Kind kind;
   int number;
-  std::string text_;
+  std::string textOrPath;  // the text, or the file a stream is read from
 };
 
 struct Column {

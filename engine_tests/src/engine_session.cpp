@@ -35,9 +35,7 @@ std::string recordString(MSIHANDLE record, UINT field) {
 
 MessageCapture::MessageCapture() {
   activeCapture = this;
-  INSTALLUI_HANDLER_RECORD previous = nullptr;
-  MsiSetExternalUIRecord(recordHandler, kEveryMessage, nullptr, &previous);
-  previousHandler_ = reinterpret_cast<void*>(previous);
+  MsiSetExternalUIRecord(recordHandler, kEveryMessage, nullptr, nullptr);
 }
 
 MessageCapture::~MessageCapture() {

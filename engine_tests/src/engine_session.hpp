@@ -48,7 +48,6 @@ class MessageCapture {
   std::deque<int> answers_;
   std::function<void(const Message&)> onPrompt_;
   std::function<int(const Message&)> onInfo_;
-  void* previousHandler_ = nullptr;
 };
 
 class EngineSession {
