@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+          "$@")  # extra packages of a caller, e.g. clang for scripts/fuzz.sh
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehavior-
+# Sanitizer) into build/fuzz and runs each for a bounded time:
+#   scripts/fuzz.sh [seconds per target, default 60] [target...]
+# Each run starts from a temporary copy of fuzz/corpus/<name>, so the seed
+# corpus in the repository is never written; a crashing input is kept in
+# build/fuzz/findings/<target>/. See fuzz/README.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-60}"
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_actions fuzz_format)
+
+# libFuzzer comes with clang's runtime libraries.
+scripts/install-deps.sh clang libclang-rt-14-dev
+
+cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=ON >/dev/null
+cmake --build build/fuzz -j2 --target "${targets[@]}"
+
+status=0
+for target in "${targets[@]}"; do
+  corpus="$(mktemp -d)"
+  cp -R "fuzz/corpus/${target#fuzz_}/." "$corpus/"
+  findings="build/fuzz/findings/$target"
+  mkdir -p "$findings"
+  echo "== $target for ${seconds}s"
+  if ! "build/fuzz/fuzz/$target" "$corpus" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
+      -artifact_prefix="$findings/"; then
+    status=1
+  fi
+  rm -rf "$corpus"
+done
+exit $status
