@@ -43,6 +43,12 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
     wine wineboot --init >/dev/null 2>&1
     wineserver -w
 fi
+# Keep this prefix's wineserver up between the steps: the global atoms that
+# the actions publish live there and would go when it shuts down.
+wineserver -p
+# Start the prefix's background services now, detached from the pipes below,
+# or they would hold those pipes open for as long as the server lives.
+wine cmd /c exit >/dev/null 2>&1
 cp -f "$build/engine_tests/icacls_double.exe" "$WINEPREFIX/drive_c/windows/system32/icacls.exe"
 
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
@@ -50,12 +56,15 @@ demo_root='C:\QuorvelDemo'
 unix_root=$WINEPREFIX/drive_c/QuorvelDemo
 
 echo "== preparing"
-wine "$build/demo/quorvel_demo.exe" prepare "$(to_windows "$build/QuorvelCustomActions.dll")" "$demo_root" |
-    tr -d '\r' || exit 1
+wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
+wine "$build/demo/quorvel_demo.exe" prepare "$(to_windows "$build/QuorvelCustomActions.dll")" "$demo_root" 2>&1 |
+    tr -d '\r' | grep -v -E "$wine32_notice"
+[[ ${PIPESTATUS[0]} -eq 0 ]] || exit 1
 
 echo "== installing: msiexec /i $demo_root\\QuorvelDemo.msi /qn /l*v $demo_root\\install.log"
-wine msiexec /i "$demo_root\\QuorvelDemo.msi" /qn /l*v "$demo_root\\install.log"
-installed=$?
+timeout 600 wine msiexec /i "$demo_root\\QuorvelDemo.msi" /qn /l*v "$demo_root\\install.log" 2>&1 |
+    grep -v -E "$wine32_notice"
+installed=${PIPESTATUS[0]}
 echo "   msiexec exit code: $installed"
 cp -f "$unix_root/install.log" "$build/demo-install.log" 2>/dev/null
 
@@ -64,7 +73,7 @@ tr -d '\r' <"$unix_root/install.log" |
     grep -E '^(EditEstimatedSize|RemoveFolder|RemoveRegistries|ChangeQuorvelFolderPermission|RemoveManufacturerFolder):  '
 
 echo "== summary"
-wine "$build/demo/quorvel_demo.exe" report "$demo_root" | tr -d '\r'
+wine "$build/demo/quorvel_demo.exe" report "$demo_root" 2>&1 | tr -d '\r' | grep -v -E "$wine32_notice"
 reported=${PIPESTATUS[0]}
 
 [[ $installed -eq 0 && $reported -eq 0 ]]

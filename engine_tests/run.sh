@@ -57,6 +57,9 @@ export XDG_CACHE_HOME=$build/wine-xdg/cache
 export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=d;icacls.exe=n'
 mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
 wine_bin=${WINE:-wine}
+# wine's advice to install its 32-bit half, which 64-bit packages never need.
+wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
+
 stop_wineserver() { wineserver -k >/dev/null 2>&1 || true; }
 trap 'stop_wineserver; rm -f "$output"' EXIT
 
@@ -95,7 +98,9 @@ export ENGINE_TESTS_NO_TRASH_XDG=$blocked/data
 
 echo "== engine tests ($("$wine_bin" --version 2>/dev/null))"
 # The runner's working folder is inherited by the custom-action server.
-(cd "$build" && "$wine_bin" "$runner" "$(to_windows "$dll")" "$@") 2>&1 | tr -d '\r' | tee "$output"
+# A bound on the whole run, so that a hung engine cannot stall the caller.
+(cd "$build" && timeout 900 "$wine_bin" "$runner" "$(to_windows "$dll")" "$@") 2>&1 | tr -d '\r' |
+    grep -v -E "$wine32_notice" | tee "$output"
 count "$output" engine
 echo "note: the engine hands deferred actions a database handle (Windows gives 0);" \
     "the database-less session start is covered by the host tests"
