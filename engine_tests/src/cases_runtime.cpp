@@ -71,8 +71,36 @@ void addFrameCases(Suite& suite) {
                                             errorLine(action, 0x800700ea, "MsiGetPropertyA failed")}));
     });
   }
-  // The longest argument that fits is read whole; EditEstimatedSize shows
-  // it in the key path it logs.
+  // The longest argument that fits is read whole: the other actions show it
+  // in their first line after "Initialized.". The paths lead nowhere.
+  const struct {
+    const char* action;
+    unsigned bufferBytes;
+    const char* lineHead;
+    const char* tail;
+  } longest[] = {{"RemoveFolder", 1024, "CustomActionData = ", "|Quorvel SDK"},
+                 {"RemoveRegistries", 260, "CustomActionData = ", "\\"},
+                 {"ChangeQuorvelFolderPermission", 1024, "folderPath = ", ""},
+                 {"RemoveManufacturerFolder", 1024, "folderPath = ", ""}};
+  for (const auto& one : longest) {
+    const std::string action = one.action;
+    const std::string head = std::string("C:\\QuorvelEngineTests\\");
+    const std::string data =
+        head + std::string(one.bufferBytes - 1 - head.size() - std::string(one.tail).size(), 'n') + one.tail;
+    const std::string expected = line(action, one.lineHead + data);
+    suite.add("frame", action + "/data of " + std::to_string(data.size()) + " characters is read whole", action,
+              [action, data, expected](Case& c) {
+                ActionRequest request;
+                request.action = action;
+                request.customActionData = data;
+                const ActionOutcome outcome = runAction(c, request);
+                SETUP_OK(c, outcome.lines.size() >= 2);
+                CHECK_EQ(c, outcome.lines[0], line(action, "Initialized."));
+                CHECK_EQ(c, outcome.lines[1], expected);
+              });
+  }
+
+  // EditEstimatedSize shows the longest argument in the key path it logs.
   suite.add("frame", "EditEstimatedSize/data of 255 characters is read whole", "EditEstimatedSize", [](Case& c) {
     ActionRequest request;
     request.action = "EditEstimatedSize";
