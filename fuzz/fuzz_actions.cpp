@@ -1,7 +1,8 @@
 // Arbitrary CustomActionData bytes to each of the five actions over the
-// stand-in. The first byte picks the action and the machine's answers; the
-// rest is the argument, as it comes (bars, quotation marks, backslashes, any
-// code-page sequence, embedded NULs). Every run must finish its session,
+// stand-in. The first byte picks the action and the machine's answers, the
+// second a platform call that fails once; the rest is the argument, as it
+// comes (bars, quotation marks, backslashes, any code-page sequence,
+// embedded NULs). Every run must finish its session,
 // answer 0, 1602 or 1603 and leave no handle or heap block open; anything
 // else aborts, which libFuzzer reports as a crash.
 #include <stdlib.h>
@@ -82,10 +83,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// Calls that an input can make fail once: high nibble of the second byte (0:
+// none); its low nibble gives the calls that still work first (bits 0-2) and
+// the error (bit 3: file not found, else access denied).
+const char* const kFailingCalls[16] = {
+    nullptr,          "RegOpenKeyExA",       "RegQueryInfoKeyA",   "RegEnumValueA",     "RegDeleteValueA",
+    "RegSetValueExA", "MsiGetPropertyA",     "MsiCreateRecord",    "HeapAlloc",         "CreateProcessA",
+    "WaitForSingleObject", "GetExitCodeProcess", "SHFileOperationA", "GetFileAttributesW", "FindFirstFileExW",
+    "MultiByteToWideChar"};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
+  if (size < 2) return 0;
   const uint8_t control = data[0];
-  const std::string argument(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const uint8_t failure = data[1];
+  const std::string argument(reinterpret_cast<const char*>(data) + 2, size - 2);
 
   standin::Reset();
   ModuleNotify(reinterpret_cast<HINSTANCE>(0x180000000), DLL_PROCESS_ATTACH);
@@ -96,13 +107,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Bits 3-7 of the control byte: the machine's answers.
   const bool withDatabase = !(control & 0x08);
   const MSIHANDLE session = standin::NewSession(withDatabase);
-  if (control & 0x10) standin::SetProperty(session, "LOGVERBOSE", "1");
+  // The verbosity settles once per process; a session without a database
+  // reads the atoms alone, so they vary the verbose lines from run to run.
+  if (control & 0x10) {
+    standin::SetProperty(session, "LOGVERBOSE", "1");
+    standin::AddAtom(L"WcaVerboseLogging");
+  }
   setenv("PATH", (scratch + ((control & 0x20) ? "/fails" : "/ok")).c_str(), 1);
   if (control & 0x40) standin::ScriptAnswers(INSTALLMESSAGE_INFO, {0, 0, 1602});
   // RemoveFolder's prompt: Retry once, then Cancel.
   standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {4, 2});
   if (control & 0x80) standin::LockEntry("C:\\Quorvel\\SDK\\bin\\tool.exe", 1);
   standin::SetProperty(session, "CustomActionData", argument);
+  if (const char* call = kFailingCalls[failure >> 4]) {
+    standin::FailCall(call, (failure & 0x08) ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED, failure & 0x07, 1);
+  }
 
   UINT (*const actions[])(MSIHANDLE) = {EditEstimatedSize, RemoveFolder, RemoveRegistries,
                                         ChangeQuorvelFolderPermission, RemoveManufacturerFolder};

@@ -20,6 +20,10 @@
 #include "runtime/wcalog.h"
 #include "runtime/wcautil.h"
 
+// The formats are built at run time on purpose.
+#pragma clang diagnostic ignored "-Wformat-security"
+#pragma clang diagnostic ignored "-Wformat-nonliteral"
+
 namespace {
 
 constexpr size_t kMostArguments = 4;
