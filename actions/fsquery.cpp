@@ -1,5 +1,6 @@
 #include "actions/fsquery.h"
 
+#include "actions/widepath.h"
 #include "runtime/handles.h"
 #include "runtime/strutil.h"
 
@@ -93,4 +94,12 @@ FsAnswer FsRemove(const WCHAR* path) {
   }
   if (!error) error = ERROR_GEN_FAILURE;
   return {false, MeansNotThere(error) ? 0 : error};
+}
+
+HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
+  HeapWideString widePath;
+  const HRESULT result = WidePathFromNarrow(path, &widePath);
+  if (FAILED(result)) return result;
+  *answer = query(widePath.Get());
+  return S_OK;
 }

@@ -22,3 +22,10 @@ FsAnswer FsIsEmpty(const WCHAR* path);
 // Removes a file or an empty folder, not recursively; a link is removed
 // itself, not followed. Nothing there answers (false, 0).
 FsAnswer FsRemove(const WCHAR* path);
+
+using FsQuery = FsAnswer (*)(const WCHAR* path);
+
+// Runs `query` on a wide copy of the narrow path argument made for this query
+// alone (see widepath.h). A path that cannot be converted is logged and its
+// Result answered; the query is then not made.
+HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer);

@@ -1,18 +1,22 @@
-// The command lines that grant the built-in Users group full control on a
-// folder through the system's access-control tool.
+// Grants the built-in Users group full control on a folder through the
+// system's access-control tool, run hidden.
 #pragma once
 
 #include <windows.h>
-
-#include <string>
 
 // Switches after the path: on the folder tree, and on the folder alone.
 constexpr const char* kGrantUsersOnTree = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
 constexpr const char* kGrantUsersOnFolder = "/q /grant *S-1-5-32-545:(OI)(CI)F";
 
-// `icacls "<path>" <switches>`. Trailing backslashes of the path are doubled
-// inside the quotation marks, so that the tool's argument parsing hands it
-// the path unchanged instead of reading an escaped closing mark. A path with
-// a quotation mark in it could end the quoted argument and add switches of
-// its own: it is refused with an error line and E_INVALIDARG.
-HRESULT BuildIcaclsCommandLine(const char* path, const char* switches, std::string* commandLine);
+// The tool may run this long before the grant counts as failed.
+constexpr DWORD kIcaclsTimeoutMilliseconds = 60000;
+
+// Runs `icacls "<path>" <switches>` and answers S_OK when the tool exited
+// with 0. Before anything starts it refuses, with an error line and
+// E_INVALIDARG, a target that no package owns (see targetpath.h) and a path
+// with a quotation mark, which could end the quoted argument and add switches
+// of its own. Trailing backslashes of the path are doubled inside the
+// quotation marks, so that the tool's argument parsing hands it the path
+// unchanged instead of reading an escaped closing mark. A tool that fails
+// adds "execQuietCmdLine() failed" after the runner's own line.
+HRESULT GrantUsersFullControl(const char* path, const char* switches);
