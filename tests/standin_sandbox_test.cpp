@@ -38,7 +38,9 @@ TEST(StandinSandboxTest, PathsStayInsideTheSandbox) {
     SCOPED_TRACE(mapping.windowsPath);
     const std::optional<std::string> host = standin::HostPath(std::string(mapping.windowsPath));
     ASSERT_EQ(host.has_value(), mapping.host.has_value());
-    if (host) EXPECT_EQ(*host, "/sandbox" + *mapping.host);
+    if (host) {
+      EXPECT_EQ(*host, "/sandbox" + *mapping.host);
+    }
   }
 }
 
