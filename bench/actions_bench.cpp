@@ -2,7 +2,6 @@
 // the bare frame (session start, CustomActionData read, finish) with no work.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>

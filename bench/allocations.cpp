@@ -49,8 +49,6 @@ void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { st
 
 namespace bench {
 
-uint64_t GlobalAllocations() { return globalAllocations; }
-
 AllocationCounter::AllocationCounter() : global_(globalAllocations), heap_(standin::HeapAllocations()) {}
 
 uint64_t AllocationCounter::Since() const {

@@ -6,9 +6,6 @@
 
 namespace bench {
 
-// operator new calls since the process started.
-uint64_t GlobalAllocations();
-
 // Both counters together: what a stretch of code allocated in either place.
 class AllocationCounter {
  public:
