@@ -7,7 +7,10 @@
 
 #include <cstdarg>
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define QUORVEL_PRINTF_LIKE(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#elif defined(__GNUC__)
+// gnu_printf: mingw-w64 formats with its own C99 printf, not the system's.
 #define QUORVEL_PRINTF_LIKE(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
 #else
 #define QUORVEL_PRINTF_LIKE(formatIndex, firstArgument)
