@@ -13,9 +13,8 @@ HRESULT changeQuorvelFolderPermission(MSIHANDLE, const char* folderPath) {
   LogLine(kLogStandard, "folderPath = %s", folderPath);
 
   FsAnswer exists = {};
-  HRESULT result = QueryNarrowPath(folderPath, FsExists, &exists);
+  HRESULT result = QueryExistence(folderPath, &exists);
   if (FAILED(result)) return result;
-  LogLine(kLogStandard, "isExist=%d  errorCode=%08x", exists.flag ? 1 : 0, static_cast<unsigned>(exists.error));
   if (exists.error) {
     LogErrorLine(E_FAIL, "std::filesystem::exists failed with code 0x%08x", static_cast<unsigned>(exists.error));
     return E_FAIL;

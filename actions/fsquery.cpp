@@ -3,6 +3,7 @@
 #include "actions/widepath.h"
 #include "runtime/handles.h"
 #include "runtime/strutil.h"
+#include "runtime/wcalog.h"
 
 namespace {
 
@@ -101,5 +102,12 @@ HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
   const HRESULT result = WidePathFromNarrow(path, &widePath);
   if (FAILED(result)) return result;
   *answer = query(widePath.Get());
+  return S_OK;
+}
+
+HRESULT QueryExistence(const char* path, FsAnswer* exists) {
+  const HRESULT result = QueryNarrowPath(path, FsExists, exists);
+  if (FAILED(result)) return result;
+  LogLine(kLogStandard, "isExist=%d  errorCode=%08x", exists->flag ? 1 : 0, static_cast<unsigned>(exists->error));
   return S_OK;
 }

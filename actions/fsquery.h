@@ -29,3 +29,7 @@ using FsQuery = FsAnswer (*)(const WCHAR* path);
 // alone (see widepath.h). A path that cannot be converted is logged and its
 // Result answered; the query is then not made.
 HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer);
+
+// The existence query of both folder actions, followed by the line they log
+// with its answer: "isExist=<0|1>  errorCode=<error>".
+HRESULT QueryExistence(const char* path, FsAnswer* exists);

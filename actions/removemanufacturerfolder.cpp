@@ -13,9 +13,8 @@ HRESULT removeManufacturerFolder(MSIHANDLE, const char* folderPath) {
   LogLine(kLogStandard, "folderPath = %s", folderPath);
 
   FsAnswer exists = {};
-  HRESULT result = QueryNarrowPath(folderPath, FsExists, &exists);
+  HRESULT result = QueryExistence(folderPath, &exists);
   if (FAILED(result)) return result;
-  LogLine(kLogStandard, "isExist=%d  errorCode=%08x", exists.flag ? 1 : 0, static_cast<unsigned>(exists.error));
   if (!exists.flag) {
     // A failed query counts as absent here: there is nothing to remove.
     LogLine(kLogStandard, "manufacturer folder does not exist");

@@ -47,6 +47,12 @@ class FolderActionTest : public ActionTest {
   std::unique_ptr<ToolDouble> tool_;
 };
 
+// The expected lines of a run: those up to a step, then what follows it.
+inline std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
 // A Windows path of exactly `length` characters below C:\Quorvel, in
 // components that every host file system accepts.
 inline std::string PathOfLength(size_t length) {

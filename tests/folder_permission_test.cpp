@@ -18,11 +18,6 @@ std::vector<std::string> FoundLines(const std::string& path) {
   return {Line("Initialized."), Line("folderPath = " + path), Line("isExist=1  errorCode=00000000")};
 }
 
-std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-  return lines;
-}
-
 class FolderPermissionTest : public FolderActionTest {
  protected:
   UINT Run(const std::string& path) {

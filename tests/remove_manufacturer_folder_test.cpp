@@ -15,11 +15,6 @@ constexpr char kGrant[] = "/q /grant *S-1-5-32-545:(OI)(CI)F";
 
 std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
 
-std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-  return lines;
-}
-
 // The lines of a run that found the object empty, up to the emptiness line.
 std::vector<std::string> EmptyLines(const std::string& path) {
   return {Line("Initialized."), Line("folderPath = " + path), Line("isExist=1  errorCode=00000000"),

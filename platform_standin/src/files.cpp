@@ -60,6 +60,20 @@ bool Resolve(LPCWSTR path, std::string* hostPath) {
   return true;
 }
 
+// Resolves the path and reads the entry itself (a link, not its target); on
+// failure the last error is the Win32 code of what went wrong.
+bool StatEntry(LPCWSTR path, std::string* hostPath, struct stat* status) {
+  if (!Resolve(path, hostPath)) return false;
+  if (lstat(hostPath->c_str(), status) == 0) return true;
+  SetLastError(Win32FromErrno(errno, *hostPath));
+  return false;
+}
+
+bool LinksToFolder(const std::string& hostPath) {
+  struct stat target;
+  return stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+}
+
 // Host names are widened byte by byte; only "." and ".." matter to callers.
 void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, LPWIN32_FIND_DATAW data) {
   *data = WIN32_FIND_DATAW{};
@@ -140,16 +154,10 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   std::string hostPath;
-  if (!Resolve(path, &hostPath)) return INVALID_FILE_ATTRIBUTES;
   struct stat status;
-  if (lstat(hostPath.c_str(), &status) != 0) {
-    SetLastError(Win32FromErrno(errno, hostPath));
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (!StatEntry(path, &hostPath, &status)) return INVALID_FILE_ATTRIBUTES;
   if (S_ISLNK(status.st_mode)) {
-    struct stat target;
-    const bool folder = stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-    return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (LinksToFolder(hostPath) ? FILE_ATTRIBUTE_DIRECTORY : 0);
   }
   return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
@@ -230,15 +238,10 @@ extern "C" BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
     return FALSE;
   }
   std::string hostPath;
-  if (!Resolve(path, &hostPath)) return FALSE;
   struct stat status;
-  if (lstat(hostPath.c_str(), &status) != 0) {
-    SetLastError(Win32FromErrno(errno, hostPath));
-    return FALSE;
-  }
+  if (!StatEntry(path, &hostPath, &status)) return FALSE;
   if (S_ISLNK(status.st_mode)) {
-    struct stat target;
-    if (stat(hostPath.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+    if (!LinksToFolder(hostPath)) {
       SetLastError(ERROR_DIRECTORY);
       return FALSE;
     }
@@ -266,12 +269,8 @@ extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
     return FALSE;
   }
   std::string hostPath;
-  if (!Resolve(path, &hostPath)) return FALSE;
   struct stat status;
-  if (lstat(hostPath.c_str(), &status) != 0) {
-    SetLastError(Win32FromErrno(errno, hostPath));
-    return FALSE;
-  }
+  if (!StatEntry(path, &hostPath, &status)) return FALSE;
   if (S_ISDIR(status.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
