@@ -7,6 +7,8 @@
 
 #include <cstdarg>
 
+#include "runtime/memutil.h"
+
 #if defined(__clang__)
 #define QUORVEL_PRINTF_LIKE(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 #elif defined(__GNUC__)
@@ -30,3 +32,91 @@ HRESULT CopyCounted(char* buffer, SIZE_T capacity, const char* source);
 HRESULT WideStringAllocate(WCHAR** string, SIZE_T chars, BOOL wipe);
 HRESULT WideStringFree(WCHAR* string);
 HRESULT WideStringCapacity(const WCHAR* string, SIZE_T* chars);
+
+// The length of a terminated narrow or wide text.
+template <typename Char>
+SIZE_T TextLength(const Char* text) {
+  SIZE_T length = 0;
+  while (text[length]) ++length;
+  return length;
+}
+
+// A growable, always terminated narrow or wide text on the process heap.
+// Every change that may allocate answers a Result; on E_OUTOFMEMORY the text
+// is left as it was.
+template <typename Char>
+class HeapText {
+ public:
+  // The text; an empty one before anything was added.
+  const Char* Get() const { return length_ ? chars_.Data() : kEmpty; }
+  SIZE_T Length() const { return length_; }
+  Char& operator[](SIZE_T index) { return chars_[index]; }
+  Char operator[](SIZE_T index) const { return chars_[index]; }
+
+  HRESULT Append(const Char* text, SIZE_T length) {
+    if (length > kMostChars - length_) return E_OUTOFMEMORY;
+    const HRESULT result = chars_.Resize(length_ + length + 1);
+    if (FAILED(result)) return result;
+    for (SIZE_T i = 0; i < length; ++i) chars_[length_ + i] = text[i];
+    length_ += length;
+    chars_[length_] = 0;
+    return S_OK;
+  }
+  HRESULT Append(const Char* text) { return Append(text, TextLength(text)); }
+  HRESULT Append(Char c) { return Append(&c, 1); }
+  HRESULT Assign(const Char* text, SIZE_T length) {
+    Truncate(0);
+    return Append(text, length);
+  }
+  HRESULT Assign(const Char* text) { return Assign(text, TextLength(text)); }
+
+  // Keeps the first `length` characters (at most the text's length).
+  void Truncate(SIZE_T length) {
+    if (length >= length_) return;
+    length_ = length;
+    chars_[length_] = 0;
+  }
+
+ private:
+  static constexpr SIZE_T kMostChars = 0x7FFFFFFF / sizeof(Char) - 1;
+  static constexpr Char kEmpty[1] = {};
+
+  HeapArray<Char> chars_;  // the characters and a terminator, once allocated
+  SIZE_T length_ = 0;
+};
+
+// An ordered list of owned narrow or wide texts, each in a block of its own.
+template <typename Char>
+class HeapTextList {
+ public:
+  HeapTextList() = default;
+  ~HeapTextList() {
+    for (Char* text : texts_) BlockFree(text);
+  }
+  HeapTextList(const HeapTextList&) = delete;
+  HeapTextList& operator=(const HeapTextList&) = delete;
+
+  SIZE_T Count() const { return texts_.Count(); }
+  const Char* operator[](SIZE_T index) const { return texts_[index]; }
+
+  // Appends a copy of the first `length` characters of `text`.
+  HRESULT Append(const Char* text, SIZE_T length) {
+    if (length >= 0x7FFFFFFF / sizeof(Char)) return E_OUTOFMEMORY;
+    HRESULT result = texts_.Reserve(texts_.Count() + 1);
+    if (FAILED(result)) return result;
+    Char* copy = static_cast<Char*>(BlockAllocate((length + 1) * sizeof(Char), FALSE));
+    if (!copy) return E_OUTOFMEMORY;
+    for (SIZE_T i = 0; i < length; ++i) copy[i] = text[i];
+    copy[length] = 0;
+    return texts_.Append(copy);  // cannot fail: the room was reserved
+  }
+  HRESULT Append(const Char* text) { return Append(text, TextLength(text)); }
+
+ private:
+  HeapArray<Char*> texts_;
+};
+
+using NarrowText = HeapText<char>;
+using WideText = HeapText<WCHAR>;
+using NarrowTextList = HeapTextList<char>;
+using WideTextList = HeapTextList<WCHAR>;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "runtime/handles.h"
 #include "runtime/memutil.h"
@@ -98,6 +99,40 @@ TEST_F(StringTest, WipingResizeFailures) {
   LPVOID other = BlockAllocate(8, FALSE);
   EXPECT_EQ(BlockFree(other), static_cast<HRESULT>(0x80070057));
   EXPECT_EQ(BlockFree(other), S_OK);
+}
+
+TEST_F(StringTest, HeapTextGrowsAcrossBlocksAndKeepsItsTextWhenGrowingFails) {
+  NarrowText text;
+  EXPECT_STREQ(text.Get(), "");
+  const std::string piece(100, 'p');
+  std::string expected;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(text.Append(piece.c_str()), S_OK);
+    expected += piece;
+  }
+  EXPECT_EQ(text.Length(), expected.size());
+  EXPECT_EQ(text.Get(), expected);
+
+  // The next growth must move the block: both ways of getting one fail.
+  standin::FailCall("HeapReAlloc", ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+  EXPECT_EQ(text.Append(std::string(1000, 'q').c_str()), E_OUTOFMEMORY);
+  EXPECT_EQ(text.Get(), expected);
+  text.Truncate(3);
+  EXPECT_STREQ(text.Get(), "ppp");
+  EXPECT_EQ(text.Assign("abc"), S_OK);
+  EXPECT_STREQ(text.Get(), "abc");
+}
+
+TEST_F(StringTest, HeapTextListOwnsCopiesAndLeavesNothingBehindWhenACopyFails) {
+  WideTextList list;
+  ASSERT_EQ(list.Append(L"first"), S_OK);
+  ASSERT_EQ(list.Append(L"second and cut", 6), S_OK);
+  standin::FailCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+  EXPECT_EQ(list.Append(L"third"), E_OUTOFMEMORY);
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_STREQ(list[0], L"first");
+  EXPECT_STREQ(list[1], L"second");
+  EXPECT_EQ(standin::LiveHeapBlocks(), 3) << "the list's own block and one per text";
 }
 
 class PropertyTest : public StringTest {
