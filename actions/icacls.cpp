@@ -1,15 +1,32 @@
 #include "actions/icacls.h"
 
 #include <cstring>
-#include <string>
 
+#include "actions/frame.h"
 #include "actions/targetpath.h"
 #include "process/quietcmd.h"
 #include "runtime/wcalog.h"
 
 namespace {
 
-HRESULT BuildCommandLine(const char* path, const char* switches, std::string* commandLine) {
+constexpr char kTool[] = "icacls \"";
+constexpr char kClosingQuote[] = "\" ";
+// Room for the longest argument with every character a trailing backslash
+// (each doubled), the tool's name, the quotation marks and the switches. A
+// line longer than the runner takes is still built whole, so that the
+// runner's refusal names its true length.
+constexpr size_t kCommandLineChars = 2 * kLargestCustomActionData + 64;
+
+// Appends `length` characters of `text` at `*end`; false when they do not fit.
+bool AppendText(char* line, size_t* end, const char* text, size_t length) {
+  if (length >= kCommandLineChars - *end) return false;
+  std::memcpy(line + *end, text, length);
+  *end += length;
+  line[*end] = '\0';
+  return true;
+}
+
+HRESULT BuildCommandLine(const char* path, const char* switches, char* commandLine) {
   if (std::strchr(path, '"')) {
     LogErrorLine(E_INVALIDARG, "Refusing path '%s': it contains a quotation mark", path);
     return E_INVALIDARG;
@@ -18,11 +35,17 @@ HRESULT BuildCommandLine(const char* path, const char* switches, std::string* co
   size_t trailingBackslashes = 0;
   while (trailingBackslashes < length && path[length - 1 - trailingBackslashes] == '\\') ++trailingBackslashes;
 
-  commandLine->assign("icacls \"");
-  commandLine->append(path, length);
-  commandLine->append(trailingBackslashes, '\\');
-  commandLine->append("\" ");
-  commandLine->append(switches);
+  size_t end = 0;
+  commandLine[0] = '\0';
+  const bool built = AppendText(commandLine, &end, kTool, sizeof kTool - 1) &&
+                     AppendText(commandLine, &end, path, length) &&
+                     AppendText(commandLine, &end, path + length - trailingBackslashes, trailingBackslashes) &&
+                     AppendText(commandLine, &end, kClosingQuote, sizeof kClosingQuote - 1) &&
+                     AppendText(commandLine, &end, switches, std::strlen(switches));
+  if (!built) {
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': it is too long for a command line", path);
+    return E_INVALIDARG;
+  }
   return S_OK;
 }
 
@@ -32,11 +55,11 @@ HRESULT GrantUsersFullControl(const char* path, const char* switches) {
   HRESULT result = RefuseUnsafeTarget(path);
   if (FAILED(result)) return result;
 
-  std::string commandLine;
-  result = BuildCommandLine(path, switches, &commandLine);
+  char commandLine[kCommandLineChars];
+  result = BuildCommandLine(path, switches, commandLine);
   if (FAILED(result)) return result;
 
-  result = execQuietCmdLine(commandLine.c_str(), kIcaclsTimeoutMilliseconds);
+  result = execQuietCmdLine(commandLine, kIcaclsTimeoutMilliseconds);
   if (FAILED(result)) LogErrorLine(result, "execQuietCmdLine() failed");
   return result;
 }

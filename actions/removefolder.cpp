@@ -7,7 +7,6 @@
 #include <shlwapi.h>
 
 #include <cstring>
-#include <string>
 
 #include "actions/frame.h"
 #include "actions/targetpath.h"
@@ -20,6 +19,7 @@ namespace {
 // Installer error 1306: "another application has exclusive access", with the
 // SDK name as its argument.
 constexpr int kExclusiveAccessError = 1306;
+constexpr DWORD kArgumentBytes = 1024;
 
 HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   LogLine(kLogStandard, "CustomActionData = %s", customActionData);
@@ -29,35 +29,36 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
     LogErrorLine(E_INVALIDARG, "Parameters are missing.");
     return E_INVALIDARG;
   }
-  // Split at the first bar only: the SDK name may itself hold bars.
-  std::string removePath(customActionData, bar);
-  const std::string sdkName(bar + 1);
-  LogLine(kLogStandard, "removePath = %s", removePath.c_str());
-  LogLine(kLogStandard, "sdkName = %s", sdkName.c_str());
+  // Split at the first bar only: the SDK name may itself hold bars. The
+  // argument's buffer bounds the path; the zeros after it end both the path
+  // and the shell's list of paths, which ends in two NULs.
+  char removePath[kArgumentBytes + 1] = {};
+  std::memcpy(removePath, customActionData, static_cast<size_t>(bar - customActionData));
+  const char* sdkName = bar + 1;
+  LogLine(kLogStandard, "removePath = %s", removePath);
+  LogLine(kLogStandard, "sdkName = %s", sdkName);
 
   // A recursive delete of a drive root or a system folder would take data no
   // package owns. An empty path passes here and fails the existence test.
-  HRESULT result = RefuseUnsafeTarget(removePath.c_str());
+  HRESULT result = RefuseUnsafeTarget(removePath);
   if (FAILED(result)) return result;
 
-  if (PathFileExistsA(removePath.c_str()) != TRUE) {
+  if (PathFileExistsA(removePath) != TRUE) {
     // Already gone (or untestable): nothing left to do.
     LogLine(kLogStandard, "PathFileExists failed : GetLastError() = 0x%08x", static_cast<unsigned>(GetLastError()));
     return S_OK;
   }
 
-  // The shell takes a list of paths ending in two NULs.
-  removePath.push_back('\0');
   SHFILEOPSTRUCTA operation = {};
   operation.hwnd = nullptr;
   operation.wFunc = FO_DELETE;
-  operation.pFrom = removePath.c_str();
+  operation.pFrom = removePath;
   operation.pTo = nullptr;
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
   MsiHandle prompt(MsiCreateRecord(2));
   MsiRecordSetInteger(prompt.Get(), 1, kExclusiveAccessError);
-  MsiRecordSetStringA(prompt.Get(), 2, sdkName.c_str());
+  MsiRecordSetStringA(prompt.Get(), 2, sdkName);
 
   for (;;) {
     const int shellResult = SHFileOperationA(&operation);
@@ -77,7 +78,7 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   }
 }
 
-const ActionDefinition kAction{"RemoveFolder", "WcaInitialize failed", 1024, removeFolder};
+const ActionDefinition kAction{"RemoveFolder", "WcaInitialize failed", kArgumentBytes, removeFolder};
 
 }  // namespace
 

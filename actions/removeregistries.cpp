@@ -3,13 +3,12 @@
 #include "actions/exports.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "actions/frame.h"
 #include "actions/targetpath.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
+#include "runtime/strutil.h"
 #include "runtime/wcalog.h"
 
 namespace {
@@ -21,19 +20,19 @@ constexpr char kFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\In
 // leaves the sibling "...\App2" registered.
 // Takes the name buffer as it is: a string made of it for every enumerated
 // value would cost an allocation per value on a large key.
-bool isUnderPrefix(const char* name, const std::string& prefix) {
+bool isUnderPrefix(const char* name, const char* prefix, size_t prefixLength) {
   const size_t length = std::strlen(name);
-  if (length < prefix.size() || std::memcmp(name, prefix.data(), prefix.size()) != 0) return false;
-  return (!prefix.empty() && prefix.back() == '\\') || length == prefix.size() || name[prefix.size()] == '\\';
+  if (length < prefixLength || std::memcmp(name, prefix, prefixLength) != 0) return false;
+  return (prefixLength > 0 && prefix[prefixLength - 1] == '\\') || length == prefixLength || name[prefixLength] == '\\';
 }
 
-HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
-  LogLine(kLogStandard, "CustomActionData = %s", customActionData);
-  const std::string prefix(customActionData);
+HRESULT removeRegistries(MSIHANDLE, const char* prefix) {
+  LogLine(kLogStandard, "CustomActionData = %s", prefix);
+  const size_t prefixLength = std::strlen(prefix);
 
   // A relative prefix, a drive root or a system folder would deregister
   // folders that no package owns.
-  HRESULT result = RefuseUnsafeTarget(prefix.c_str());
+  HRESULT result = RefuseUnsafeTarget(prefix);
   if (FAILED(result)) return result;
 
   LogLine(kLogStandard, "%s\n", kFoldersKey);
@@ -58,12 +57,18 @@ HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
 
   // Collect every match before deleting anything: deleting while enumerating
   // by index would skip values.
-  std::vector<char> name(static_cast<size_t>(longestName) + 1, '\0');
-  std::vector<std::string> matches;
+  HeapArray<char> name;
+  result = name.Resize(static_cast<SIZE_T>(longestName) + 1);
+  if (FAILED(result)) {
+    key.Close();
+    LogErrorLine(result, "Failed to allocate the value name buffer");
+    return result;
+  }
+  NarrowTextList matches;
   for (DWORD index = 0;; ++index) {
-    DWORD nameChars = static_cast<DWORD>(name.size());
+    DWORD nameChars = static_cast<DWORD>(name.Count());
     const LSTATUS enumerated =
-        RegEnumValueA(key.Get(), index, name.data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
+        RegEnumValueA(key.Get(), index, name.Data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
     if (enumerated == ERROR_NO_MORE_ITEMS) break;
     if (enumerated != ERROR_SUCCESS) {
       key.Close();
@@ -71,25 +76,31 @@ HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
       LogErrorLine(result, "RegEnumKeyExA failed");
       return result;
     }
-    if (isUnderPrefix(name.data(), prefix)) {
-      matches.emplace_back(name.data());
-      LogLine(kLogVerbose, "subKeyValue (push_buck): %s", name.data());
+    if (isUnderPrefix(name.Data(), prefix, prefixLength)) {
+      result = matches.Append(name.Data());
+      if (FAILED(result)) {
+        key.Close();
+        LogErrorLine(result, "Failed to allocate the list of matching values");
+        return result;
+      }
+      LogLine(kLogVerbose, "subKeyValue (push_buck): %s", name.Data());
     } else {
-      LogLine(kLogVerbose, "subKeyValue (read only): %s", name.data());
+      LogLine(kLogVerbose, "subKeyValue (read only): %s", name.Data());
     }
   }
 
   // The first failure stops the deletions; those already made stay made.
-  for (const std::string& match : matches) {
-    const LSTATUS deleted = RegDeleteValueA(key.Get(), match.c_str());
+  for (SIZE_T i = 0; i < matches.Count(); ++i) {
+    const char* match = matches[i];
+    const LSTATUS deleted = RegDeleteValueA(key.Get(), match);
     if (deleted != ERROR_SUCCESS) {
-      LogLine(kLogStandard, "remove failed subKeyValue : %s", match.c_str());
+      LogLine(kLogStandard, "remove failed subKeyValue : %s", match);
       key.Close();
       result = ResultFromWin32(static_cast<int32_t>(deleted));
       LogErrorLine(result, "RegDeleteValueA failed");
       return result;
     }
-    LogLine(kLogStandard, "remove subKeyValue : %s", match.c_str());
+    LogLine(kLogStandard, "remove subKeyValue : %s", match);
   }
   key.Close();
   return S_OK;
