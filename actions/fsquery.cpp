@@ -12,6 +12,9 @@ bool MeansNotThere(DWORD error) {
          error == ERROR_INVALID_NAME;
 }
 
+// A failure that leaves no error behind must not read as success.
+DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
+
 // The status of the object the path leads to, links followed: opening it
 // (no access asked, folders included) resolves every link on the way.
 DWORD QueryStatus(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
@@ -21,67 +24,70 @@ DWORD QueryStatus(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
   const BOOL answered = GetFileInformationByHandle(file, information);
   const DWORD error = answered ? 0 : GetLastError();
   CloseHandle(file);
-  // A failure that leaves no error behind must not read as success.
-  return answered ? 0 : (error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE));
+  return answered ? 0 : ErrorOrGeneralFailure(error);
 }
 
 bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
 
 }  // namespace
 
-FsAnswer FsExists(const WCHAR* path) {
+HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
   BY_HANDLE_FILE_INFORMATION information = {};
   const DWORD error = QueryStatus(path, &information);
-  if (!error) return {true, 0};
-  return {false, MeansNotThere(error) ? 0 : error};
+  *answer = error ? FsAnswer{false, MeansNotThere(error) ? 0 : error} : FsAnswer{true, 0};
+  return S_OK;
 }
 
-FsAnswer FsIsEmpty(const WCHAR* path) {
+HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
   BY_HANDLE_FILE_INFORMATION information = {};
   const DWORD error = QueryStatus(path, &information);
-  if (error) return {false, error};
+  if (error) {
+    *answer = {false, error};
+    return S_OK;
+  }
   if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return {information.nFileSizeLow == 0 && information.nFileSizeHigh == 0, 0};
+    *answer = {information.nFileSizeLow == 0 && information.nFileSizeHigh == 0, 0};
+    return S_OK;
   }
 
   // The listing pattern: the folder, one separator, "*".
-  size_t length = 0;
-  while (path[length]) ++length;
-  HeapWideString pattern;
-  if (FAILED(WideStringAllocate(pattern.Receive(), length + 3, FALSE))) return {false, ERROR_NOT_ENOUGH_MEMORY};
-  WCHAR* text = *pattern.Receive();
-  for (size_t i = 0; i < length; ++i) text[i] = path[i];
-  size_t end = length;
-  if (end == 0 || (path[end - 1] != L'\\' && path[end - 1] != L'/')) text[end++] = L'\\';
-  text[end++] = L'*';
-  text[end] = 0;
-
-  WIN32_FIND_DATAW entry = {};
-  const HANDLE find = FindFirstFileExW(text, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
-    const DWORD listingError = GetLastError();
-    // No entry at all, not even "." (a volume root): empty.
-    if (listingError == ERROR_FILE_NOT_FOUND) return {true, 0};
-    return {false, listingError ? listingError : static_cast<DWORD>(ERROR_GEN_FAILURE)};
+  WideText pattern;
+  const SIZE_T length = TextLength(path);
+  HRESULT result = pattern.Append(path, length);
+  if (SUCCEEDED(result) && (length == 0 || (path[length - 1] != L'\\' && path[length - 1] != L'/'))) {
+    result = pattern.Append(L'\\');
   }
-  FsAnswer answer = {true, 0};
+  if (SUCCEEDED(result)) result = pattern.Append(L'*');
+  if (FAILED(result)) {
+    LogErrorLine(result, "Failed to allocate the listing pattern of '%ls'", path);
+    return result;
+  }
+
+  // Empty exactly when the listing opens and yields nothing but "." and "..";
+  // a listing that fails says nothing about the folder, so it is not empty.
+  WIN32_FIND_DATAW entry = {};
+  const HANDLE find = FindFirstFileExW(pattern.Get(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) {
+    *answer = {false, ErrorOrGeneralFailure(GetLastError())};
+    return S_OK;
+  }
+  *answer = {true, 0};
   for (;;) {
     if (!IsDotEntry(entry.cFileName)) {
-      answer = {false, 0};
+      *answer = {false, 0};
       break;
     }
     if (!FindNextFileW(find, &entry)) {
       const DWORD nextError = GetLastError();
-      if (nextError != ERROR_NO_MORE_FILES)
-        answer = {false, nextError ? nextError : static_cast<DWORD>(ERROR_GEN_FAILURE)};
+      if (nextError != ERROR_NO_MORE_FILES) *answer = {false, ErrorOrGeneralFailure(nextError)};
       break;
     }
   }
   FindClose(find);
-  return answer;
+  return S_OK;
 }
 
-FsAnswer FsRemove(const WCHAR* path) {
+HRESULT FsRemove(const WCHAR* path, FsAnswer* answer) {
   // The entry's own attributes: a link to a folder carries the folder
   // attribute and is removed as a folder, which removes the link only.
   const DWORD attributes = GetFileAttributesW(path);
@@ -90,19 +96,22 @@ FsAnswer FsRemove(const WCHAR* path) {
     error = GetLastError();
   } else {
     const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path) : DeleteFileW(path);
-    if (removed) return {true, 0};
+    if (removed) {
+      *answer = {true, 0};
+      return S_OK;
+    }
     error = GetLastError();
   }
-  if (!error) error = ERROR_GEN_FAILURE;
-  return {false, MeansNotThere(error) ? 0 : error};
+  error = ErrorOrGeneralFailure(error);
+  *answer = {false, MeansNotThere(error) ? 0 : error};
+  return S_OK;
 }
 
 HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
   HeapWideString widePath;
   const HRESULT result = WidePathFromNarrow(path, &widePath);
   if (FAILED(result)) return result;
-  *answer = query(widePath.Get());
-  return S_OK;
+  return query(widePath.Get(), answer);
 }
 
 HRESULT QueryExistence(const char* path, FsAnswer* exists) {

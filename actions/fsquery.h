@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // A query's answer: the flag it asks about and the Win32 error of the query
-// itself, 0 when the query did not fail.
+// itself, 0 when the query did not fail. A query answers a failed Result only
+// for what it could not do on its own account (memory), after an error line.
 struct FsAnswer {
   bool flag;
   DWORD error;
@@ -13,17 +14,18 @@ struct FsAnswer {
 
 // Whether the path leads to an object of any kind, links followed. Errors 2,
 // 3, 53 and 123 mean "not there" and are answered as error 0.
-FsAnswer FsExists(const WCHAR* path);
+HRESULT FsExists(const WCHAR* path, FsAnswer* answer);
 
 // Whether the object is empty, links followed: a folder without entries, or
-// a file of size 0. Any failure answers "not empty" with its error.
-FsAnswer FsIsEmpty(const WCHAR* path);
+// a file of size 0. A failed status query or listing answers "not empty"
+// with its error.
+HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer);
 
 // Removes a file or an empty folder, not recursively; a link is removed
 // itself, not followed. Nothing there answers (false, 0).
-FsAnswer FsRemove(const WCHAR* path);
+HRESULT FsRemove(const WCHAR* path, FsAnswer* answer);
 
-using FsQuery = FsAnswer (*)(const WCHAR* path);
+using FsQuery = HRESULT (*)(const WCHAR* path, FsAnswer* answer);
 
 // Runs `query` on a wide copy of the narrow path argument made for this query
 // alone (see widepath.h). A path that cannot be converted is logged and its

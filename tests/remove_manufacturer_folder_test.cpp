@@ -111,12 +111,19 @@ TEST_F(RemoveManufacturerFolderTest, NonEmptyOrUntestableObjectIsLeftAloneWithSu
   } cases[] = {
       {"one file", [] { MakeFile(std::string(kVendor) + "\\a.txt", "a"); }, "isEmpty=0  errorCode=00000000"},
       {"one empty subfolder", [] { MakeFolder(std::string(kVendor) + "\\sub"); }, "isEmpty=0  errorCode=00000000"},
+      {"only a two-character dot name", [] { MakeFile(std::string(kVendor) + "\\.a", ""); },
+       "isEmpty=0  errorCode=00000000"},
       {"status fails", [] { standin::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 1); },
        "isEmpty=0  errorCode=00000005"},
       {"listing fails", [] { standin::FailCall("FindFirstFileExW", ERROR_ACCESS_DENIED); },
        "isEmpty=0  errorCode=00000005"},
       {"listing breaks off", [] { standin::FailCall("FindNextFileW", ERROR_GEN_FAILURE); },
        "isEmpty=0  errorCode=0000001f"},
+      // A failed listing says nothing about the folder, whatever its error.
+      {"listing fails without an error", [] { standin::FailCall("FindFirstFileExW", 0); },
+       "isEmpty=0  errorCode=0000001f"},
+      {"listing finds no entry at all", [] { standin::FailCall("FindFirstFileExW", ERROR_FILE_NOT_FOUND); },
+       "isEmpty=0  errorCode=00000002"},
       // Removed by someone else after the existence test.
       {"gone before the emptiness test",
        [] {
