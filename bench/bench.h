@@ -13,7 +13,7 @@ namespace bench {
 // A fresh stand-in machine with the library loaded into it.
 inline void LoadLibrary() {
   standin::Reset();
-  ModuleNotify(reinterpret_cast<HINSTANCE>(0x180000000), DLL_PROCESS_ATTACH);
+  ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
 }
 
 // Records a failed check; the run reports it and exits with 1. Answers `ok`.

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string argument(reinterpret_cast<const char*>(data) + 2, size - 2);
 
   standin::Reset();
-  ModuleNotify(reinterpret_cast<HINSTANCE>(0x180000000), DLL_PROCESS_ATTACH);
+  ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
   standin::SetRecording(false);  // a long run would keep every call
   standin::CapWaits(5000);
   PrepareMachine();

@@ -300,7 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Plan plan = ReadPlan(reader);
 
   standin::Reset();
-  ModuleNotify(reinterpret_cast<HINSTANCE>(0x180000000), DLL_PROCESS_ATTACH);
+  ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
   const MSIHANDLE session = standin::NewSession(false);
   if (WcaInitialize(session, kLabel) != S_OK) Fail("WcaInitialize", "the session did not start");
   Invoke(plan, 0);

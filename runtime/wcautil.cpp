@@ -35,16 +35,20 @@ HRESULT SettleVerbosity() {
   return result;
 }
 
+// The module path is read at every start (its failure fails the start); the
+// version resource only when the entry line will be written.
 HRESULT WriteEntryLine(const char* label) {
   WCHAR modulePath[kModulePathChars] = {};
-  DWORD versionMs = 0;
-  DWORD versionLs = 0;
   if (!GetModuleFileNameW(state.moduleHandle, modulePath, kModulePathChars)) {
     const HRESULT result = LastErrorResult();
     LogErrorLine(result, "Failed to get module filename");
     return result;
   }
+  if (!VerboseLoggingInEffect()) return S_OK;
+
   // Without a readable version resource the line shows 0.0.0.0.
+  DWORD versionMs = 0;
+  DWORD versionLs = 0;
   ReadModuleFileVersion(modulePath, &versionMs, &versionLs);
   LogLine(kLogVerbose, "Entering %s in %ls, version %u.%u.%u.%u", label, modulePath,
           static_cast<unsigned>(versionMs >> 16), static_cast<unsigned>(versionMs & 0xFFFF),

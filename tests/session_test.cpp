@@ -66,7 +66,35 @@ TEST_F(SessionTest, EntryLineIsNotWrittenWhenNotVerbose) {
   FinishSession(0);
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(standin::AtomExists(L"WcaNotVerboseLogging"));
+  // The module path is still read (its failure fails the start); the version
+  // resource, needed only by the entry line, is not.
+  EXPECT_EQ(standin::CallCount("GetModuleFileNameW"), 1);
+  EXPECT_EQ(standin::CallCount("GetFileVersionInfoSizeW"), 0);
+  EXPECT_EQ(standin::CallCount("GlobalAlloc"), 0);
 }
+
+struct Notification {
+  DWORD reason;
+  const char* modulePath;  // what the next entry line names
+};
+
+class ModuleNotificationTest : public SessionTest, public ::testing::WithParamInterface<Notification> {};
+
+TEST_P(ModuleNotificationTest, OnlyProcessDetachForgetsTheModule) {
+  EXPECT_EQ(ModuleNotify(standin::DllModule(), GetParam().reason), TRUE);
+  PublishVerbosity(true);
+  EXPECT_EQ(WcaInitialize(standin::NewSession(false), "Probe"), S_OK);
+  FinishSession(0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{std::string("Probe:  Entering Probe in ") + GetParam().modulePath +
+                                              ", version 1.0.0.0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Reasons, ModuleNotificationTest,
+                         ::testing::Values(Notification{DLL_PROCESS_ATTACH, "C:\\Windows\\Installer\\MSI1A2B.tmp"},
+                                           Notification{DLL_THREAD_ATTACH, "C:\\Windows\\Installer\\MSI1A2B.tmp"},
+                                           Notification{DLL_THREAD_DETACH, "C:\\Windows\\Installer\\MSI1A2B.tmp"},
+                                           // A null module handle names the process that loaded the DLL.
+                                           Notification{DLL_PROCESS_DETACH, "C:\\Windows\\System32\\msiexec.exe"}));
 
 struct VersionFailure {
   const char* call;  // nullptr: no version resource at all

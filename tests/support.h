@@ -14,7 +14,7 @@ class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     standin::Reset();
-    ModuleNotify(reinterpret_cast<HINSTANCE>(0x180000000), DLL_PROCESS_ATTACH);
+    ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
   }
 
   void TearDown() override {

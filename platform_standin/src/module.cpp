@@ -9,6 +9,8 @@ namespace standin {
 namespace {
 
 const wchar_t* const kDefaultModulePath = L"C:\\Windows\\Installer\\MSI1A2B.tmp";
+// The custom-action server that loads the DLL.
+const wchar_t* const kProcessPath = L"C:\\Windows\\System32\\msiexec.exe";
 
 std::wstring modulePath;
 bool hasVersion = true;
@@ -21,6 +23,8 @@ void ResetModule() {
   hasVersion = true;
   SetModuleVersion(0x00010000, 0x00000000);
 }
+
+HINSTANCE DllModule() { return reinterpret_cast<HINSTANCE>(0x180000000); }
 
 void SetModulePath(const std::wstring& path) { modulePath = path.empty() ? kDefaultModulePath : path; }
 
@@ -43,20 +47,25 @@ using namespace standin;
 
 // Like Windows, a path that does not fit is cut, terminated, and answered with
 // the buffer's size and ERROR_INSUFFICIENT_BUFFER.
-extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD chars) {
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD chars) {
   if (auto error = EnterCall("GetModuleFileNameW")) {
     SetLastError(*error);
     return 0;
   }
+  if (module && module != DllModule()) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  const std::wstring file = module ? modulePath : kProcessPath;
   if (chars == 0) return 0;
-  if (modulePath.size() >= chars) {
-    std::wmemcpy(path, modulePath.c_str(), chars - 1);
+  if (file.size() >= chars) {
+    std::wmemcpy(path, file.c_str(), chars - 1);
     path[chars - 1] = 0;
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return chars;
   }
-  std::wmemcpy(path, modulePath.c_str(), modulePath.size() + 1);
-  return static_cast<DWORD>(modulePath.size());
+  std::wmemcpy(path, file.c_str(), file.size() + 1);
+  return static_cast<DWORD>(file.size());
 }
 
 extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD handle) {
