@@ -76,6 +76,8 @@ struct OpenFailure {
   bool entryExists;
   std::string argument;
   std::optional<DWORD> injected;  // an error for RegOpenKeyExA; 0 is success with no key
+  bool keyHandedBack = false;     // the failed open still hands back a key
+  const char* error = "Error 0x80070006: RegOpenKeyExA failed";
 };
 
 TEST_F(EditEstimatedSizeTest, AnyFailedOpenIsAnInvalidHandleAndCreatesNothing) {
@@ -85,6 +87,8 @@ TEST_F(EditEstimatedSizeTest, AnyFailedOpenIsAnInvalidHandleAndCreatesNothing) {
       {"braced argument is wrapped again", true, braced, std::nullopt},
       {"access denied", true, kProduct, ERROR_ACCESS_DENIED},
       {"success without a key", true, kProduct, 0},
+      // The open's answer is trusted over the handle, which is still closed.
+      {"access denied with a key", true, kProduct, ERROR_ACCESS_DENIED, true, "Error 0x80070005: RegOpenKeyExA failed"},
   };
   for (const OpenFailure& failure : failures) {
     SCOPED_TRACE(failure.name);
@@ -92,12 +96,15 @@ TEST_F(EditEstimatedSizeTest, AnyFailedOpenIsAnInvalidHandleAndCreatesNothing) {
     SetArgument(failure.argument);
     if (failure.entryExists) standin::SetDwordValue(EntryOf(kProduct), "EstimatedSize", 5120);
     if (failure.injected) standin::FailCall("RegOpenKeyExA", *failure.injected);
+    standin::HandBackKeyWithFailedOpen(failure.keyHandedBack);
 
     EXPECT_EQ(EditEstimatedSize(session_), kFailure);
-    EXPECT_EQ(ActionLines("EditEstimatedSize"),
-              (std::vector<std::string>{Line("Initialized."), Line(EntryOf(failure.argument) + "\n"),
-                                        Line("Error 0x80070006: RegOpenKeyExA failed")}));
-    EXPECT_EQ(CallsAmong(kRegistryCalls), std::vector<std::string>{"RegOpenKeyExA"});
+    EXPECT_EQ(
+        ActionLines("EditEstimatedSize"),
+        (std::vector<std::string>{Line("Initialized."), Line(EntryOf(failure.argument) + "\n"), Line(failure.error)}));
+    EXPECT_EQ(CallsAmong(kRegistryCalls), failure.keyHandedBack
+                                              ? (std::vector<std::string>{"RegOpenKeyExA", "RegCloseKey"})
+                                              : std::vector<std::string>{"RegOpenKeyExA"});
     EXPECT_EQ(standin::KeyExists(EntryOf(kProduct)), failure.entryExists);
     EXPECT_FALSE(standin::KeyExists(EntryOf(braced)));
     if (failure.entryExists) {

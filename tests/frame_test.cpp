@@ -1,9 +1,10 @@
 // The action frame, proven with a probe action that only this test defines.
 #include <windows.h>
 
+#include "actions/exports.h"
 #include "actions/frame.h"
+#include "folder_action_support.h"
 #include "runtime/wcalog.h"
-#include "support.h"
 
 namespace {
 
@@ -114,6 +115,122 @@ TEST_F(FrameTest, SessionIsStartedFirstAndFinishedLast) {
   EXPECT_EQ(calls.front(), "MsiGetActiveDatabase");
   EXPECT_EQ(calls.back(), "MsiCloseHandle");
   EXPECT_FALSE(SessionIsActive());
+}
+
+// Each action's own CustomActionData buffer: a value of its size less one is
+// read whole and reaches the action's first line; one more fails the read.
+struct ArgumentBuffer {
+  const char* label;
+  UINT(WINAPI* action)(MSIHANDLE);
+  size_t bytes;
+  const char* firstLineLead;  // what the action's first line puts before the argument
+  const char* lead;           // the argument's own start, padded to length
+};
+
+class ArgumentBufferTest : public HostTest, public ::testing::WithParamInterface<ArgumentBuffer> {};
+
+TEST_P(ArgumentBufferTest, ValueOfTheBufferLessOneIsReadWhole) {
+  const ArgumentBuffer& buffer = GetParam();
+  for (size_t length : {buffer.bytes - 1, buffer.bytes}) {
+    SCOPED_TRACE(length);
+    standin::ClearMessages();
+    std::string argument = buffer.lead;
+    argument.resize(length, 'q');
+    const MSIHANDLE session = standin::NewSession();
+    standin::SetProperty(session, "CustomActionData", argument);
+    const UINT code = buffer.action(session);
+    const std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    const std::string label = buffer.label;
+    if (length < buffer.bytes) {
+      EXPECT_EQ(lines[1].rfind(label + ":  " + buffer.firstLineLead + argument, 0), 0u) << lines[1];
+    } else {
+      EXPECT_EQ(code, static_cast<UINT>(ERROR_INSTALL_FAILURE));
+      EXPECT_EQ(lines, (std::vector<std::string>{label + ":  Initialized.",
+                                                 label + ":  Error 0x800700ea: MsiGetPropertyA failed"}));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, ArgumentBufferTest,
+    ::testing::Values(ArgumentBuffer{"EditEstimatedSize", EditEstimatedSize, 256,
+                                     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{", "4E8F"},
+                      ArgumentBuffer{"RemoveFolder", RemoveFolder, 1024, "CustomActionData = ", "C:\\Vendor\\App|"},
+                      ArgumentBuffer{"RemoveRegistries", RemoveRegistries, 260, "CustomActionData = ", "C:\\Vendor\\"},
+                      ArgumentBuffer{"ChangeQuorvelFolderPermission", ChangeQuorvelFolderPermission, 1024,
+                                     "folderPath = ", "C:\\Vendor\\"},
+                      ArgumentBuffer{"RemoveManufacturerFolder", RemoveManufacturerFolder, 1024,
+                                     "folderPath = ", "C:\\Vendor\\"}),
+    [](const ::testing::TestParamInfo<ArgumentBuffer>& info) { return std::string(info.param.label); });
+
+// Every action, on a machine where it has work to do, once for each
+// allocation it makes with that allocation failing: the failure is logged
+// and the action ends with 1603. Nothing leaks (checked by every Restart and
+// by the final TearDown). The actions run deferred, as they are scheduled:
+// the one allocation of an immediate session start (the MsiLogging read,
+// made once per process) has a test of its own.
+struct SweptAction {
+  const char* label;
+  UINT(WINAPI* action)(MSIHANDLE);
+  const char* argument;
+};
+
+const SweptAction kSweptActions[] = {
+    {"EditEstimatedSize", EditEstimatedSize, "4E8F1A2B-3C4D-4E5F-8A9B-0C1D2E3F4A5B"},
+    {"RemoveFolder", RemoveFolder, "C:\\Vendor\\App|Vendor SDK"},
+    {"RemoveRegistries", RemoveRegistries, "C:\\Vendor\\App\\"},
+    {"ChangeQuorvelFolderPermission", ChangeQuorvelFolderPermission, "C:\\Vendor\\Data"},
+    {"RemoveManufacturerFolder", RemoveManufacturerFolder, "C:\\Vendor\\Empty"},
+};
+
+constexpr char kFolders[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+
+class AllocationSweepTest : public FolderActionTest {
+ protected:
+  // A fresh machine on which every action has work to do, and a deferred
+  // session (no database, the decision read from the atoms).
+  void Prepare(const SweptAction& swept) {
+    Restart();
+    session_ = standin::NewSession(false);
+    PublishVerbosity(false);
+    SetArgument(swept.argument);
+    standin::CreateKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" + std::string(swept.argument) +
+                       "}");
+    MakeFile("C:\\Vendor\\App\\sub\\a.txt", "a");
+    MakeFolder("C:\\Vendor\\Data\\sub");
+    MakeFolder("C:\\Vendor\\Empty");
+    for (const char* value : {"C:\\Vendor\\App\\", "C:\\Vendor\\App\\sub\\", "C:\\Vendor\\Data\\"}) {
+      standin::SetStringValue(kFolders, value, L"");
+    }
+  }
+
+  static bool LoggedOutOfMemory() {
+    for (const std::string& line : Lines()) {
+      if (line.find("Error 0x8007000e: ") != std::string::npos) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(AllocationSweepTest, EveryFailedAllocationIsLoggedAndNothingLeaks) {
+  for (const SweptAction& swept : kSweptActions) {
+    SCOPED_TRACE(swept.label);
+    Prepare(swept);
+    standin::FailAllocation(0);
+    ASSERT_EQ(swept.action(session_), kSuccess);
+    const uint64_t points = standin::AllocationPoints();
+    std::cout << swept.label << ": " << points << " allocation points\n";
+
+    for (uint64_t failing = 1; failing <= points; ++failing) {
+      SCOPED_TRACE("allocation " + std::to_string(failing) + " of " + std::to_string(points));
+      Prepare(swept);
+      standin::FailAllocation(failing);
+      const UINT code = swept.action(session_);
+      EXPECT_EQ(code, kFailure) << ::testing::PrintToString(Lines());
+      EXPECT_TRUE(LoggedOutOfMemory()) << ::testing::PrintToString(Lines());
+    }
+  }
 }
 
 }  // namespace

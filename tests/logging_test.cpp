@@ -166,17 +166,32 @@ TEST_F(LoggingTest, DecisionIsKeptForTheProcessAndRepublishedAtEachStart) {
   EXPECT_TRUE(standin::AtomExists(L"WcaVerboseLogging"));
 }
 
-TEST_F(LoggingTest, FailedMsiLoggingReadSettlesOnNotVerboseWithoutPolicy) {
+struct MsiLoggingFailure {
+  bool allocationFails;  // else the measuring read fails
+  const char* result;
+};
+
+// One row per test process: the decision, once settled, is kept for the process.
+class MsiLoggingFailureTest : public LoggingTest, public ::testing::WithParamInterface<MsiLoggingFailure> {};
+
+TEST_P(MsiLoggingFailureTest, SettlesOnNotVerboseWithoutPolicy) {
   standin::SetStringValue(kPolicyKey, "Logging", L"v");
-  standin::FailCall("MsiGetPropertyW", ERROR_INVALID_HANDLE);
+  if (GetParam().allocationFails) {
+    standin::FailAllocation(1);
+  } else {
+    standin::FailCall("MsiGetPropertyW", ERROR_INVALID_HANDLE);
+  }
   const MSIHANDLE session = standin::NewSession();
   ASSERT_EQ(StartDecidingSession(session), S_OK);
   FinishSession(0);
   EXPECT_FALSE(PublishedVerbose());
-  EXPECT_EQ(Lines(),
-            (std::vector<std::string>{"Probe:  Error 0x80070006: Failed to allocate string for Property 'MsiLogging'",
-                                      "Probe:  Error 0x80070006: failed to get MsiLogging property"}));
+  const std::string error = std::string("Probe:  Error 0x") + GetParam().result + ": ";
+  EXPECT_EQ(Lines(), (std::vector<std::string>{error + "Failed to allocate string for Property 'MsiLogging'",
+                                               error + "failed to get MsiLogging property"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Failures, MsiLoggingFailureTest,
+                         ::testing::Values(MsiLoggingFailure{false, "80070006"}, MsiLoggingFailure{true, "8007000e"}));
 
 TEST_F(LoggingTest, AtomAlreadyRightIsNotAddedAgain) {
   standin::AddAtom(L"WcaNotVerboseLogging");
@@ -278,6 +293,18 @@ TEST_F(LoggingTest, FailedRecordCreationLosesTheLineQuietly) {
   EXPECT_EQ(standin::CallCount("MsiRecordSetStringA"), 1);
   EXPECT_EQ(standin::CallCount("MsiProcessMessage"), 1);
   EXPECT_EQ(standin::CallCount("MsiCloseHandle"), 0);
+}
+
+TEST_F(LoggingTest, LineLoggedWhileALineIsBeingSentIsLost) {
+  StartPlainSession();
+  // Whatever the Installer calls back while it takes a line, the shared
+  // buffers are in use: the nested line is dropped, the outer one kept whole.
+  standin::BeforeCall("MsiProcessMessage", [] { LogLine(kLogStandard, "nested %d", 2); });
+  LogLine(kLogStandard, "outer %d", 1);
+  LogLine(kLogStandard, "after");
+  FinishSession(0);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Probe:  outer 1", "Probe:  after"}));
+  EXPECT_EQ(standin::CallCount("MsiProcessMessage"), 2);
 }
 
 TEST_F(LoggingTest, StandardLineCostsNoVerbosityTest) {

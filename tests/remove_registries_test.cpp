@@ -142,6 +142,7 @@ struct Failure {
   std::vector<std::string> lines;  // after the opening lines
   std::vector<std::string> left;   // registered afterwards
   bool closedBeforeErrorLine;      // for a key that was opened and queried
+  bool keyHandedBack = false;      // a failed open still hands back a key
 };
 
 TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
@@ -153,6 +154,8 @@ TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
       {"no Folders key",    false, nullptr,            0,                   0, -1, {Line(noHandle)}, {},    false},
       {"open denied",       true,  "RegOpenKeyExA",    ERROR_ACCESS_DENIED, 0, -1, {Line(noHandle)}, three, false},
       {"open without a key", true, "RegOpenKeyExA",    0,                   0, -1, {Line(noHandle)}, three, false},
+      {"open denied with a key", true, "RegOpenKeyExA", ERROR_ACCESS_DENIED, 0, -1,
+       {Line(denied + "RegOpenKeyExA failed")}, three, false, true},
       {"query denied",      true,  "RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 0, -1,
        {Line(denied + "RegQueryInfoKeyA failed")}, three, false},
       {"enumeration fails on the second name", true, "RegEnumValueA", ERROR_MORE_DATA, 1, -1,
@@ -168,6 +171,7 @@ TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
     Restart();
     if (row.keyExists) Register(three);
     if (row.call) standin::FailCall(row.call, row.error, row.skip, row.times);
+    standin::HandBackKeyWithFailedOpen(row.keyHandedBack);
     SetArgument("C:\\Vendor\\App");
 
     EXPECT_EQ(RemoveRegistries(session_), kFailure);

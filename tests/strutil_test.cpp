@@ -85,6 +85,19 @@ TEST_F(StringTest, WideStringCapacityIsCountedInCharacters) {
   EXPECT_EQ(WideStringCapacity(text.Get(), &capacity), E_FAIL);
 }
 
+TEST_F(StringTest, WipingResizeLeavesZerosInTheBlockItGivesUp) {
+  LPVOID block = BlockAllocate(8, FALSE);
+  ASSERT_NE(block, nullptr);
+  std::memcpy(block, "secret!", 8);
+  LPVOID resized = nullptr;
+  // The stand-in never grows a block in place: the contents must move.
+  ASSERT_EQ(BlockResizeWiping(block, 64, FALSE, &resized), S_OK);
+  ASSERT_NE(resized, block);
+  EXPECT_STREQ(static_cast<const char*>(resized), "secret!");
+  EXPECT_EQ(standin::LastFreedBlock(), std::vector<BYTE>(8, 0));
+  EXPECT_EQ(BlockFree(resized), S_OK);
+}
+
 TEST_F(StringTest, WipingResizeFailures) {
   LPVOID block = BlockAllocate(8, TRUE);
   ASSERT_NE(block, nullptr);

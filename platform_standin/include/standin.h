@@ -85,6 +85,10 @@ std::optional<RegistryValue> GetValue(const std::string& path, const std::string
 // Value names of a key in enumeration order.
 std::vector<std::string> ValueNames(const std::string& path);
 int OpenRegistryKeys();
+// An open that fails by FailCall still hands back an open key when the key
+// exists: a contract breach that no documented call makes, for proving that
+// the product trusts the answer and still closes the key.
+void HandBackKeyWithFailedOpen(bool handBack);
 
 // ---- Global atoms ----------------------------------------------------------
 
@@ -99,10 +103,26 @@ void RemoveAtom(const std::wstring& name);
 int LiveHeapBlocks();
 // Heap allocations (HeapAlloc and moving HeapReAlloc) since the last Reset.
 uint64_t HeapAllocations();
+// The bytes a block held when it was last freed (HeapFree, GlobalFree, or
+// the move of a HeapReAlloc), so that a test can see what was left behind.
+const std::vector<BYTE>& LastFreedBlock();
+
+// Allocation points: every HeapAlloc, HeapReAlloc and GlobalAlloc call counts
+// as one, whether or not it could be served. FailAllocation(n) makes the n-th
+// point from now fail as Windows fails it (null; GlobalAlloc also sets the
+// last error ERROR_NOT_ENOUGH_MEMORY, the heap calls leave it); 0 makes none
+// fail. AllocationPoints() counts the
+// points since the last FailAllocation (or Reset).
+void FailAllocation(uint64_t nth);
+uint64_t AllocationPoints();
 
 // ---- Module file and version information -----------------------------------
 
-// The module's file path; set to an empty string for the default.
+// The handle the loader gives the DLL (what DllMain receives). The module
+// file name calls answer for it with the DLL's path, for a null handle with
+// the host process's path, and fail with ERROR_MOD_NOT_FOUND for any other.
+HINSTANCE DllModule();
+// The DLL's file path; set to an empty string for the default.
 void SetModulePath(const std::wstring& path);
 // The file version words, or no version resource at all.
 void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant);

@@ -15,6 +15,9 @@ namespace {
 int processHeap;
 std::set<void*> liveBlocks;
 uint64_t allocations = 0;
+std::vector<BYTE> lastFreed;
+uint64_t allocationPoints = 0;
+uint64_t failingPoint = 0;  // 0: none
 
 struct alignas(16) Header {
   SIZE_T bytes;
@@ -34,15 +37,34 @@ void* NewBlock(SIZE_T bytes, bool zero) {
 }
 
 void DropBlock(void* block) {
+  const BYTE* bytes = static_cast<const BYTE*>(block);
+  lastFreed.assign(bytes, bytes + HeaderOf(block)->bytes);
   liveBlocks.erase(block);
   std::free(HeaderOf(block));
 }
 
 bool IsHeap(HANDLE heap) { return heap == &processHeap; }
 
+// Counts one allocation point; false when it is the one that must fail.
+// The heap calls leave the last error alone when they fail, as on Windows.
+bool TakeAllocationPoint() { return ++allocationPoints != failingPoint; }
+
 }  // namespace
 
-void ResetHeap() { allocations = 0; }
+void ResetHeap() {
+  allocations = 0;
+  lastFreed.clear();
+  FailAllocation(0);
+}
+
+const std::vector<BYTE>& LastFreedBlock() { return lastFreed; }
+
+void FailAllocation(uint64_t nth) {
+  failingPoint = nth;
+  allocationPoints = 0;
+}
+
+uint64_t AllocationPoints() { return allocationPoints; }
 
 int LiveHeapBlocks() { return static_cast<int>(liveBlocks.size()); }
 
@@ -59,7 +81,7 @@ extern "C" LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     SetLastError(*error);
     return nullptr;
   }
-  if (!IsHeap(heap)) return nullptr;
+  if (!TakeAllocationPoint() || !IsHeap(heap)) return nullptr;
   return NewBlock(bytes, flags & HEAP_ZERO_MEMORY);
 }
 
@@ -68,7 +90,7 @@ extern "C" LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZ
     SetLastError(*error);
     return nullptr;
   }
-  if (!IsHeap(heap) || !liveBlocks.count(block)) return nullptr;
+  if (!TakeAllocationPoint() || !IsHeap(heap) || !liveBlocks.count(block)) return nullptr;
   const SIZE_T oldBytes = HeaderOf(block)->bytes;
   if (flags & HEAP_REALLOC_IN_PLACE_ONLY) {
     // Shrinking happens in place; growing never does here.
@@ -110,6 +132,10 @@ extern "C" SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
 extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
   if (auto error = EnterCall("GlobalAlloc")) {
     SetLastError(*error);
+    return nullptr;
+  }
+  if (!TakeAllocationPoint()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   return NewBlock(bytes, false);

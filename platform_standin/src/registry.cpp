@@ -137,8 +137,8 @@ class Key {
 
   std::vector<Slot> slots_;
   std::vector<size_t> tree_ = std::vector<size_t>(1, 0);  // 1-based; tree_[0] unused
-  std::unordered_map<std::string, size_t> index_;        // folded name -> slot
-  std::map<size_t, size_t> lengths_;                     // name length -> values with it
+  std::unordered_map<std::string, size_t> index_;         // folded name -> slot
+  std::map<size_t, size_t> lengths_;                      // name length -> values with it
   size_t count_ = 0;
   size_t cursorIndex_ = kNoCursor;  // the last index enumerated, and its slot
   size_t cursorSlot_ = 0;
@@ -148,6 +148,7 @@ std::map<std::string, Key> keys;       // by folded path
 std::map<HKEY, std::string> openKeys;  // handle -> folded path
 std::map<HKEY, REGSAM> openAccess;     // handle -> access asked for at the open
 uintptr_t nextKey = 0x1000;
+bool keyWithFailedOpen = false;
 
 std::string PathOf(const std::string& path) {
   std::string folded = FoldCase(path);
@@ -168,16 +169,23 @@ bool Grants(HKEY handle, REGSAM access) {
   return open != openAccess.end() && (open->second & access) == access;
 }
 
-LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
-  if (!result) return ERROR_INVALID_PARAMETER;
-  if (auto error = EnterCall(call)) return *error;
-  if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
-  const std::string path = PathOf(subKey);
-  if (!keys.count(path)) return ERROR_FILE_NOT_FOUND;
+HKEY NewHandle(const std::string& path, REGSAM access) {
   HKEY handle = reinterpret_cast<HKEY>(nextKey++);
   openKeys[handle] = path;
   openAccess[handle] = access;
-  *result = handle;
+  return handle;
+}
+
+LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  const std::string path = PathOf(subKey);
+  if (auto error = EnterCall(call)) {
+    if (*error && keyWithFailedOpen && keys.count(path)) *result = NewHandle(path, access);
+    return *error;
+  }
+  if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!keys.count(path)) return ERROR_FILE_NOT_FOUND;
+  *result = NewHandle(path, access);
   return ERROR_SUCCESS;
 }
 
@@ -194,7 +202,10 @@ void ResetRegistry() {
   openKeys.clear();
   openAccess.clear();
   nextKey = 0x1000;
+  keyWithFailedOpen = false;
 }
+
+void HandBackKeyWithFailedOpen(bool handBack) { keyWithFailedOpen = handBack; }
 
 void CreateKey(const std::string& path) { keys[PathOf(path)]; }
 
