@@ -5,6 +5,7 @@
 #include "actions/frame.h"
 #include "actions/targetpath.h"
 #include "process/quietcmd.h"
+#include "runtime/strutil.h"
 #include "runtime/wcalog.h"
 
 namespace {
@@ -32,8 +33,7 @@ HRESULT BuildCommandLine(const char* path, const char* switches, char* commandLi
     return E_INVALIDARG;
   }
   const size_t length = std::strlen(path);
-  size_t trailingBackslashes = 0;
-  while (trailingBackslashes < length && path[length - 1 - trailingBackslashes] == '\\') ++trailingBackslashes;
+  const size_t trailingBackslashes = ReadAnsiTextEnding(path).trailingBackslashes;
 
   size_t end = 0;
   commandLine[0] = '\0';

@@ -14,25 +14,37 @@
 namespace {
 
 constexpr char kFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+constexpr SIZE_T kMostAnsiBytesPerUtf16Unit = 3;
+
+// The prefix as the boundary test needs it, read once: its length, and how
+// its last character ends it (a trail byte 0x5C of a double-byte character
+// is not a backslash).
+struct Prefix {
+  const char* text;
+  size_t length;
+  AnsiTextEnding ending;
+};
 
 // A registered folder lies under the prefix when its name begins with it byte
 // for byte and the prefix ends at a path boundary, so that a prefix "...\App"
-// leaves the sibling "...\App2" registered.
+// leaves the sibling "...\App2" registered. The bytes after a prefix of whole
+// characters begin a character of the name.
 // Takes the name buffer as it is: a string made of it for every enumerated
 // value would cost an allocation per value on a large key.
-bool isUnderPrefix(const char* name, const char* prefix, size_t prefixLength) {
+bool isUnderPrefix(const char* name, const Prefix& prefix) {
   const size_t length = std::strlen(name);
-  if (length < prefixLength || std::memcmp(name, prefix, prefixLength) != 0) return false;
-  return (prefixLength > 0 && prefix[prefixLength - 1] == '\\') || length == prefixLength || name[prefixLength] == '\\';
+  if (length < prefix.length || std::memcmp(name, prefix.text, prefix.length) != 0) return false;
+  if (length == prefix.length) return true;
+  return prefix.ending.wholeCharacter && (prefix.ending.trailingBackslashes > 0 || name[prefix.length] == '\\');
 }
 
-HRESULT removeRegistries(MSIHANDLE, const char* prefix) {
-  LogLine(kLogStandard, "CustomActionData = %s", prefix);
-  const size_t prefixLength = std::strlen(prefix);
+HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
+  LogLine(kLogStandard, "CustomActionData = %s", customActionData);
+  const Prefix prefix = {customActionData, std::strlen(customActionData), ReadAnsiTextEnding(customActionData)};
 
   // A relative prefix, a drive root or a system folder would deregister
   // folders that no package owns.
-  HRESULT result = RefuseUnsafeTarget(prefix);
+  HRESULT result = RefuseUnsafeTarget(prefix.text);
   if (FAILED(result)) return result;
 
   LogLine(kLogStandard, "%s\n", kFoldersKey);
@@ -57,8 +69,11 @@ HRESULT removeRegistries(MSIHANDLE, const char* prefix) {
 
   // Collect every match before deleting anything: deleting while enumerating
   // by index would skip values.
+  // The longest name is answered in UTF-16 units, while the narrow names
+  // come in bytes of the ANSI code page: two per unit in a double-byte code
+  // page, up to three in UTF-8. One buffer serves the whole enumeration.
   HeapArray<char> name;
-  result = name.Resize(static_cast<SIZE_T>(longestName) + 1);
+  result = name.Resize(static_cast<SIZE_T>(longestName) * kMostAnsiBytesPerUtf16Unit + 1);
   if (FAILED(result)) {
     key.Close();
     LogErrorLine(result, "Failed to allocate the value name buffer");
@@ -76,7 +91,7 @@ HRESULT removeRegistries(MSIHANDLE, const char* prefix) {
       LogErrorLine(result, "RegEnumKeyExA failed");
       return result;
     }
-    if (isUnderPrefix(name.Data(), prefix, prefixLength)) {
+    if (isUnderPrefix(name.Data(), prefix)) {
       result = matches.Append(name.Data());
       if (FAILED(result)) {
         key.Close();

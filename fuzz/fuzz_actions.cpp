@@ -33,8 +33,8 @@ void Fail(const char* what, unsigned code) {
 // /bin/true or /bin/false.
 void MakeIcacls(const std::string& folder, const char* tool) {
   fs::create_directories(folder);
-  const std::string program = fs::exists(std::string("/bin/") + tool) ? std::string("/bin/") + tool
-                                                                      : std::string("/usr/bin/") + tool;
+  const std::string program =
+      fs::exists(std::string("/bin/") + tool) ? std::string("/bin/") + tool : std::string("/usr/bin/") + tool;
   fs::create_symlink(program, folder + "/icacls");
 }
 
@@ -86,11 +86,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 // Calls that an input can make fail once: high nibble of the second byte (0:
 // none); its low nibble gives the calls that still work first (bits 0-2) and
 // the error (bit 3: file not found, else access denied).
-const char* const kFailingCalls[16] = {
-    nullptr,          "RegOpenKeyExA",       "RegQueryInfoKeyA",   "RegEnumValueA",     "RegDeleteValueA",
-    "RegSetValueExA", "MsiGetPropertyA",     "MsiCreateRecord",    "HeapAlloc",         "CreateProcessA",
-    "WaitForSingleObject", "GetExitCodeProcess", "SHFileOperationA", "GetFileAttributesW", "FindFirstFileExW",
-    "MultiByteToWideChar"};
+const char* const kFailingCalls[16] = {nullptr,
+                                       "RegOpenKeyExA",
+                                       "RegQueryInfoKeyA",
+                                       "RegEnumValueA",
+                                       "RegDeleteValueA",
+                                       "RegSetValueExA",
+                                       "MsiGetPropertyA",
+                                       "MsiCreateRecord",
+                                       "HeapAlloc",
+                                       "CreateProcessA",
+                                       "WaitForSingleObject",
+                                       "GetExitCodeProcess",
+                                       "SHFileOperationA",
+                                       "GetFileAttributesW",
+                                       "FindFirstFileExW",
+                                       "MultiByteToWideChar"};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -123,8 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     standin::FailCall(call, (failure & 0x08) ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED, failure & 0x07, 1);
   }
 
-  UINT (*const actions[])(MSIHANDLE) = {EditEstimatedSize, RemoveFolder, RemoveRegistries,
-                                        ChangeQuorvelFolderPermission, RemoveManufacturerFolder};
+  UINT (*const actions[])
+  (MSIHANDLE) = {EditEstimatedSize, RemoveFolder, RemoveRegistries, ChangeQuorvelFolderPermission,
+                 RemoveManufacturerFolder};
   const UINT code = actions[(control & 0x07) % 5](session);
 
   if (code != ERROR_SUCCESS && code != ERROR_INSTALL_USEREXIT && code != ERROR_INSTALL_FAILURE) {

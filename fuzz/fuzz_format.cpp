@@ -4,7 +4,9 @@
 // type it takes, '*' widths and precisions included), so that every format
 // is well-formed; a format that does not match its arguments is undefined in
 // printf itself and says nothing about the runtime. Each result is checked
-// against snprintf into a buffer large enough; a mismatch aborts.
+// against snprintf into a buffer large enough, wide arguments converted to
+// the ANSI code page (1252) beforehand as the runtime writes them; a mismatch
+// aborts.
 #include <standin.h>
 
 #include <cstdarg>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "runtime/result.h"
@@ -62,10 +65,12 @@ struct Argument {
   double real = 0;
   std::string text;
   std::wstring wideText;
+  std::string ansiText;  // wideText as the ANSI code page writes it
 };
 
 struct Plan {
   std::string format;
+  std::string oracleFormat;  // the format with %ls read as %s of ansiText
   std::vector<Argument> arguments;
   SIZE_T capacity = 0;
 };
@@ -78,13 +83,11 @@ struct Conversion {
 };
 
 const Conversion kConversions[] = {
-    {"d", "-+ 0", true, Type::kInt},      {"i", "-+ 0", true, Type::kInt},
-    {"u", "-0", true, Type::kUnsigned},   {"x", "-#0", true, Type::kUnsigned},
-    {"X", "-#0", true, Type::kUnsigned},  {"o", "-#0", true, Type::kUnsigned},
-    {"c", "-", false, Type::kInt},        {"lld", "-+ 0", true, Type::kLongLong},
-    {"llx", "-#0", true, Type::kLongLong}, {"f", "-+ #0", true, Type::kDouble},
-    {"e", "-+ #0", true, Type::kDouble},  {"g", "-+ #0", true, Type::kDouble},
-    {"s", "-", true, Type::kString},      {"ls", "-", true, Type::kWide},
+    {"d", "-+ 0", true, Type::kInt},     {"i", "-+ 0", true, Type::kInt},        {"u", "-0", true, Type::kUnsigned},
+    {"x", "-#0", true, Type::kUnsigned}, {"X", "-#0", true, Type::kUnsigned},    {"o", "-#0", true, Type::kUnsigned},
+    {"c", "-", false, Type::kInt},       {"lld", "-+ 0", true, Type::kLongLong}, {"llx", "-#0", true, Type::kLongLong},
+    {"f", "-+ #0", true, Type::kDouble}, {"e", "-+ #0", true, Type::kDouble},    {"g", "-+ #0", true, Type::kDouble},
+    {"s", "-", true, Type::kString},     {"ls", "-", true, Type::kWide},
 };
 
 Argument StarArgument(Reader& reader) {
@@ -139,16 +142,15 @@ Plan ReadPlan(Reader& reader) {
     if (step % 3 != 0) {
       for (int length = 1 + step % 24; length > 0; --length) {
         const char c = static_cast<char>(reader.Byte());
-        if (c == '%') {
-          plan.format += "%%";
-        } else {
-          plan.format += c ? c : ' ';
-        }
+        const std::string literal = c == '%' ? "%%" : std::string(1, c ? c : ' ');
+        plan.format += literal;
+        plan.oracleFormat += literal;
       }
       continue;
     }
     if (plan.arguments.size() >= kMostArguments) {
       plan.format += "%%";
+      plan.oracleFormat += "%%";
       continue;
     }
     const Conversion& conversion = kConversions[reader.Byte() % (sizeof kConversions / sizeof kConversions[0])];
@@ -176,8 +178,8 @@ Plan ReadPlan(Reader& reader) {
     } else if (precision == 3) {
       directive += '.';
     }
-    directive += conversion.letters;
-    plan.format += directive;
+    plan.format += directive + conversion.letters;
+    plan.oracleFormat += directive + (conversion.type == Type::kWide ? "s" : conversion.letters);
     plan.arguments.push_back(ValueArgument(reader, conversion.type));
   }
   return plan;
@@ -202,8 +204,9 @@ void CheckCounted(HRESULT result, const std::vector<char>& buffer, SIZE_T capaci
                   const char* call) {
   const size_t kept = full.size() < capacity ? full.size() : capacity - 1;
   const HRESULT expected = full.size() < capacity ? S_OK : kResultTextCut;
-  if (result != expected) Fail(call, "answered " + std::to_string(result) + " for " + std::to_string(full.size()) +
-                                         " characters in " + std::to_string(capacity));
+  if (result != expected)
+    Fail(call, "answered " + std::to_string(result) + " for " + std::to_string(full.size()) + " characters in " +
+                   std::to_string(capacity));
   if (buffer[kept] != '\0' || std::memcmp(buffer.data(), full.data(), kept) != 0) {
     Fail(call, "the text differs from snprintf's");
   }
@@ -217,29 +220,31 @@ HRESULT ThroughList(char* buffer, SIZE_T capacity, const char* format, ...) {
   return result;
 }
 
-template <typename... Values>
-void Check(const Plan& plan, Values... values) {
+// The product's call and the C library's, each with its own arguments.
+template <typename Product, typename Oracle>
+void Check(const Plan& plan, const Product& product, const Oracle& oracle) {
   const char* format = plan.format.c_str();
-  const int needed = std::snprintf(nullptr, 0, format, values...);
-  std::string full;
-  if (needed >= 0) {
-    full.resize(static_cast<size_t>(needed) + 1);
-    std::snprintf(full.data(), full.size(), format, values...);
-    full.resize(static_cast<size_t>(needed));
-  }
+  const char* oracleFormat = plan.oracleFormat.c_str();
+  const int needed =
+      std::apply([&](auto... values) { return std::snprintf(nullptr, 0, oracleFormat, values...); }, oracle);
+  if (needed < 0) Fail("snprintf", "the oracle could not render " + plan.oracleFormat);
+  std::string full(static_cast<size_t>(needed) + 1, '\0');
+  std::apply([&](auto... values) { std::snprintf(full.data(), full.size(), oracleFormat, values...); }, oracle);
+  full.resize(static_cast<size_t>(needed));
 
   for (bool viaList : {false, true}) {
     const char* call = viaList ? "FormatCountedList" : "FormatCounted";
     std::vector<char> buffer = BufferFor(plan.capacity);
-    const HRESULT result = viaList ? ThroughList(buffer.data(), plan.capacity, format, values...)
-                                   : FormatCounted(buffer.data(), plan.capacity, format, values...);
+    const HRESULT result = std::apply(
+        [&](auto... values) {
+          return viaList ? ThroughList(buffer.data(), plan.capacity, format, values...)
+                         : FormatCounted(buffer.data(), plan.capacity, format, values...);
+        },
+        product);
     if (!ValidCapacity(plan.capacity)) {
       CheckRefused(result, buffer, call);
-    } else if (needed >= 0) {
+    } else {
       CheckCounted(result, buffer, plan.capacity, full, call);
-    } else if (result != E_FAIL || std::memchr(buffer.data(), '\0', buffer.size()) == nullptr) {
-      // Text the C runtime cannot render (a wide argument outside the code page).
-      Fail(call, "an unrenderable argument did not answer E_FAIL with a terminated buffer");
     }
   }
 
@@ -254,10 +259,10 @@ void Check(const Plan& plan, Values... values) {
   // Lines: the label and two spaces, then the text, cut at 2047 characters.
   // The action's formats are its own short literals: a format long enough to
   // cut the line's template would be cut in the middle of a directive.
-  if (needed < 0 || plan.format.size() > 1900) return;
+  if (plan.format.size() > 1900) return;
   standin::ClearMessages();
-  LogLine(kLogStandard, format, values...);
-  LogErrorLine(static_cast<HRESULT>(0x80070057), format, values...);
+  std::apply([&](auto... values) { LogLine(kLogStandard, format, values...); }, product);
+  std::apply([&](auto... values) { LogErrorLine(static_cast<HRESULT>(0x80070057), format, values...); }, product);
   const std::vector<std::string> lines = standin::LogLines();
   // A record's text ends at the first NUL, which a %c of 0 puts in the text.
   auto asRecorded = [](const std::string& text) { return std::string(text.substr(0, 2047).c_str()); };
@@ -268,42 +273,59 @@ void Check(const Plan& plan, Values... values) {
   }
 }
 
-template <typename... Values>
-void Invoke(const Plan& plan, size_t next, Values... values) {
+template <typename Product, typename Oracle>
+void Invoke(const Plan& plan, size_t next, const Product& product, const Oracle& oracle) {
   if (next == plan.arguments.size()) {
-    Check(plan, values...);
+    Check(plan, product, oracle);
     return;
   }
-  if constexpr (sizeof...(Values) < kMostArguments) {
+  if constexpr (std::tuple_size_v<Product> < kMostArguments) {
     const Argument& argument = plan.arguments[next];
+    auto both = [&](auto forProduct, auto forOracle) {
+      Invoke(plan, next + 1, std::tuple_cat(product, std::make_tuple(forProduct)),
+             std::tuple_cat(oracle, std::make_tuple(forOracle)));
+    };
     switch (argument.type) {
       case Type::kInt:
-        return Invoke(plan, next + 1, values..., argument.integer);
+        return both(argument.integer, argument.integer);
       case Type::kUnsigned:
-        return Invoke(plan, next + 1, values..., argument.natural);
+        return both(argument.natural, argument.natural);
       case Type::kLongLong:
-        return Invoke(plan, next + 1, values..., argument.wide);
+        return both(argument.wide, argument.wide);
       case Type::kDouble:
-        return Invoke(plan, next + 1, values..., argument.real);
+        return both(argument.real, argument.real);
       case Type::kString:
-        return Invoke(plan, next + 1, values..., argument.text.c_str());
+        return both(argument.text.c_str(), argument.text.c_str());
       case Type::kWide:
-        return Invoke(plan, next + 1, values..., argument.wideText.c_str());
+        return both(argument.wideText.c_str(), argument.ansiText.c_str());
     }
   }
+}
+
+// The wide text as the ANSI code page writes it, with its default character
+// for what it lacks.
+std::string AnsiOf(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int units = static_cast<int>(wide.size());
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), units, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), units, ansi.data(), bytes, nullptr, nullptr);
+  return ansi;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader reader(data, size);
-  const Plan plan = ReadPlan(reader);
-
   standin::Reset();
+  Plan plan = ReadPlan(reader);
+  for (Argument& argument : plan.arguments) argument.ansiText = AnsiOf(argument.wideText);
+
   ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
   const MSIHANDLE session = standin::NewSession(false);
   if (WcaInitialize(session, kLabel) != S_OK) Fail("WcaInitialize", "the session did not start");
-  Invoke(plan, 0);
+  Invoke(plan, 0, std::tuple<>(), std::tuple<>());
   FinishSession(ERROR_SUCCESS);
   if (standin::OpenInstallerHandles() != 0) Fail("LogLine", "a record was left open");
   return 0;

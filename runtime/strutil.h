@@ -26,6 +26,15 @@ HRESULT FormatCounted(char* buffer, SIZE_T capacity, const char* format, ...) QU
 HRESULT FormatCountedList(char* buffer, SIZE_T capacity, const char* format, va_list arguments);
 HRESULT CopyCounted(char* buffer, SIZE_T capacity, const char* source);
 
+// How narrow text in the ANSI code page ends, read character by character.
+// In a double-byte code page the second byte of a character may be 0x5C, the
+// byte of a backslash: only a whole character is ever taken for one.
+struct AnsiTextEnding {
+  bool wholeCharacter;         // false when the text ends in a lead byte alone
+  SIZE_T trailingBackslashes;  // the backslash characters that end it
+};
+AnsiTextEnding ReadAnsiTextEnding(const char* text);
+
 // Allocates (for a null *string) or resizes a string to `chars` characters.
 // `wipe` zero-fills the old block when the string has to move. *string
 // changes only on success.

@@ -23,7 +23,10 @@ class FolderActionTest : public ActionTest {
     tool_ = std::make_unique<ToolDouble>(folder_.Path());
   }
 
-  static std::filesystem::path Host(const std::string& windowsPath) { return *standin::HostPath(windowsPath); }
+  // Paths are given as the actions get them: narrow, in the ANSI code page.
+  static std::filesystem::path Host(const std::string& windowsPath) {
+    return *standin::HostPath(*standin::AnsiToWide(windowsPath));
+  }
   static void MakeFolder(const std::string& windowsPath) { std::filesystem::create_directories(Host(windowsPath)); }
   static void MakeFile(const std::string& windowsPath, const std::string& content) {
     std::filesystem::create_directories(Host(windowsPath).parent_path());

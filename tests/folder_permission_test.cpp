@@ -33,6 +33,8 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
     const char* path;
     const char* commandLine;
     bool file;
+    UINT ansiCodePage = 1252;
+    const char* received = nullptr;  // the tool's argument (UTF-8 on the host) when not the path itself
   } cases[] = {
       {"C:\\Quorvel\\Data", "icacls \"C:\\Quorvel\\Data\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false},
       {"C:\\Quorvel\\Data\\", "icacls \"C:\\Quorvel\\Data\\\\\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false},
@@ -42,10 +44,17 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
        "*S-1-5-32-545:(OI)(CI)F",
        false},
       {"C:\\Quorvel\\notes.txt", "icacls \"C:\\Quorvel\\notes.txt\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", true},
+      // Code page 932: the last byte of 機能 (8B 40 94 5C) is no backslash.
+      {"C:\\Quorvel\\\x8b\x40\x94\x5c", "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\" /t /q /grant *S-1-5-32-545:(OI)(CI)F",
+       false, 932, u8"C:\\Quorvel\\機能"},
+      {"C:\\Quorvel\\\x8b\x40\x94\x5c\\",
+       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\\\\\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
+       u8"C:\\Quorvel\\機能\\"},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.path);
     Restart();
+    standin::SetSystemCodePages(row.ansiCodePage, row.ansiCodePage == 932 ? 932 : 437);
     if (row.file) {
       MakeFile(row.path, "text");
     } else {
@@ -58,7 +67,8 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
     EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
     const auto runs = tool_->Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0], (std::vector<std::string>{row.path, "/t", "/q", "/grant", "*S-1-5-32-545:(OI)(CI)F"}));
+    EXPECT_EQ(runs[0], (std::vector<std::string>{row.received ? row.received : row.path, "/t", "/q", "/grant",
+                                                 "*S-1-5-32-545:(OI)(CI)F"}));
   }
 }
 
@@ -204,27 +214,31 @@ TEST_F(FolderPermissionTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
 // text invalid in that code page fails the action instead of naming some
 // other path.
 TEST_F(FolderPermissionTest, PathIsConvertedInTheCodePageInEffect) {
+  const std::vector<std::string> found = {Line("isExist=1  errorCode=00000000")};
+  const std::vector<std::string> absent = {Line("isExist=0  errorCode=00000000")};
   const struct {
     unsigned crtCodePage;
     bool fileApisAnsi;
+    UINT ansiCodePage;
     const char* path;
     UINT code;
     std::vector<std::string> more;
   } cases[] = {
-      {CP_UTF8, true, "C:\\Caf\xC3\xA9", kSuccess, {Line("isExist=1  errorCode=00000000")}},
-      {1252, true, "C:\\Caf\xE9", kSuccess, {Line("isExist=1  errorCode=00000000")}},
+      {CP_UTF8, true, 1252, "C:\\Caf\xC3\xA9", kSuccess, found},
+      {1252, true, 1252, "C:\\Caf\xE9", kSuccess, found},
       {CP_UTF8,
        false,
+       1252,
        "C:\\Caf\xE9",
        kFailure,
        {Line("Error 0x80070459: Failed to convert path 'C:\\Caf\xE9' from code page 65001")}},
-      {1252,
-       false,
-       "C:\\Caf\xE9",
-       kFailure,
-       {Line("Error 0x80070459: Failed to convert path 'C:\\Caf\xE9' from code page 1")}},
+      // In the OEM code page 437 the byte of 'é' is 'Θ': another folder.
+      {1252, false, 1252, "C:\\Caf\xE9", kSuccess, absent},
+      // 1252 defines every byte; 932 leaves a lead byte without its trail.
+      {0, true, 1252, "C:\\Caf\x81", kSuccess, absent},
       {0,
        true,
+       932,
        "C:\\Caf\x81",
        kFailure,
        {Line("Error 0x80070459: Failed to convert path 'C:\\Caf\x81' from code page 0")}},
@@ -235,6 +249,7 @@ TEST_F(FolderPermissionTest, PathIsConvertedInTheCodePageInEffect) {
     std::filesystem::create_directories(sandbox_ + "/C/Caf\xC3\xA9");
     standin::SetCrtCodePage(row.crtCodePage);
     standin::SetFileApisAnsi(row.fileApisAnsi);
+    standin::SetSystemCodePages(row.ansiCodePage, row.ansiCodePage == 932 ? 932 : 437);
     EXPECT_EQ(Run(row.path), row.code);
     EXPECT_EQ(ActionLines(kLabel),
               Plus({Line("Initialized."), Line(std::string("folderPath = ") + row.path)}, row.more));

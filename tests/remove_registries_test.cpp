@@ -75,10 +75,18 @@ TEST_F(RemoveRegistriesTest, CollectsEveryNameBeforeDeletingAny) {
 }
 
 struct Boundary {
-  const char* prefix;
+  std::string prefix;
   std::vector<std::string> removed;
   std::vector<std::string> kept;
+  UINT ansiCodePage = 1252;
 };
+
+// Code page 932: 機能 is 8B 40 94 5C, 拡張 8A 67 92 A3, 設定 90 DD 92 E8. The
+// second byte of 能 is the byte of a backslash and no path boundary.
+const std::string kKinou = "\x8b\x40\x94\x5c";
+const std::string kKakuchou = "\x8a\x67\x92\xa3";
+const std::string kSettei = "\x90\xdd\x92\xe8";
+const std::string kP = "C:\\P\\";
 
 TEST_F(RemoveRegistriesTest, MatchesCaseSensitivelyAndOnlyAtAPathBoundary) {
   const Boundary table[] = {
@@ -92,11 +100,20 @@ TEST_F(RemoveRegistriesTest, MatchesCaseSensitivelyAndOnlyAtAPathBoundary) {
        {"C:\\Vendor\\App\\", "C:\\Vendor\\App\\bin", "C:\\Vendor\\App\\bin\\"},
        {"C:\\Vendor\\App", "C:\\Vendor\\App2\\", "C:\\Vendor\\app\\lib\\"}},
       {"D:\\data\\Tools", {"D:\\data\\Tools\\x\\"}, {"D:\\Data\\Tools\\y\\", "D:\\data\\ToolsX\\", "D:\\data\\Tool"}},
+      // The longest name is 11 UTF-16 units and 16 bytes: its buffer is sized in bytes.
+      {kP + kKinou,
+       {kP + kKinou, kP + kKinou + "\\", kP + kKinou + "\\" + kSettei + "\\"},
+       {kP + kKinou + kKakuchou + "\\", kP + kKinou + kSettei + kKakuchou + "\\"},
+       932},
+      {kP + kKinou + "\\", {kP + kKinou + "\\" + kSettei + "\\"}, {kP + kKinou, kP + kKinou + kKakuchou + "\\"}, 932},
+      // A prefix cut inside a character: the byte after it is a trail byte.
+      {kP + "\x94", {kP + "\x94"}, {kP + "\x94\x5c\\"}, 932},
   };
   // Value names within one key differ in more than letter case, as on Windows.
   for (const Boundary& row : table) {
     SCOPED_TRACE(row.prefix);
     Restart();
+    standin::SetSystemCodePages(row.ansiCodePage, row.ansiCodePage == 932 ? 932 : 437);
     std::vector<std::string> all = row.kept;
     all.insert(all.end(), row.removed.begin(), row.removed.end());
     Register(all);

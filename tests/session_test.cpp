@@ -133,6 +133,18 @@ TEST_F(SessionTest, ModulePathThatDoesNotFitIsCutAndAccepted) {
   EXPECT_EQ(Lines(), std::vector<std::string>{"Probe:  Entering Probe in " + cut + ", version 1.0.0.0"});
 }
 
+TEST_F(SessionTest, EntryLineHoldsTheWholeModulePathInTheAnsiCodePage) {
+  // Extracted below a profile and a folder named with characters above
+  // U+00FF, one of them outside the code page.
+  standin::SetModulePath(L"C:\\Users\\Zo\u00EB\\AppData\\Local\\Temp\\\u0152\u20AC\u65E5\\MSI3F.tmp");
+  PublishVerbosity(true);
+  EXPECT_EQ(WcaInitialize(standin::NewSession(false), "Probe"), S_OK);
+  FinishSession(0);
+  EXPECT_EQ(Lines(),
+            std::vector<std::string>{"Probe:  Entering Probe in C:\\Users\\Zo\xEB\\AppData\\Local\\Temp\\\x8C\x80?"
+                                     "\\MSI3F.tmp, version 1.0.0.0"});
+}
+
 struct ModuleNameFailure {
   DWORD lastError;
   const char* line;

@@ -1,6 +1,7 @@
 // Counted formatting and copying, heap strings and the property read.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -52,6 +53,91 @@ INSTANTIATE_TEST_SUITE_P(Capacities, CountedTest,
                                            Counted{6, "hello", S_OK, "hello"},
                                            Counted{5, "hello", kResultTextCut, "hell"},
                                            Counted{0x7FFFFFFF, "big", S_OK, "big"}));
+
+// The runtime formats lines itself (wide arguments in the ANSI code page);
+// every other conversion must read exactly as the C library writes it.
+TEST_F(StringTest, FormatsAsTheCLibraryDoes) {
+  const char* const flagSets[] = {"", "-", "+", " ", "#", "0", "-+", "+0", " 0", "#0", "-#"};
+  const char* const widths[] = {"", "1", "7", "*"};
+  const char* const precisions[] = {"", ".", ".0", ".3", ".12", ".*"};
+  const int values[] = {0, 1, -1, 42, -2147483647 - 1, 2147483647};
+  const int stars[] = {-9, 0, 5};
+  char ours[128];
+  char theirs[128];
+  for (const char* conversion : {"d", "i", "u", "o", "x", "X", "hhd", "hu", "lld", "llx", "zu", "c", "s", "%"}) {
+    for (const char* flags : flagSets) {
+      for (const char* width : widths) {
+        for (const char* precision : precisions) {
+          const std::string format = std::string("<%") + flags + width + precision + conversion + ">";
+          const bool isText = conversion[0] == 's';
+          const bool isLong = std::strchr(conversion, 'l') || conversion[0] == 'z';
+          for (int value : values) {
+            for (int star : stars) {
+              SCOPED_TRACE(format + " " + std::to_string(value) + " star " + std::to_string(star));
+              const int starCount = (width[0] == '*') + (precision[1] == '*');
+              auto both = [&](auto argument) {
+                HRESULT result = E_FAIL;
+                if (starCount == 2) {
+                  result = FormatCounted(ours, sizeof ours, format.c_str(), star, star, argument);
+                  std::snprintf(theirs, sizeof theirs, format.c_str(), star, star, argument);
+                } else if (starCount == 1) {
+                  result = FormatCounted(ours, sizeof ours, format.c_str(), star, argument);
+                  std::snprintf(theirs, sizeof theirs, format.c_str(), star, argument);
+                } else {
+                  result = FormatCounted(ours, sizeof ours, format.c_str(), argument);
+                  std::snprintf(theirs, sizeof theirs, format.c_str(), argument);
+                }
+                EXPECT_EQ(result, S_OK);
+                EXPECT_STREQ(ours, theirs);
+              };
+              if (isText) {
+                both("text");
+              } else if (isLong) {
+                both(static_cast<long long>(value) * 3);
+              } else {
+                both(value);
+              }
+              if (starCount == 0) break;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Wide arguments are written in the ANSI code page whatever the C runtime's
+// locale; a character the code page lacks becomes its default character and
+// the rest of the argument still follows. A precision counts bytes and never
+// cuts a character.
+struct WideArgument {
+  UINT ansiCodePage;
+  const char* format;
+  const wchar_t* argument;
+  const char* written;
+};
+
+class WideArgumentTest : public StringTest, public ::testing::WithParamInterface<WideArgument> {};
+
+TEST_P(WideArgumentTest, IsWrittenInTheAnsiCodePage) {
+  standin::SetSystemCodePages(GetParam().ansiCodePage, GetParam().ansiCodePage == 932 ? 932 : 437);
+  char buffer[64];
+  EXPECT_EQ(FormatCounted(buffer, sizeof buffer, GetParam().format, GetParam().argument), S_OK);
+  EXPECT_STREQ(buffer, GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, WideArgumentTest,
+                         ::testing::Values(WideArgument{1252, "[%ls]", L"C:\\Users\\Zo\u00EB", "[C:\\Users\\Zo\xEB]"},
+                                           WideArgument{1252, "[%ls]", L"\u0152uvre \u20AC5",
+                                                        "[\x8Cuvre \x80"
+                                                        "5]"},
+                                           WideArgument{1252, "[%ls]", L"\u65E5\u672C after", "[?? after]"},
+                                           WideArgument{1252, "[%ls]", L"\xD83D\xDE00 pair", "[? pair]"},
+                                           WideArgument{1252, "[%-6ls]", L"ab", "[ab    ]"},
+                                           WideArgument{1252, "[%3.1ls]", L"ab", "[  a]"},
+                                           WideArgument{932, "[%ls]", L"C:\\\u6A5F\u80FD", "[C:\\\x8b\x40\x94\x5c]"},
+                                           WideArgument{932, "[%.3ls]", L"\u6A5F\u80FD", "[\x8b\x40]"},
+                                           WideArgument{932, "[%ls]", L"\uFF76\u00E9", "[\xB6?]"}));
 
 TEST_F(StringTest, WideStringRefusesHugeRequestsAndKeepsTheString) {
   WCHAR* text = nullptr;

@@ -131,6 +131,13 @@ void RemoveModuleVersion();
 // ---- Code pages ------------------------------------------------------------
 
 void SetFileApisAnsi(bool ansi);
+// The system's ANSI and OEM code pages (1252 and 437 after Reset; 932 for
+// both on a Japanese system). Registry names keep the bytes they were made
+// with: set the code pages before making values.
+void SetSystemCodePages(UINT ansi, UINT oem);
+// Narrow text in the system's ANSI code page as wide text, as the narrow
+// calls read it; nothing when it is not valid there. Records no call.
+std::optional<std::wstring> AnsiToWide(const std::string& text);
 
 // ---- File system ------------------------------------------------------------
 

@@ -81,6 +81,7 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L
+#define ERROR_INVALID_FLAGS 1004L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_INSTALL_USEREXIT 1602L
@@ -114,6 +115,8 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CP_OEMCP 1
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 // Processes
 #define STARTF_USESHOWWINDOW 0x00000001
@@ -255,7 +258,11 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD bytes, LPVOID 
 BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* bytes);
 
 BOOL WINAPI AreFileApisANSI(void);
+UINT WINAPI GetACP(void);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wideChars);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR text, int bytes,
+                               LPCSTR defaultChar, LPBOOL usedDefaultChar);
+BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE byte);
 
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,

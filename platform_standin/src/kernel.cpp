@@ -239,7 +239,11 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
     return FALSE;
   }
 
-  const std::vector<std::string> arguments = SplitCommandLine(commandLine);
+  // Windows hands the child its command line in UTF-16, converted from the
+  // ANSI code page; the host child gets it in UTF-8, in which no byte of a
+  // longer character can pass for a backslash, a quotation mark or a blank.
+  const auto wide = Widen(CP_ACP, commandLine);
+  const std::vector<std::string> arguments = SplitCommandLine(wide ? Utf8(*wide) : std::string(commandLine));
   const std::string program = arguments[0].empty() ? std::string() : FindOnPath(arguments[0]);
   if (program.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);

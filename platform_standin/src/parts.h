@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace standin {
@@ -23,6 +24,12 @@ bool Recording();
 // Runs the actions that tests scheduled for the next entry of a call.
 void RunCallHooks(const char* name);
 void ResetShell();
+
+// Narrow text in a code page (CP_ACP and CP_OEMCP: the system's) as wide
+// text; nothing when the text is not valid in it.
+std::optional<std::wstring> Widen(UINT codePage, const std::string& text);
+// Wide text as UTF-8, how host paths and arguments carry it.
+std::string Utf8(const std::wstring& wide);
 
 // Registry paths and atom names compare without regard to ASCII case.
 std::string FoldCase(std::string text);

@@ -10,6 +10,12 @@
 namespace standin {
 namespace {
 
+// A name's length in UTF-16 units: its characters in the ANSI code page.
+size_t Utf16Units(const std::string& name) {
+  const auto wide = Widen(CP_ACP, name);
+  return wide ? wide->size() : name.size();
+}
+
 struct Value {
   std::string name;
   RegistryValue value;
@@ -33,12 +39,13 @@ class Key {
       return;
     }
     index_.emplace(FoldCase(name), slots_.size());
-    slots_.push_back(Slot{Value{name, std::move(value)}, true});
+    const size_t units = Utf16Units(name);
+    slots_.push_back(Slot{Value{name, std::move(value)}, true, units});
     tree_.push_back(0);
     const size_t at = slots_.size();
     // A new last slot covers (at - lowbit(at), at]: itself and the slots before it in that range.
     tree_[at] = 1 + Prefix(at - 1) - Prefix(at - (at & (~at + 1)));
-    ++lengths_[name.size()];
+    ++lengths_[units];
     ++count_;
     cursorIndex_ = kNoCursor;
   }
@@ -50,7 +57,7 @@ class Key {
     index_.erase(found);
     Slot& erased = slots_[slot];
     erased.live = false;
-    auto length = lengths_.find(erased.value.name.size());
+    auto length = lengths_.find(erased.units);
     if (--length->second == 0) lengths_.erase(length);
     erased.value = Value{};
     for (size_t at = slot + 1; at < tree_.size(); at += at & (~at + 1)) --tree_[at];
@@ -62,6 +69,7 @@ class Key {
 
   size_t Count() const { return count_; }
 
+  // In UTF-16 units, as Windows answers it to the narrow and the wide call alike.
   DWORD LongestName() const { return lengths_.empty() ? 0 : static_cast<DWORD>(lengths_.rbegin()->first); }
 
   // The index-th value in enumeration order, or null past the last.
@@ -92,6 +100,7 @@ class Key {
   struct Slot {
     Value value;
     bool live;
+    size_t units;  // the name's length in UTF-16 units when it was made
   };
   static constexpr size_t kNoCursor = static_cast<size_t>(-1);
 

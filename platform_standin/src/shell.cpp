@@ -26,6 +26,12 @@ std::vector<std::string> SourceList(LPCSTR from) {
   return paths;
 }
 
+// A narrow path as the shell reads it: in the ANSI code page.
+std::optional<std::string> HostPathOfNarrow(const std::string& path) {
+  const auto wide = Widen(CP_ACP, path);
+  return wide ? HostPath(*wide) : std::nullopt;
+}
+
 bool Within(const std::string& entry, const std::string& tree) {
   return entry == tree || (entry.size() > tree.size() && entry.compare(0, tree.size(), tree) == 0 &&
                            (tree.back() == '/' || entry[tree.size()] == '/'));
@@ -77,7 +83,7 @@ extern "C" int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA operation) {
   // whole.
   std::vector<std::string> trees;
   for (const std::string& path : operations.back().sources) {
-    auto host = HostPath(path);
+    auto host = HostPathOfNarrow(path);
     std::error_code error;
     if (!host || !fs::exists(fs::symlink_status(*host, error))) return ERROR_FILE_NOT_FOUND;
     trees.push_back(Trimmed(*host));
@@ -98,7 +104,7 @@ extern "C" BOOL WINAPI PathFileExistsA(LPCSTR path) {
     SetLastError(*error);
     return FALSE;
   }
-  auto host = HostPath(path ? std::string(path) : std::string());
+  auto host = HostPathOfNarrow(path ? std::string(path) : std::string());
   std::error_code error;
   if (host && fs::exists(fs::symlink_status(*host, error))) return TRUE;
   // As on Windows: "file not found" when only the last component is missing.
