@@ -11,7 +11,7 @@
 
 namespace quorvel::demo {
 
-namespace machine = quorvel::engine::machine;
+namespace machine = quorvel::authoring::machine;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "engine_session.hpp"
 #include "harness.hpp"
+#include "machine.hpp"
 
 #include <windows.h>
 
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace quorvel::engine {
+
+namespace machine = quorvel::authoring::machine;
 
 struct Environment {
   std::string dllPath;          // Windows path of the DLL under test

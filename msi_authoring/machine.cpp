@@ -6,9 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace quorvel::engine::machine {
-
-using quorvel::authoring::RegKey;
+namespace quorvel::authoring::machine {
 
 namespace {
 
@@ -144,4 +142,4 @@ void deleteAtom(const wchar_t* name) {
   }
 }
 
-}  // namespace quorvel::engine::machine
+}  // namespace quorvel::authoring::machine

@@ -1,5 +1,6 @@
-// Machine state the cases arrange and inspect: registry values under
-// HKEY_LOCAL_MACHINE, folders and files, and global atoms.
+// Machine state that the engine tests and the demonstration arrange and
+// inspect: registry values under HKEY_LOCAL_MACHINE, folders and files, and
+// global atoms.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvel::engine::machine {
+namespace quorvel::authoring::machine {
 
 // Registry, 64-bit view of HKEY_LOCAL_MACHINE.
 bool createKey(const std::string& path);
@@ -33,4 +34,4 @@ bool atomExists(const wchar_t* name);
 void addAtom(const wchar_t* name);
 void deleteAtom(const wchar_t* name);  // drops every reference
 
-}  // namespace quorvel::engine::machine
+}  // namespace quorvel::authoring::machine
