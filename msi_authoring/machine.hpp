@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::authoring {
+
+// Registry locations under HKEY_LOCAL_MACHINE that the actions and the
+// Installer work on.
+constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
+
+}  // namespace quorvel::authoring
+
 namespace quorvel::authoring::machine {
 
 // Registry, 64-bit view of HKEY_LOCAL_MACHINE.

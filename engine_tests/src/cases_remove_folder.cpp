@@ -34,18 +34,6 @@ bool makeTree(const std::string& path) {
          machine::writeFile(path + "\\sub\\data.bin", "0123456789");
 }
 
-// Holds a file open without delete sharing until released.
-class FileLock {
- public:
-  explicit FileLock(const std::string& path)
-      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-  bool held() const { return static_cast<bool>(handle_); }
-  void release() { handle_.reset(); }
-
- private:
-  quorvel::authoring::FileHandle handle_;
-};
-
 bool inTrash(const std::string& name) {
   WIN32_FIND_DATAA found{};
   const std::string pattern = environment().trashFolder + "\\files\\" + name + "*";

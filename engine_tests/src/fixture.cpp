@@ -123,17 +123,24 @@ ActionOutcome runAction(Case& c, const ActionRequest& request) {
     }
   }
   outcome.messages = capture.messages();
-  const std::string prefix = request.action + ":";
-  for (const Message& message : outcome.messages) {
-    if (message.kind == INSTALLMESSAGE_INFO && message.field0.compare(0, prefix.size(), prefix) == 0) {
-      outcome.lines.push_back(message.field0);
-    }
-    if (message.kind == INSTALLMESSAGE_ERROR) {
-      outcome.prompts.push_back(message);
-    }
-  }
+  outcome.lines = actionLines(outcome.messages, request.action);
+  outcome.prompts = capture.ofKind(INSTALLMESSAGE_ERROR);
   return outcome;
 }
+
+std::vector<std::string> actionLines(const std::vector<Message>& messages, const std::string& label) {
+  std::vector<std::string> lines;
+  const std::string prefix = label + ":";
+  for (const Message& message : messages) {
+    if (message.kind == INSTALLMESSAGE_INFO && message.field0.compare(0, prefix.size(), prefix) == 0) {
+      lines.push_back(message.field0);
+    }
+  }
+  return lines;
+}
+
+FileLock::FileLock(const std::string& path)
+    : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
 
 EnvironmentOverride::EnvironmentOverride(std::string name, const std::string& value) : name_(std::move(name)) {
   char buffer[4096];

@@ -5,6 +5,7 @@
 
 #include "engine_session.hpp"
 #include "harness.hpp"
+#include "icacls_record.hpp"
 #include "machine.hpp"
 
 #include <windows.h>
@@ -19,11 +20,11 @@
 namespace quorvel::engine {
 
 namespace machine = quorvel::authoring::machine;
+namespace icacls = quorvel::authoring::icacls;
 
 struct Environment {
   std::string dllPath;          // Windows path of the DLL under test
   std::string workRoot;         // scratch root, emptied at start
-  std::string icaclsDoubleDir;  // where the recording icacls double keeps its files; empty: not installed
   std::string trashFolder;      // the engine's desktop trash (files\ below it)
   std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
   DWORD versionMs = 0;          // the DLL's own file version words
@@ -66,6 +67,9 @@ struct ActionOutcome {
 // failure in the case when the package cannot be built or opened.
 ActionOutcome runAction(Case& c, const ActionRequest& request);
 
+// The lines of one action among the messages, field 0 as sent.
+std::vector<std::string> actionLines(const std::vector<Message>& messages, const std::string& label);
+
 // A fresh, empty scratch folder for the case, named after it.
 std::string caseFolder(const Case& c);
 
@@ -88,13 +92,24 @@ constexpr UINT kUserExit = ERROR_INSTALL_USEREXIT;
 constexpr const char* kScratchRoot = "Q:\\";
 
 // Registry locations the actions work on.
-constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
-constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
+using quorvel::authoring::kFoldersKey;
+using quorvel::authoring::kPolicyKey;
+using quorvel::authoring::kUninstallKey;
 
 }  // namespace quorvel::engine
 
 namespace quorvel::engine {
+
+// Holds a file open without delete sharing until released.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+  bool held() const { return static_cast<bool>(handle_); }
+  void release() { handle_.reset(); }
+
+ private:
+  quorvel::authoring::FileHandle handle_;
+};
 
 // Sets an environment variable of this process (and so of the engine's
 // custom-action server started after it) for the lifetime of the object.

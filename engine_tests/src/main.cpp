@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   if (env.workRoot.empty()) {
     env.workRoot = "C:\\quorvel-engine-tests";
   }
-  env.icaclsDoubleDir = environmentVariable("ICACLS_DOUBLE_DIR");
+  icacls::useFolder(environmentVariable("ICACLS_DOUBLE_DIR"));
   env.trashFolder = environmentVariable("ENGINE_TESTS_TRASH");
   env.noTrashDataHome = environmentVariable("ENGINE_TESTS_NO_TRASH_XDG");
   env.exports = exportedActions(env.dllPath);

@@ -1,12 +1,12 @@
-// Test side of the recording icacls double: tells it how to behave and reads
-// back what it was started with.
+// Test side of the recording icacls double (engine_tests/icacls_double): tells
+// it how to behave and reads back what it was started with.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace quorvel::engine::icacls {
+namespace quorvel::authoring::icacls {
 
 struct Call {
   std::string commandLine;                // as the double received it
@@ -14,7 +14,11 @@ struct Call {
   std::optional<unsigned long> exitCode;  // set once the double finished
 };
 
+// The folder where the double keeps its files (its ICACLS_DOUBLE_DIR); empty
+// until set, and then the double counts as not installed.
+void useFolder(const std::string& folder);
 bool installed();
+
 struct Behaviour {
   unsigned long exitCode = 0;
   unsigned long delayMs = 0;
@@ -26,9 +30,9 @@ struct Behaviour {
 void reset(const Behaviour& behaviour = {});
 std::vector<Call> calls();
 
-}  // namespace quorvel::engine::icacls
+}  // namespace quorvel::authoring::icacls
 
-namespace quorvel::engine::icacls {
+namespace quorvel::authoring::icacls {
 
 constexpr const char* kGrantOnTree = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
 constexpr const char* kGrantOnFolder = "/q /grant *S-1-5-32-545:(OI)(CI)F";
@@ -41,4 +45,4 @@ std::string expectedCommandLine(const std::string& path, const std::string& swit
 // What the C runtime of the tool must parse from that command line.
 std::vector<std::string> expectedArgv(const std::string& path, const std::string& switches);
 
-}  // namespace quorvel::engine::icacls
+}  // namespace quorvel::authoring::icacls

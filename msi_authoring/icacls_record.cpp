@@ -1,21 +1,27 @@
 #include "icacls_record.hpp"
 
-#include "fixture.hpp"
 #include "machine.hpp"
 
 #include <sstream>
 
-namespace quorvel::engine::icacls {
+namespace quorvel::authoring::icacls {
 
 namespace {
 
-std::string folder() { return environment().icaclsDoubleDir; }
+std::string& storedFolder() {
+  static std::string folder;
+  return folder;
+}
+
+const std::string& folder() { return storedFolder(); }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
+
+void useFolder(const std::string& path) { storedFolder() = path; }
 
 bool installed() { return !folder().empty(); }
 
@@ -57,9 +63,9 @@ std::vector<Call> calls() {
   return found;
 }
 
-}  // namespace quorvel::engine::icacls
+}  // namespace quorvel::authoring::icacls
 
-namespace quorvel::engine::icacls {
+namespace quorvel::authoring::icacls {
 
 std::string expectedCommandLine(const std::string& path, const std::string& switches) {
   size_t trailing = 0;
@@ -79,4 +85,4 @@ std::vector<std::string> expectedArgv(const std::string& path, const std::string
   return argv;
 }
 
-}  // namespace quorvel::engine::icacls
+}  // namespace quorvel::authoring::icacls
