@@ -124,6 +124,28 @@ void removeTree(const std::string& path) {
   std::filesystem::remove_all(std::filesystem::u8path(path), error);
 }
 
+bool productInstalled(const std::string& productCode) {
+  return MsiQueryProductStateA(productCode.c_str()) == INSTALLSTATE_DEFAULT;
+}
+
+DWORD runAndWait(const std::string& commandLine, DWORD timeoutMs) {
+  std::string buffer = commandLine;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return GetLastError();
+  }
+  KernelHandle process(info.hProcess);
+  KernelHandle thread(info.hThread);
+  if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    return WAIT_TIMEOUT;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
 bool atomExists(const wchar_t* name) { return GlobalFindAtomW(name) != 0; }
 
 void addAtom(const wchar_t* name) {

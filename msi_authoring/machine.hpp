@@ -17,6 +17,9 @@ constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVers
 constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
 
+// How long an installation or uninstallation is given.
+constexpr unsigned long kInstallerTimeoutMs = 120000;
+
 }  // namespace quorvel::authoring
 
 namespace quorvel::authoring::machine {
@@ -38,6 +41,14 @@ bool writeFile(const std::string& path, const std::string& content);
 std::optional<std::string> readFile(const std::string& path);
 bool exists(const std::string& path);
 void removeTree(const std::string& path);
+
+// Installer products: whether the product with this braced code is
+// installed on the machine.
+bool productInstalled(const std::string& productCode);
+
+// Processes: runs a command line and waits at most timeoutMs for it. Answers
+// its exit code, or the error that kept it from starting, or WAIT_TIMEOUT.
+DWORD runAndWait(const std::string& commandLine, DWORD timeoutMs);
 
 // Global atoms.
 bool atomExists(const wchar_t* name);

@@ -46,6 +46,17 @@ const char* const kComponentTableSql =
 const char* const kFeatureComponentsTableSql =
     "CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL "
     "PRIMARY KEY `Feature_`, `Component_`)";
+const char* const kFileTableSql =
+    "CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL "
+    "LOCALIZABLE, `FileSize` LONG NOT NULL, `Version` CHAR(72), `Language` CHAR(20), `Attributes` SHORT, "
+    "`Sequence` SHORT NOT NULL PRIMARY KEY `File`)";
+const char* const kMediaTableSql =
+    "CREATE TABLE `Media` (`DiskId` SHORT NOT NULL, `LastSequence` SHORT NOT NULL, `DiskPrompt` CHAR(64) "
+    "LOCALIZABLE, `Cabinet` CHAR(255), `VolumeLabel` CHAR(32), `Source` CHAR(72) PRIMARY KEY `DiskId`)";
+const char* const kRegistryTableSql =
+    "CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL "
+    "LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL "
+    "PRIMARY KEY `Registry`)";
 
 PackageBuilder::PackageBuilder(const std::string& path) {
   DeleteFileA(path.c_str());

@@ -48,6 +48,9 @@ extern const char* const kDirectoryTableSql;
 extern const char* const kFeatureTableSql;
 extern const char* const kComponentTableSql;
 extern const char* const kFeatureComponentsTableSql;
+extern const char* const kFileTableSql;
+extern const char* const kMediaTableSql;
+extern const char* const kRegistryTableSql;
 
 class PackageBuilder {
  public:

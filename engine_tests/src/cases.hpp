@@ -11,6 +11,6 @@ void addRemoveFolderCases(Suite& suite);
 void addRemoveRegistriesCases(Suite& suite);
 void addFolderPermissionCases(Suite& suite);
 void addRemoveManufacturerFolderCases(Suite& suite);
-void addInstallationCases(Suite& suite);
+void addLifecycleCases(Suite& suite);
 
 }  // namespace quorvel::engine

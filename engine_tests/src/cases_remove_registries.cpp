@@ -40,8 +40,6 @@ void unregisterAll(const std::vector<std::string>& names) {
   }
 }
 
-bool registered(const std::string& name) { return machine::valueType(kFoldersKey, name).has_value(); }
-
 struct PrefixCase {
   const char* name;
   std::string prefix;

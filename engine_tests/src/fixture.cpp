@@ -139,6 +139,8 @@ std::vector<std::string> actionLines(const std::vector<Message>& messages, const
   return lines;
 }
 
+bool registered(const std::string& name) { return machine::valueType(kFoldersKey, name).has_value(); }
+
 FileLock::FileLock(const std::string& path)
     : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
 

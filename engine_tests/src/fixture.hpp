@@ -96,6 +96,9 @@ using quorvel::authoring::kFoldersKey;
 using quorvel::authoring::kPolicyKey;
 using quorvel::authoring::kUninstallKey;
 
+// Whether the Installer's Folders key has a value of this name.
+bool registered(const std::string& name);
+
 }  // namespace quorvel::engine
 
 namespace quorvel::engine {

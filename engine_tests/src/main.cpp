@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   addRemoveRegistriesCases(suite);
   addFolderPermissionCases(suite);
   addRemoveManufacturerFolderCases(suite);
-  addInstallationCases(suite);
+  addLifecycleCases(suite);
 
   const std::vector<std::string> filters(argv + 2, argv + argc);
   int passed = 0;
