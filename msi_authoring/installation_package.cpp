@@ -23,9 +23,9 @@ const struct {
     {"RegisterProduct", 6100},   {"PublishFeatures", 6300},   {"PublishProduct", 6400},    {"InstallFinalize", 6600},
 };
 
-// Writing and removing registry values, at their customary place; writing
-// comes right after RegisterProduct instead, so that the values land in the
-// product's registration.
+// Registry values are removed at the customary place and written right
+// after RegisterProduct (not at the customary 5000), so that they land in the
+// product's registration instead of being overwritten by it.
 constexpr int kRemoveRegistryValues = 2600;
 constexpr int kWriteRegistryValuesAfterRegistration = 6105;
 
@@ -50,6 +50,17 @@ bool isShortName(const std::string& name) {
   return true;
 }
 
+// Up to `length` letters and digits of text, in upper case.
+std::string shortPart(const std::string& text, std::size_t length) {
+  std::string part;
+  for (const char ch : text) {
+    if (std::isalnum(static_cast<unsigned char>(ch)) && part.size() < length) {
+      part += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+  }
+  return part;
+}
+
 // The Filename column: "SHORT~n.EXT|long name" where the long name is not a
 // valid short one. `taken` holds the short names already used beside it.
 std::string filenameColumn(const std::string& name, std::set<std::string>& taken) {
@@ -58,20 +69,8 @@ std::string filenameColumn(const std::string& name, std::set<std::string>& taken
     return name;
   }
   const std::size_t dot = name.rfind('.');
-  std::string base;
-  for (const char ch : name.substr(0, dot)) {
-    if (std::isalnum(static_cast<unsigned char>(ch)) && base.size() < 6) {
-      base += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    }
-  }
-  std::string extension;
-  if (dot != std::string::npos) {
-    for (const char ch : name.substr(dot + 1)) {
-      if (std::isalnum(static_cast<unsigned char>(ch)) && extension.size() < 3) {
-        extension += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      }
-    }
-  }
+  const std::string base = shortPart(name.substr(0, dot), 6);
+  const std::string extension = dot == std::string::npos ? "" : shortPart(name.substr(dot + 1), 3);
   for (int index = 1;; ++index) {
     const std::string candidate = base + "~" + std::to_string(index) + (extension.empty() ? "" : "." + extension);
     if (taken.insert(candidate).second) {
@@ -105,6 +104,18 @@ void addFolders(PackageBuilder& db, const InstallationPackage& package) {
   }
 }
 
+// A component of the one feature, with a fresh component code.
+void addComponent(PackageBuilder& db, const std::string& component, const std::string& folder, int attributes,
+                  const std::string& keyPath) {
+  db.insert("Component", {{"Component", Field::text(component)},
+                          {"ComponentId", Field::text(newGuid())},
+                          {"Directory_", Field::text(folder)},
+                          {"Attributes", Field::integer(attributes)},
+                          {"Condition", Field::null()},
+                          {"KeyPath", Field::text(keyPath)}});
+  db.insert("FeatureComponents", {{"Feature_", Field::text(kFeature)}, {"Component_", Field::text(component)}});
+}
+
 bool addFiles(PackageBuilder& db, const InstallationPackage& package, const std::string& sourceRoot,
               std::string& error) {
   const std::map<std::string, std::string> sources = sourcePaths(package.folders);
@@ -114,13 +125,7 @@ bool addFiles(PackageBuilder& db, const InstallationPackage& package, const std:
     ++sequence;
     const std::string key = "File" + std::to_string(sequence);
     const std::string component = "Component" + std::to_string(sequence);
-    db.insert("Component", {{"Component", Field::text(component)},
-                            {"ComponentId", Field::text(newGuid())},
-                            {"Directory_", Field::text(file.folder)},
-                            {"Attributes", Field::integer(kComponent64Bit)},
-                            {"Condition", Field::null()},
-                            {"KeyPath", Field::text(key)}});
-    db.insert("FeatureComponents", {{"Feature_", Field::text(kFeature)}, {"Component_", Field::text(component)}});
+    addComponent(db, component, file.folder, kComponent64Bit, key);
     db.insert("File", {{"File", Field::text(key)},
                        {"Component_", Field::text(component)},
                        {"FileName", Field::text(filenameColumn(file.name, takenByFolder[file.folder]))},
@@ -150,13 +155,7 @@ void addRegistrationValues(PackageBuilder& db, const InstallationPackage& packag
     return;
   }
   const std::string component = "Registration";
-  db.insert("Component", {{"Component", Field::text(component)},
-                          {"ComponentId", Field::text(newGuid())},
-                          {"Directory_", Field::text("TARGETDIR")},
-                          {"Attributes", Field::integer(kComponent64Bit | kComponentRegistryKeyPath)},
-                          {"Condition", Field::null()},
-                          {"KeyPath", Field::text(component + "1")}});
-  db.insert("FeatureComponents", {{"Feature_", Field::text(kFeature)}, {"Component_", Field::text(component)}});
+  addComponent(db, component, "TARGETDIR", kComponent64Bit | kComponentRegistryKeyPath, component + "1");
   int index = 0;
   for (const RegistrationValue& value : package.registrationValues) {
     db.insert("Registry", {{"Registry", Field::text(component + std::to_string(++index))},

@@ -47,10 +47,10 @@ struct InstallationPackage {
   std::string productName;
   std::string manufacturer;
   std::string productVersion = "1.0.0";
-  std::string productCode;      // braced GUID
-  std::string upgradeCode;      // braced GUID
-  std::string retryPromptText;  // Error row 1306; [2] is the SDK name
-  std::vector<PackageFolder> folders;
+  std::string productCode;             // braced GUID
+  std::string upgradeCode;             // braced GUID
+  std::string retryPromptText;         // Error row 1306; [2] is the SDK name
+  std::vector<PackageFolder> folders;  // each after its parent
   std::vector<PackageFile> files;
   std::vector<RegistrationValue> registrationValues;
   std::vector<DeferredStep> steps;
