@@ -74,7 +74,7 @@ TEST_F(StringTest, FormatsAsTheCLibraryDoes) {
           for (int value : values) {
             for (int star : stars) {
               SCOPED_TRACE(format + " " + std::to_string(value) + " star " + std::to_string(star));
-              const int starCount = (width[0] == '*') + (precision[1] == '*');
+              const int starCount = (width[0] == '*') + (precision[0] && precision[1] == '*');
               auto both = [&](auto argument) {
                 HRESULT result = E_FAIL;
                 if (starCount == 2) {
