@@ -15,11 +15,13 @@ bool MeansNotThere(DWORD error) {
 // A failure that leaves no error behind must not read as success.
 DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
 
-// The status of the object the path leads to, links followed: opening it
-// (no access asked, folders included) resolves every link on the way.
-DWORD QueryStatus(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
+bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
+
+}  // namespace
+
+DWORD FsQueryInformation(const WCHAR* path, DWORD flags, BY_HANDLE_FILE_INFORMATION* information) {
   const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
   const BOOL answered = GetFileInformationByHandle(file, information);
   const DWORD error = answered ? 0 : GetLastError();
@@ -27,20 +29,16 @@ DWORD QueryStatus(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
   return answered ? 0 : ErrorOrGeneralFailure(error);
 }
 
-bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
-
-}  // namespace
-
 HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
   BY_HANDLE_FILE_INFORMATION information = {};
-  const DWORD error = QueryStatus(path, &information);
+  const DWORD error = FsQueryInformation(path, 0, &information);
   *answer = error ? FsAnswer{false, MeansNotThere(error) ? 0 : error} : FsAnswer{true, 0};
   return S_OK;
 }
 
 HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
   BY_HANDLE_FILE_INFORMATION information = {};
-  const DWORD error = QueryStatus(path, &information);
+  const DWORD error = FsQueryInformation(path, 0, &information);
   if (error) {
     *answer = {false, error};
     return S_OK;
@@ -108,8 +106,8 @@ HRESULT FsRemove(const WCHAR* path, FsAnswer* answer) {
 }
 
 HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
-  HeapWideString widePath;
-  const HRESULT result = WidePathFromNarrow(path, &widePath);
+  WideText widePath;
+  const HRESULT result = WidePathFromNarrow(path, NarrowPathCodePage(), &widePath);
   if (FAILED(result)) return result;
   return query(widePath.Get(), answer);
 }

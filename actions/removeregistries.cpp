@@ -44,7 +44,7 @@ HRESULT removeRegistries(MSIHANDLE, const char* customActionData) {
 
   // A relative prefix, a drive root or a system folder would deregister
   // folders that no package owns.
-  HRESULT result = RefuseUnsafeTarget(prefix.text);
+  HRESULT result = RefuseUnsafePrefix(prefix.text);
   if (FAILED(result)) return result;
 
   LogLine(kLogStandard, "%s\n", kFoldersKey);

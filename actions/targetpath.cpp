@@ -1,124 +1,162 @@
 #include "actions/targetpath.h"
 
-#include <shlobj.h>
-#include <userenv.h>
-
-#include <cctype>
-#include <string>
-#include <vector>
-
+#include "actions/fsquery.h"
+#include "actions/normalpath.h"
+#include "actions/standardfolders.h"
+#include "actions/widepath.h"
 #include "runtime/wcalog.h"
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+enum class Examination {
+  kObject,  // what the path leads to on the file system
+  kName,    // the path as a name only
+};
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string FoldCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+bool IsAdministrativeShare(const WCHAR* normal) {
+  if (normal[0] != L'\\') return false;
+  SIZE_T share = 2;
+  while (normal[share] != L'\\') ++share;
+  ++share;
+  const SIZE_T length = RootLength(normal) - share;
+  const WCHAR* const name = normal + share;
+  if (length == 2 && name[1] == L'$') {
+    return (name[0] >= L'A' && name[0] <= L'Z') || (name[0] >= L'a' && name[0] <= L'z');
+  }
+  return length == 6 && CompareStringOrdinal(name, 6, L"ADMIN$", 6, TRUE) == CSTR_EQUAL;
 }
 
-// Takes the next component off the front of `rest`, skipping separators.
-std::string NextComponent(std::string* rest) {
-  size_t start = 0;
-  while (start < rest->size() && IsSeparator((*rest)[start])) ++start;
-  size_t end = start;
-  while (end < rest->size() && !IsSeparator((*rest)[end])) ++end;
-  std::string component = rest->substr(start, end - start);
-  rest->erase(0, end);
-  return component;
-}
+// One guarded call: the path as given, and the standard folders, gathered
+// only when a decision needs them and then once for every reading.
+class TargetGuard {
+ public:
+  TargetGuard(const char* path, Examination examination) : path_(path), examination_(examination) {}
 
-// The path as the system resolves it, "X:\a\b" or "\\server\share\a", with
-// "." and ".." applied and (outside "\\?\" paths) the trailing dots and spaces
-// that Windows ignores dropped; empty when the path is not fully qualified,
-// climbs above its root or names the root itself.
-std::string ResolveQualified(const std::string& path) {
-  std::string rest = path;
-  bool verbatim = false;
-  if (StartsWith(rest, "\\\\?\\UNC\\")) {
-    rest = "\\\\" + rest.substr(8);
-    verbatim = true;
-  } else if (StartsWith(rest, "\\\\?\\")) {
-    rest = rest.substr(4);
-    verbatim = true;
-  }
-
-  std::string root;
-  if (rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1])) {
-    rest.erase(0, 2);
-    const std::string server = NextComponent(&rest);
-    const std::string share = NextComponent(&rest);
-    if (server.empty() || share.empty() || server == "." || server == "?") return std::string();
-    root = "\\\\" + server + "\\" + share;
-  } else if (rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' &&
-             IsSeparator(rest[2])) {
-    root = rest.substr(0, 2);
-    rest.erase(0, 2);
-  } else {
-    return std::string();
-  }
-
-  std::vector<std::string> components;
-  for (std::string component = NextComponent(&rest); !component.empty(); component = NextComponent(&rest)) {
-    if (!verbatim && component == "..") {
-      // Climbing above the root is refused rather than clamped to it.
-      if (components.empty()) return std::string();
-      components.pop_back();
-      continue;
+  HRESULT Examine() {
+    WideText ansiReading;
+    HRESULT result = WidePathFromNarrow(path_, CP_ACP, &ansiReading);
+    if (SUCCEEDED(result)) result = ExamineReading(ansiReading.Get());
+    // A registered name is read by the registry's A calls only.
+    if (FAILED(result) || examination_ == Examination::kName) return result;
+    const UINT fileCodePage = NarrowPathCodePage();
+    if (fileCodePage == CP_ACP) return S_OK;
+    WideText fileReading;
+    result = WidePathFromNarrow(path_, fileCodePage, &fileReading);
+    if (FAILED(result)) return result;
+    if (RelatePaths(fileReading.Get(), fileReading.Length(), ansiReading.Get(), ansiReading.Length()) ==
+        PathRelation::kSame) {
+      return S_OK;
     }
-    if (!verbatim) {
-      while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.pop_back();
-      if (component.empty()) continue;  // "." and the like
+    return ExamineReading(fileReading.Get());
+  }
+
+ private:
+  HRESULT ExamineReading(const WCHAR* reading) {
+    WideText normal;
+    PathForm form = PathForm::kRelative;
+    const HRESULT result = NormalisePath(reading, &normal, &form);
+    if (FAILED(result)) return Fail(result, "normalised path", "resolve the full path");
+    if (form != PathForm::kBelowRoot) return Refuse("it is relative or a volume root");
+    if (IsAdministrativeShare(normal.Get())) return Refuse("it is on an administrative share");
+    if (examination_ == Examination::kName) return CompareSpelling(normal);
+    return WalkExistingPart(normal);
+  }
+
+  // Opens every existing component from the root, links not followed; what
+  // lies past the deepest one is decided by its spelling.
+  HRESULT WalkExistingPart(const WideText& normal) {
+    WideText verbatim;
+    HRESULT result = AppendVerbatimForm(normal.Get(), normal.Length(), &verbatim);
+    if (FAILED(result)) return Fail(result, "verbatim path", "form the verbatim path");
+    // Each component is opened through the whole path cut after it.
+    const SIZE_T shift = verbatim.Length() - normal.Length();
+    for (SIZE_T end = NextComponentEnd(normal.Get(), normal.Length(), RootLength(normal.Get())); end;
+         end = NextComponentEnd(normal.Get(), normal.Length(), end)) {
+      const WCHAR cut = verbatim[shift + end];
+      verbatim[shift + end] = 0;
+      BY_HANDLE_FILE_INFORMATION information = {};
+      const DWORD error = FsQueryInformation(verbatim.Get(), FILE_FLAG_OPEN_REPARSE_POINT, &information);
+      verbatim[shift + end] = cut;
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return CompareSpelling(normal);
+      if (error) {
+        // Conservatively: what cannot be seen cannot be shown to be safe.
+        LogErrorLine(E_INVALIDARG, "Refusing path '%s': it cannot be examined (error 0x%08x)", path_,
+                     static_cast<unsigned>(error));
+        return E_INVALIDARG;
+      }
+      if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return RefuseNaming("it runs through the link", normal.Get(), end);
+      }
+      if (end == normal.Length()) return CompareIdentity(IdentityOf(information));
     }
-    components.push_back(component);
+    return S_OK;
   }
-  if (components.empty()) return std::string();
 
-  std::string resolved = root;
-  for (const std::string& component : components) resolved += "\\" + component;
-  return resolved;
-}
+  HRESULT CompareIdentity(const FileIdentity& identity) {
+    HRESULT result = folders_.Gather();
+    if (SUCCEEDED(result)) result = folders_.GatherIdentities();
+    if (FAILED(result)) return result;
+    SIZE_T folder = 0;
+    bool holds = false;
+    if (!folders_.Find(identity, &folder, &holds)) return S_OK;
+    return RefuseForFolder(folder, holds);
+  }
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
-  return path;
-}
+  HRESULT CompareSpelling(const WideText& normal) {
+    HRESULT result = folders_.Gather();
+    if (FAILED(result)) return result;
+    WideText spelled;
+    result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled);
+    if (FAILED(result)) return Fail(result, "long spelling", "spell out the path");
+    SIZE_T folder = 0;
+    bool holds = false;
+    if (!folders_.FindByName(spelled.Get(), spelled.Length(), &folder, &holds)) return S_OK;
+    return RefuseForFolder(folder, holds);
+  }
 
-// The folders that belong to the machine or to the user rather than to any
-// package. A folder the system cannot tell is left out.
-std::vector<std::string> PrincipalFolders() {
-  static const int kFolders[] = {CSIDL_WINDOWS,          CSIDL_SYSTEM,         CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES,
-                                 CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE};
-  std::vector<std::string> folders;
-  char buffer[MAX_PATH];
-  for (int folder : kFolders) {
-    buffer[0] = '\0';
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0]) {
-      folders.push_back(buffer);
+  HRESULT RefuseForFolder(SIZE_T folder, bool holds) {
+    const WCHAR* const spelling = folders_.Spelling(folder);
+    return RefuseNaming(holds ? "it holds the standard folder" : "it is the standard folder", spelling,
+                        TextLength(spelling));
+  }
+
+  HRESULT Refuse(const char* reason) {
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s", path_, reason);
+    return E_INVALIDARG;
+  }
+
+  // The refusal with the folder or link named as the system spells it.
+  HRESULT RefuseNaming(const char* reason, const WCHAR* name, SIZE_T length) {
+    NarrowText narrow;
+    const HRESULT result = NarrowFromWide(name, length, &narrow);
+    if (FAILED(result)) return Fail(result, "name in the refusal", "convert the name in the refusal");
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%s'", path_, reason, narrow.Get());
+    return E_INVALIDARG;
+  }
+
+  // A failure to examine the path; an allocation names what it was building.
+  HRESULT Fail(HRESULT result, const char* building, const char* step) {
+    if (result == E_OUTOFMEMORY) {
+      LogErrorLine(result, "Failed to allocate the %s of '%s'", building, path_);
+    } else {
+      LogErrorLine(result, "Failed to %s of '%s'", step, path_);
     }
+    return result;
   }
-  DWORD chars = MAX_PATH;
-  if (GetProfilesDirectoryA(buffer, &chars) && buffer[0]) folders.push_back(buffer);
-  return folders;
-}
 
-bool IsPrincipalFolder(const std::string& resolved) {
-  const std::string folded = FoldCase(resolved);
-  for (const std::string& folder : PrincipalFolders()) {
-    if (FoldCase(WithoutTrailingSeparators(folder)) == folded) return true;
-  }
-  return false;
-}
+  const char* const path_;
+  const Examination examination_;
+  StandardFolders folders_;
+};
 
 }  // namespace
 
 HRESULT RefuseUnsafeTarget(const char* path) {
   if (!*path) return S_OK;
-  const std::string resolved = ResolveQualified(path);
-  if (!resolved.empty() && !IsPrincipalFolder(resolved)) return S_OK;
-  LogErrorLine(E_INVALIDARG, "Refusing path '%s': it is relative, a volume root or a principal folder", path);
-  return E_INVALIDARG;
+  return TargetGuard(path, Examination::kObject).Examine();
+}
+
+HRESULT RefuseUnsafePrefix(const char* prefix) {
+  if (!*prefix) return S_OK;
+  return TargetGuard(prefix, Examination::kName).Examine();
 }

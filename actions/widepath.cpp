@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "runtime/result.h"
-#include "runtime/strutil.h"
 #include "runtime/wcalog.h"
 
 UINT NarrowPathCodePage() {
@@ -15,31 +14,42 @@ UINT NarrowPathCodePage() {
   return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }
 
-HRESULT WidePathFromNarrow(const char* narrow, HeapWideString* wide) {
-  const UINT codePage = NarrowPathCodePage();
+HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, WideText* wide) {
+  wide->Truncate(0);
   const int bytes = static_cast<int>(std::strlen(narrow));
   // A zero byte count is an invalid parameter to the conversion, and an empty
   // text needs none.
-  int chars = 0;
-  if (bytes > 0) {
-    chars = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, nullptr, 0);
-    if (chars <= 0) {
-      const HRESULT result = LastErrorResult();
-      LogErrorLine(result, "Failed to convert path '%s' from code page %u", narrow, codePage);
-      return result;
-    }
+  if (bytes == 0) return S_OK;
+  const int chars = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, nullptr, 0);
+  if (chars <= 0) {
+    const HRESULT result = LastErrorResult();
+    LogErrorLine(result, "Failed to convert path '%s' from code page %u", narrow, codePage);
+    return result;
   }
-  WCHAR** text = wide->Receive();
-  HRESULT result = WideStringAllocate(text, static_cast<SIZE_T>(chars) + 1, FALSE);
+  WCHAR* room = nullptr;
+  HRESULT result = wide->AppendRoom(static_cast<SIZE_T>(chars), &room);
   if (FAILED(result)) {
     LogErrorLine(result, "Failed to allocate the wide path of '%s'", narrow);
     return result;
   }
-  if (bytes > 0 && MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, *text, chars) != chars) {
+  if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, room, chars) != chars) {
     result = LastErrorResult();
     LogErrorLine(result, "Failed to convert path '%s' from code page %u", narrow, codePage);
     return result;
   }
-  (*text)[chars] = 0;
+  return S_OK;
+}
+
+HRESULT NarrowFromWide(const WCHAR* wide, SIZE_T length, NarrowText* narrow) {
+  narrow->Truncate(0);
+  if (length == 0) return S_OK;
+  if (length > 0x7FFFFFFF) return E_OUTOFMEMORY;
+  const int chars = static_cast<int>(length);
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, chars, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return LastErrorResult();
+  char* room = nullptr;
+  const HRESULT result = narrow->AppendRoom(static_cast<SIZE_T>(bytes), &room);
+  if (FAILED(result)) return result;
+  if (WideCharToMultiByte(CP_ACP, 0, wide, chars, room, bytes, nullptr, nullptr) != bytes) return LastErrorResult();
   return S_OK;
 }

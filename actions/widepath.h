@@ -1,17 +1,21 @@
-// Turns an action's narrow path argument into the wide path that the file
-// system queries take.
+// Turns an action's narrow path argument into the wide paths that the file
+// system queries and the guard take, and wide paths back into log text.
 #pragma once
 
 #include <windows.h>
 
-#include "runtime/handles.h"
+#include "runtime/strutil.h"
 
 // The code page that narrow paths are read in: UTF-8 when the C runtime's
 // locale uses it, else the one the file APIs use (ANSI or OEM).
 UINT NarrowPathCodePage();
 
-// Converts `narrow` strictly: text that is not valid in the code page is an
-// error, never a path with replacement characters in it. On failure logs an
-// error line naming the path and answers the converted last error (E_FAIL
-// when it reads 0).
-HRESULT WidePathFromNarrow(const char* narrow, HeapWideString* wide);
+// Converts `narrow` from `codePage` strictly: text that is not valid in the
+// code page is an error, never a path with replacement characters in it. On
+// failure logs an error line naming the path and answers the converted last
+// error (E_FAIL when it reads 0), or E_OUTOFMEMORY.
+HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, WideText* wide);
+
+// The first `length` characters of `wide` in the ANSI code page, the code
+// page of the log; a character it lacks becomes its default character.
+HRESULT NarrowFromWide(const WCHAR* wide, SIZE_T length, NarrowText* narrow);

@@ -62,13 +62,22 @@ class HeapText {
   Char& operator[](SIZE_T index) { return chars_[index]; }
   Char operator[](SIZE_T index) const { return chars_[index]; }
 
-  HRESULT Append(const Char* text, SIZE_T length) {
+  // Grows by `length` characters for the caller to fill through `*room` (a
+  // platform call that writes into a buffer), terminated after them.
+  HRESULT AppendRoom(SIZE_T length, Char** room) {
     if (length > kMostChars - length_) return E_OUTOFMEMORY;
     const HRESULT result = chars_.Resize(length_ + length + 1);
     if (FAILED(result)) return result;
-    for (SIZE_T i = 0; i < length; ++i) chars_[length_ + i] = text[i];
+    *room = chars_.Data() + length_;
     length_ += length;
     chars_[length_] = 0;
+    return S_OK;
+  }
+  HRESULT Append(const Char* text, SIZE_T length) {
+    Char* room = nullptr;
+    const HRESULT result = AppendRoom(length, &room);
+    if (FAILED(result)) return result;
+    for (SIZE_T i = 0; i < length; ++i) room[i] = text[i];
     return S_OK;
   }
   HRESULT Append(const Char* text) { return Append(text, TextLength(text)); }

@@ -2,6 +2,7 @@
 // actions that grant through the tool.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -37,12 +38,30 @@ class FolderActionTest : public ActionTest {
     return std::filesystem::symlink_status(Host(windowsPath), ignored).type() != std::filesystem::file_type::not_found;
   }
   static size_t Starts() { return standin::ProcessStarts().size(); }
+  // A link at `windowsPath` to `target`, as a standard user can plant one
+  // where a package's folder will be.
+  static void PlantLink(const std::string& windowsPath, const std::string& target) {
+    std::filesystem::create_directories(Host(windowsPath).parent_path());
+    std::filesystem::create_directory_symlink(Host(target), Host(windowsPath));
+  }
 
   // The platform calls whose order the actions fix.
   static std::vector<std::string> PlatformCalls() {
     return CallsAmong({"AreFileApisANSI", "MultiByteToWideChar", "CreateFileW", "GetFileInformationByHandle",
                        "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "RemoveDirectoryW",
-                       "DeleteFileW", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
+                       "DeleteFileW", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle",
+                       "SHGetFolderPathW"});
+  }
+
+  // The platform calls are `before`, then the guard's (which look up the
+  // standard folders), then `after`.
+  static void ExpectGuardBetween(const std::vector<std::string>& before, const std::vector<std::string>& after) {
+    const std::vector<std::string> calls = PlatformCalls();
+    ASSERT_GE(calls.size(), before.size() + after.size());
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + before.size()), before);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - after.size(), calls.end()), after);
+    const std::vector<std::string> guard(calls.begin() + before.size(), calls.end() - after.size());
+    EXPECT_NE(std::find(guard.begin(), guard.end(), "SHGetFolderPathW"), guard.end()) << "the guard runs in between";
   }
 
   TemporaryFolder folder_;
@@ -66,4 +85,9 @@ inline std::string PathOfLength(size_t length) {
     if (path.back() == '\\') path.back() = 'p';
   }
   return path;
+}
+
+// The error line of a refusal by the guard.
+inline std::string RefusalLine(const std::string& path, const std::string& reason) {
+  return "Error 0x80070057: Refusing path '" + path + "': " + reason;
 }

@@ -236,36 +236,68 @@ TEST_F(RemoveFolderTest, ShellErrorIsConvertedIntoTheResult) {
   EXPECT_TRUE(Exists(kApp));
 }
 
+// Each kind of folder that no package owns, in other spellings and through
+// links, and a package's own folder inside each kind, which is deleted.
 TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
-  const char* const targets[] = {"C:\\",
-                                 "C:",
-                                 "D:\\",
-                                 "Vendor",
-                                 "\\Vendor\\App",
-                                 "C:\\Program Files",
-                                 "c:\\users\\installer\\",
-                                 "C:\\Windows\\System32",
-                                 "C:\\Vendor\\.."};
-  for (const char* target : targets) {
-    SCOPED_TRACE(target);
+  const char* const kIs = "it is the standard folder ";
+  const char* const kRelative = "it is relative or a volume root";
+  const struct {
+    std::string target;
+    std::string reason;  // empty: deleted
+    bool asSystem;
+  } cases[] = {
+      {"C:\\", kRelative, false},
+      {"C:", kRelative, false},
+      {"D:\\", kRelative, false},
+      {"Vendor", kRelative, false},
+      {"\\Vendor\\App", kRelative, false},
+      {"C:\\Vendor\\..", kRelative, false},
+      {"C:\\Program Files", std::string(kIs) + "'C:\\Program Files'", false},
+      {"c:\\users\\installer\\", std::string(kIs) + "'C:\\Users\\installer'", false},
+      {"C:\\Windows\\System32", std::string(kIs) + "'C:\\Windows\\system32'", false},
+      {"C:\\USERS\\INSTALLER\\APPDATA\\ROAMING", std::string(kIs) + "'C:\\Users\\installer\\AppData\\Roaming'", false},
+      {"C:\\Users\\installer\\Documents\\.\\", std::string(kIs) + "'C:\\Users\\installer\\Documents'", false},
+      {"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
+       std::string(kIs) + "'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs'", false},
+      {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'", false},
+      {"C:\\Users\\ann\\Documents", std::string(kIs) + "'C:\\Users\\ann\\Documents'", true},
+      {"C:\\PROGRA~2\\COMMON~1", std::string(kIs) + "'C:\\Program Files (x86)\\Common Files'", false},
+      {"C:\\Documents and Settings\\ann", "it runs through the link 'C:\\Documents and Settings'", false},
+      {"C:\\ProgramData\\Vendor\\App", "it runs through the link 'C:\\ProgramData\\Vendor'", false},
+      {"\\\\localhost\\C$\\Vendor\\App", "it is on an administrative share", false},
+      {"C:\\Users\\installer\\AppData\\Roaming\\Vendor", "", false},
+      {"C:\\PROGRA~2\\COMMON~1\\Vendor\\", "", false},
+      {"C:\\Users\\ann\\AppData\\Local\\Vendor", "", true},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.target);
     Restart();
+    standin::LayOutProfiles();
+    if (row.asSystem) standin::SetAccount(standin::Account::kLocalSystem);
     // What each target would reach, so that a deletion would show.
-    MakeTree("C:\\Program Files\\Other");
-    MakeTree("C:\\Users\\installer\\Documents");
-    MakeTree("C:\\Windows\\System32\\Vendor");
-    MakeTree("C:\\Vendor\\App");
-    MakeTree("D:\\Data");
-    const std::string argument = std::string(target) + "|Vendor SDK";
+    for (const char* tree : {"C:\\Windows\\System32\\Vendor", "C:\\Vendor\\App", "D:\\Data",
+                             "C:\\Users\\installer\\AppData\\Roaming\\Vendor", "C:\\Users\\ann\\AppData\\Local\\Vendor",
+                             "C:\\Program Files (x86)\\Common Files\\Vendor"}) {
+      MakeTree(tree);
+    }
+    fs::create_directory_symlink(*standin::HostPath(std::string("C:\\Windows")),
+                                 *standin::HostPath(std::string("C:\\ProgramData\\Vendor")));
+    const std::string argument = row.target + "|Vendor SDK";
     SetArgument(argument);
 
-    EXPECT_EQ(RemoveFolder(session_), kFailure);
-    EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(argument, target, "Vendor SDK"),
-                                                {Line(std::string("Error 0x80070057: Refusing path '") + target +
-                                                      "': it is relative, a volume root or a principal folder")}));
-    EXPECT_EQ(standin::CallCount("PathFileExistsA"), 0);
-    EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
-    for (const char* kept : {"C:\\Program Files\\Other\\a.txt", "C:\\Users\\installer\\Documents\\a.txt",
-                             "C:\\Windows\\System32\\Vendor\\a.txt", "C:\\Vendor\\App\\a.txt", "D:\\Data\\a.txt"}) {
+    const bool deleted = row.reason.empty();
+    const bool existed = Exists(row.target);
+    EXPECT_EQ(RemoveFolder(session_), deleted ? kSuccess : kFailure);
+    EXPECT_EQ(ActionLines("RemoveFolder"),
+              deleted ? SplitLines(argument, row.target, "Vendor SDK")
+                      : Plus(SplitLines(argument, row.target, "Vendor SDK"),
+                             {Line("Error 0x80070057: Refusing path '" + row.target + "': " + row.reason)}));
+    EXPECT_EQ(standin::CallCount("PathFileExistsA"), deleted ? 1 : 0);
+    EXPECT_EQ(standin::CallCount("SHFileOperationA"), deleted ? 1 : 0);
+    EXPECT_EQ(Exists(row.target), existed && !deleted);
+    for (const char* kept : {"C:\\Windows\\System32\\Vendor\\a.txt", "C:\\Vendor\\App\\a.txt", "D:\\Data\\a.txt",
+                             "C:\\Users\\installer\\AppData\\Roaming", "C:\\Users\\ann\\AppData\\Local",
+                             "C:\\Program Files (x86)\\Common Files"}) {
       EXPECT_TRUE(Exists(kept)) << kept;
     }
   }

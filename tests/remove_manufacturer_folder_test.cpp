@@ -62,22 +62,22 @@ TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
   }
 }
 
-// Each query converts the path afresh; the tool runs between the emptiness
-// test and the removal.
+// Each query converts the path afresh; the guard and then the tool run
+// between the emptiness test and the removal.
 TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
   MakeFolder(kVendor);
   EXPECT_EQ(Run(kVendor), kSuccess);
   const std::vector<std::string> convert = {"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar"};
   const std::vector<std::string> status = {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"};
-  std::vector<std::string> expected = Plus(convert, status);
-  expected = Plus(expected, convert);
-  expected = Plus(expected, status);
-  expected = Plus(expected, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
-  expected =
-      Plus(expected, {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
-  expected = Plus(expected, convert);
-  expected = Plus(expected, {"GetFileAttributesW", "RemoveDirectoryW"});
-  EXPECT_EQ(PlatformCalls(), expected);
+  std::vector<std::string> before = Plus(convert, status);
+  before = Plus(before, convert);
+  before = Plus(before, status);
+  before = Plus(before, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
+  std::vector<std::string> after = {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess",
+                                    "CloseHandle"};
+  after = Plus(after, convert);
+  after = Plus(after, {"GetFileAttributesW", "RemoveDirectoryW"});
+  ExpectGuardBetween(before, after);
 }
 
 TEST_F(RemoveManufacturerFolderTest, AbsentOrUntestableFolderIsLeftAloneWithSuccess) {
@@ -230,38 +230,45 @@ TEST_F(RemoveManufacturerFolderTest, ChangesWhileTheToolRunsShowInTheRemoval) {
   }
 }
 
-// A link is removed itself; what it leads to stays.
-TEST_F(RemoveManufacturerFolderTest, LinkToAnEmptyFolderIsRemovedNotFollowed) {
-  MakeFolder("C:\\Target");
-  fs::create_directories(Host("C:\\Program Files"));
-  fs::create_directory_symlink(Host("C:\\Target"), Host(kVendor));
-  EXPECT_EQ(Run(kVendor), kSuccess);
-  EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), {Line("remove result=1  errorCode=00000000")}));
-  EXPECT_FALSE(Exists(kVendor));
-  EXPECT_TRUE(fs::is_directory(Host("C:\\Target")));
-}
-
+// Only empty folders reach the guard: each row is one, or a link to one.
 TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToolRuns) {
+  const char* const kIs = "it is the standard folder ";
   const struct {
     std::string path;
-    std::string line;
+    std::string reason;  // empty: removed
+    bool asSystem;
   } cases[] = {
-      {"C:\\ProgramData",
-       "Error 0x80070057: Refusing path 'C:\\ProgramData': it is relative, a volume root or a "
-       "principal folder"},
-      {"D:\\", "Error 0x80070057: Refusing path 'D:\\': it is relative, a volume root or a principal folder"},
-      {"Quorvel", "Error 0x80070057: Refusing path 'Quorvel': it is relative, a volume root or a principal folder"},
-      {"C:\\Quorvel\" /reset \"C:\\Quorvel",
-       "Error 0x80070057: Refusing path 'C:\\Quorvel\" /reset \"C:\\Quorvel': it contains a quotation mark"},
+      {"C:\\Windows\\Fonts\\", std::string(kIs) + "'C:\\Windows\\Fonts'", false},
+      {"C:\\Users\\installer\\AppData\\Local\\Temp", std::string(kIs) + "'C:\\Users\\installer\\AppData\\Local\\Temp'",
+       false},
+      {"C:\\Users\\ann\\Favorites", std::string(kIs) + "'C:\\Users\\ann\\Favorites'", true},
+      {"C:\\Users\\Public\\DOCUME~1", std::string(kIs) + "'C:\\Users\\Public\\Documents'", false},
+      // Empty, and the ancestor of folders that the Public profile does not have.
+      {"C:\\Users\\Public\\AppData", "it holds the standard folder 'C:\\Users\\Public\\AppData\\Local'", false},
+      // A link removed would be the link alone, but the grant follows it.
+      {"C:\\ProgramData\\Quorvel", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
+      {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
+      {"D:\\", "it is relative or a volume root", false},
+      {"Quorvel", "it is relative or a volume root", false},
+      {"C:\\Quorvel\" /reset \"C:\\Quorvel", "it contains a quotation mark", false},
+      {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", "", false},
+      {"C:\\PROGRA~1\\COMMON~1\\Quorvel\\", "", false},
+      {"C:\\Users\\ann\\AppData\\Local\\Quorvel", "", true},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.path);
     Restart();
+    standin::LayOutProfiles();
+    if (row.asSystem) standin::SetAccount(standin::Account::kLocalSystem);
+    PlantLink("C:\\ProgramData\\Quorvel", "C:\\Windows\\Fonts");
     MakeFolder(row.path);
-    EXPECT_EQ(Run(row.path), kFailure);
-    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line(row.line)}));
-    EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
-    EXPECT_TRUE(Exists(row.path));
+    const bool removed = row.reason.empty();
+    EXPECT_EQ(Run(row.path), removed ? kSuccess : kFailure);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line(removed ? "remove result=1  errorCode=00000000"
+                                                                            : RefusalLine(row.path, row.reason))}));
+    EXPECT_EQ(Starts(), removed ? 1u : 0u);
+    EXPECT_EQ(Exists(row.path), !removed);
+    EXPECT_TRUE(Exists("C:\\Windows\\Fonts")) << "what the link leads to stays";
   }
 }
 

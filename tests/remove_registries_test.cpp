@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "action_support.h"
+#include "tool_double.h"
 #include "actions/exports.h"
 
 namespace {
@@ -206,32 +208,68 @@ TEST_F(RemoveRegistriesTest, EveryFailureIsLoggedClosesTheKeyAndFails) {
   }
 }
 
+// A prefix is a name: its long spelling decides, and a package's folder
+// inside a standard folder is deregistered as before.
 TEST_F(RemoveRegistriesTest, RefusesWhatNoPackageOwnsBeforeOpeningTheKey) {
-  const char* const prefixes[] = {"C:\\",
-                                  "C:",
-                                  "D:\\\\",
-                                  "Vendor\\App",
-                                  "\\Vendor",
-                                  "C:\\Users",
-                                  "C:\\Windows\\",
-                                  "C:\\Program Files",
-                                  "C:\\Program Files (x86)\\",
-                                  "C:\\ProgramData"};
-  for (const char* prefix : prefixes) {
-    SCOPED_TRACE(prefix);
+  const char* const kIs = "it is the standard folder ";
+  const char* const kRelative = "it is relative or a volume root";
+  const struct {
+    std::string prefix;
+    std::string reason;  // empty: deregistered
+    bool asSystem;
+  } cases[] = {
+      {"C:\\", kRelative, false},
+      {"C:", kRelative, false},
+      {"D:\\\\", kRelative, false},
+      {"Vendor\\App", kRelative, false},
+      {"\\Vendor", kRelative, false},
+      {"C:\\Users", std::string(kIs) + "'C:\\Users'", false},
+      {"C:\\Windows\\", std::string(kIs) + "'C:\\Windows'", false},
+      {"C:\\Program Files", std::string(kIs) + "'C:\\Program Files'", false},
+      {"C:\\Program Files (x86)\\", std::string(kIs) + "'C:\\Program Files (x86)'", false},
+      {"C:\\ProgramData", std::string(kIs) + "'C:\\ProgramData'", false},
+      {"c:\\users\\installer\\appdata\\roaming\\", std::string(kIs) + "'C:\\Users\\installer\\AppData\\Roaming'",
+       false},
+      {"C:\\Users\\ann\\AppData\\Local", std::string(kIs) + "'C:\\Users\\ann\\AppData\\Local'", true},
+      {"C:\\PROGRA~1", std::string(kIs) + "'C:\\Program Files'", false},
+      {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'", false},
+      {"C:\\Users\\Public\\AppData", "it holds the standard folder 'C:\\Users\\Public\\AppData\\Local'", false},
+      {"\\\\localhost\\C$\\Program Files\\Vendor", "it is on an administrative share", false},
+      {"C:\\Program Files\\Vendor\\", "", false},
+      {"C:\\Users\\installer\\AppData\\Roaming\\Vendor", "", false},
+  };
+  TemporaryFolder machine;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.prefix);
     Restart();
-    Register({"C:\\Program Files\\Vendor\\", "C:\\ProgramData\\Vendor\\", "C:\\Users\\installer\\App\\",
-              "C:\\Windows\\system32\\Vendor\\App\\", "D:\\Data\\"});
-    const std::vector<std::string> before = Registered();
-    SetArgument(prefix);
+    std::filesystem::remove_all(machine.Path() + "/C");
+    standin::SetSandbox(machine.Path());
+    standin::LayOutProfiles();
+    if (row.asSystem) standin::SetAccount(standin::Account::kLocalSystem);
+    const std::vector<std::string> others = {"C:\\ProgramData\\Vendor\\", "C:\\Users\\ann\\AppData\\Local\\App\\",
+                                             "C:\\Windows\\system32\\Vendor\\App\\", "D:\\Data\\"};
+    const std::vector<std::string> under = {"C:\\Program Files\\Vendor\\", "C:\\Program Files\\Vendor\\bin\\",
+                                            "C:\\Users\\installer\\AppData\\Roaming\\Vendor\\"};
+    Register(Plus(others, under));
+    SetArgument(row.prefix);
 
-    EXPECT_EQ(RemoveRegistries(session_), kFailure);
-    EXPECT_EQ(ActionLines("RemoveRegistries"),
-              (std::vector<std::string>{Line("Initialized."), Line(std::string("CustomActionData = ") + prefix),
-                                        Line(std::string("Error 0x80070057: Refusing path '") + prefix +
-                                             "': it is relative, a volume root or a principal folder")}));
-    EXPECT_EQ(standin::CallCount("RegOpenKeyExA"), 0);
-    EXPECT_EQ(Registered(), before);
+    const bool deregistered = row.reason.empty();
+    EXPECT_EQ(RemoveRegistries(session_), deregistered ? kSuccess : kFailure);
+    if (deregistered) {
+      std::vector<std::string> left = others;
+      for (const std::string& name : under) {
+        if (name.rfind(row.prefix, 0) != 0) left.push_back(name);
+      }
+      EXPECT_EQ(Registered(), left);
+      EXPECT_EQ(standin::CallCount("RegOpenKeyExA"), 1);
+    } else {
+      EXPECT_EQ(
+          ActionLines("RemoveRegistries"),
+          (std::vector<std::string>{Line("Initialized."), Line("CustomActionData = " + row.prefix),
+                                    Line("Error 0x80070057: Refusing path '" + row.prefix + "': " + row.reason)}));
+      EXPECT_EQ(standin::CallCount("RegOpenKeyExA"), 0);
+      EXPECT_EQ(Registered(), Plus(others, under));
+    }
   }
 }
 

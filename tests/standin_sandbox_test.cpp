@@ -1,13 +1,22 @@
 // Windows paths map into the sandbox and never out of it: ".." is resolved
 // as Windows resolves it and stops at the root, so that a test (or a fuzz
 // run) that deletes what a path names cannot reach the host's own files.
+// Inside, names are found as Windows finds them (letter case, short names)
+// and links are reparse points with identities of their own.
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <standin.h>
+#include <userenv.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "tool_double.h"
+
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Mapping {
   const char* windowsPath;
@@ -25,13 +34,22 @@ TEST(StandinSandboxTest, PathsStayInsideTheSandbox) {
       {"C:\\a\\.\\b\\..\\c", "/C/a/c"},
       {"C:\\..\\..\\etc\\passwd", "/C/etc/passwd"},
       {"C:/a/../../../../x/", "/C/x/"},
-      {"\\\\server\\share\\..\\..\\..\\..\\x", "/UNC/x"},
+      // ".." stops at the share, as it does on Windows.
+      {"\\\\server\\share\\..\\..\\..\\..\\x", "/UNC/server/share/x"},
       {"\\\\?\\C:\\a\\b", "/C/a/b"},
       {"\\\\?\\C:\\..\\..\\etc", std::nullopt},  // verbatim: ".." is a name, which nothing has
       {"\\\\?\\UNC\\server\\share\\.", std::nullopt},
+      {"\\\\?\\C:\\a/b", std::nullopt},  // verbatim: "/" is part of a name
+      {"\\\\.\\C:\\a", std::nullopt},    // a device
       {"\\..\\..\\x", "/C/x"},
       {"..\\..\\..\\..\\..\\x", "/C/x"},  // relative to C:\Windows\system32
       {"system32\\..", "/C/Windows/system32"},
+      // The documented trimming: a single trailing period of a segment, and
+      // trailing periods and spaces at the end.
+      {"C:\\Windows.\\a.\\b..", "/C/Windows/a/b"},
+      {"C:\\Windows. . ", "/C/Windows"},
+      {"C:\\a...\\b", "/C/a.../b"},
+      {"\\\\?\\C:\\Windows.", "/C/Windows."},
       {"", std::nullopt},
   };
   for (const Mapping& mapping : mappings) {
@@ -42,6 +60,169 @@ TEST(StandinSandboxTest, PathsStayInsideTheSandbox) {
       EXPECT_EQ(*host, "/sandbox" + *mapping.host);
     }
   }
+}
+
+class StandinMachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standin::Reset();
+    ASSERT_FALSE(folder_.Path().empty());
+    standin::SetSandbox(folder_.Path());
+    standin::LayOutProfiles();
+  }
+  void TearDown() override { EXPECT_EQ(standin::OpenKernelHandles(), 0); }
+
+  static std::wstring Call(DWORD (*call)(LPCWSTR, LPWSTR, DWORD), const wchar_t* path) {
+    WCHAR buffer[MAX_PATH];
+    const DWORD length = call(path, buffer, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(buffer, length) : L"error " + std::to_wstring(GetLastError());
+  }
+
+  TemporaryFolder folder_;
+};
+
+TEST_F(StandinMachineTest, NamesAnswerWhateverTheirCaseAndAsShortNames) {
+  const std::string host = folder_.Path();
+  const struct {
+    const char* windowsPath;
+    std::string host;
+  } mappings[] = {
+      {"c:\\PROGRAM FILES\\common files", host + "/C/Program Files/Common Files"},
+      {"C:\\PROGRA~1", host + "/C/Program Files"},
+      {"C:\\progra~2\\COMMON~1\\", host + "/C/Program Files (x86)/Common Files/"},
+      {"C:\\PROGRA~3\\Microsoft", host + "/C/ProgramData/Microsoft"},
+      {"C:\\Users\\INSTAL~1\\AppData", host + "/C/Users/installer/AppData"},
+      {"C:\\PROGRA~9", host + "/C/PROGRA~9"},  // no such entry: the name as given
+  };
+  for (const auto& mapping : mappings) {
+    SCOPED_TRACE(mapping.windowsPath);
+    EXPECT_EQ(standin::HostPath(std::string(mapping.windowsPath)), mapping.host);
+  }
+  EXPECT_EQ(standin::ShortName(L"C:\\Program Files (x86)"), std::wstring(L"PROGRA~2"));
+  EXPECT_EQ(standin::ShortName(L"C:\\Windows"), std::wstring(L"Windows"));  // a valid 8.3 name is its own
+  EXPECT_EQ(standin::ShortName(L"C:\\Nothing Here"), std::nullopt);
+}
+
+TEST_F(StandinMachineTest, PathCallsAnswerAsWindowsDoes) {
+  const struct {
+    DWORD (*call)(LPCWSTR, LPWSTR, DWORD);
+    const wchar_t* path;
+    const wchar_t* answer;
+  } cases[] = {
+      {GetLongPathNameW, L"C:\\PROGRA~1\\COMMON~1", L"C:\\Program Files\\Common Files"},
+      {GetLongPathNameW, L"\\\\?\\c:\\users\\INSTAL~1\\", L"\\\\?\\c:\\Users\\installer\\"},
+      {GetLongPathNameW, L"C:\\PROGRA~1\\Missing", L"error 2"},
+      {GetLongPathNameW, L"C:\\Missing\\Missing", L"error 3"},
+      {GetShortPathNameW, L"C:\\Program Files (x86)\\Common Files", L"C:\\PROGRA~2\\COMMON~1"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(Call(row.call, row.path), row.answer);
+  }
+
+  const struct {
+    const wchar_t* path;
+    const wchar_t* full;
+  } fullPaths[] = {
+      {L"c:/Windows/./System32/../Fonts/", L"c:\\Windows\\Fonts\\"},
+      {L"C:\\Windows. ", L"C:\\Windows"},
+      {L"D:data", L"D:\\data"},
+      {L"data", L"C:\\Windows\\system32\\data"},
+      {L"\\\\server\\share\\..\\x", L"\\\\server\\share\\x"},
+      {L"\\\\?\\C:\\a\\..", L"\\\\?\\C:\\a\\.."},
+  };
+  for (const auto& row : fullPaths) {
+    SCOPED_TRACE(row.path);
+    WCHAR buffer[MAX_PATH];
+    const DWORD needed = GetFullPathNameW(row.path, 0, nullptr, nullptr);
+    EXPECT_EQ(needed, std::wstring(row.full).size() + 1);
+    EXPECT_EQ(GetFullPathNameW(row.path, MAX_PATH, buffer, nullptr), needed - 1);
+    EXPECT_EQ(std::wstring(buffer), row.full);
+  }
+}
+
+struct Opened {
+  DWORD attributes = 0;
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+};
+
+Opened Open(const wchar_t* path, DWORD flags) {
+  const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  BY_HANDLE_FILE_INFORMATION information = {};
+  EXPECT_TRUE(GetFileInformationByHandle(file, &information));
+  CloseHandle(file);
+  return {information.dwFileAttributes, information.dwVolumeSerialNumber, information.nFileIndexHigh,
+          information.nFileIndexLow};
+}
+
+bool SameObject(const Opened& a, const Opened& b) {
+  return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+TEST_F(StandinMachineTest, LinksAreReparsePointsAndOneObjectHasOneIdentity) {
+  const Opened data = Open(L"C:\\ProgramData", 0);
+  EXPECT_EQ(data.attributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(SameObject(Open(L"\\\\?\\C:\\PROGRA~3", 0), data));
+  EXPECT_TRUE(SameObject(Open(L"c:\\users\\all users", 0), data)) << "followed";
+
+  const Opened link = Open(L"C:\\Users\\All Users", FILE_FLAG_OPEN_REPARSE_POINT);
+  EXPECT_EQ(link.attributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_FALSE(SameObject(link, data)) << "the link itself";
+  // Links on the way are followed whatever the flag: only the last is opened itself.
+  EXPECT_EQ(Open(L"C:\\Documents and Settings\\ann", FILE_FLAG_OPEN_REPARSE_POINT).attributes,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+  WIN32_FIND_DATAW entry = {};
+  const HANDLE find = FindFirstFileExW(L"C:\\Users\\*", FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::map<std::wstring, DWORD> listed;
+  do {
+    listed[entry.cFileName] = entry.dwFileAttributes;
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  EXPECT_EQ(listed[L"Default User"], static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(listed[L"ann"], static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(StandinMachineTest, ShellFoldersFollowTheAccount) {
+  const struct {
+    standin::Account account;
+    int csidl;
+    const wchar_t* folder;
+  } cases[] = {
+      {standin::Account::kInstaller, CSIDL_APPDATA, L"C:\\Users\\installer\\AppData\\Roaming"},
+      {standin::Account::kInstaller, CSIDL_COMMON_STARTUP,
+       L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+      {standin::Account::kLocalSystem, CSIDL_APPDATA,
+       L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming"},
+      {standin::Account::kLocalSystem, CSIDL_PROGRAM_FILES_COMMONX86, L"C:\\Program Files (x86)\\Common Files"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.csidl);
+    standin::SetAccount(row.account);
+    WCHAR path[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, row.csidl, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
+    EXPECT_EQ(std::wstring(path), row.folder);
+  }
+  WCHAR temp[MAX_PATH + 1] = {};
+  EXPECT_EQ(GetTempPathW(MAX_PATH + 1, temp), 16u);
+  EXPECT_EQ(std::wstring(temp), L"C:\\Windows\\Temp\\");
+
+  // A folder that does not exist is answered only when it need not be verified.
+  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\Public\\Pictures")));
+  WCHAR path[MAX_PATH] = {};
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_PICTURES, nullptr, SHGFP_TYPE_CURRENT, path),
+            static_cast<HRESULT>(0x80070002));
+  EXPECT_EQ(
+      SHGetFolderPathW(nullptr, CSIDL_COMMON_PICTURES | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path),
+      S_OK);
+  EXPECT_EQ(std::wstring(path), L"C:\\Users\\Public\\Pictures");
+  standin::FailFolder(CSIDL_FONTS, E_FAIL);
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_FONTS | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path), E_FAIL);
 }
 
 }  // namespace

@@ -142,12 +142,44 @@ std::optional<std::wstring> AnsiToWide(const std::string& text);
 // ---- File system ------------------------------------------------------------
 
 // Maps Windows paths onto `hostFolder`: "X:\a\b" is <hostFolder>/X/a/b,
-// "\\server\share\a" is <hostFolder>/UNC/server/share/a ("\\?\" prefixes
-// are dropped), and a relative path starts in C:\Windows\system32, the
-// Installer's current folder. Without a sandbox no path exists.
+// "\\server\share\a" is <hostFolder>/UNC/server/share/a. A path is first
+// resolved as GetFullPathNameW resolves it (a relative path starts in
+// C:\Windows\system32, the Installer's current folder); a "\\?\" path is
+// taken as it is. Without a sandbox no path exists.
 void SetSandbox(const std::string& hostFolder);
 std::optional<std::string> HostPath(const std::string& windowsPath);
 std::optional<std::string> HostPath(const std::wstring& windowsPath);
+
+// Entries are found as Windows finds them: a name matches an entry whatever
+// its letter case, and an entry whose name is not a valid 8.3 name also
+// answers to the short name NTFS would give it (the first six characters,
+// "~" and a number counting the entries that share them in order of their
+// names, and up to three characters of extension: "Program Files" and
+// "Program Files (x86)" are PROGRA~1 and PROGRA~2). Host symbolic links are
+// the reparse points (junctions, links) of the Windows side, and an entry's
+// identity is its host device and inode.
+//
+// The 8.3 name of an existing entry's last component, or nothing.
+std::optional<std::wstring> ShortName(const std::wstring& windowsPath);
+
+// ---- Shell folders and profiles ----------------------------------------------
+
+// The account the action runs as: the installing user "installer" (profile
+// C:\Users\installer, the default) or the local system account (profile
+// C:\Windows\system32\config\systemprofile, temporary folder C:\Windows\Temp).
+enum class Account { kInstaller, kLocalSystem };
+void SetAccount(Account account);
+// Makes SHGetFolderPathW answer `result` for the folder `csidl`.
+void FailFolder(int csidl, HRESULT result);
+// The temporary folder that GetTempPathW answers instead of the account's
+// (an empty path: the account's again).
+void SetTempPath(const std::wstring& path);
+// Lays out in the sandbox what a default 64-bit Windows has: the machine's
+// folders, the profiles installer, ann, Public and Default with every
+// per-user folder, the system account's profile, and the links
+// "C:\Users\All Users" -> C:\ProgramData, "C:\Users\Default User" -> Default
+// and "C:\Documents and Settings" -> C:\Users.
+void LayOutProfiles();
 
 // A shell file operation as the product asked for it (SHFileOperationA).
 struct FileOperation {

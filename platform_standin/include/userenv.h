@@ -7,7 +7,7 @@
 extern "C" {
 #endif
 
-BOOL WINAPI GetProfilesDirectoryA(LPSTR path, LPDWORD chars);
+BOOL WINAPI GetProfilesDirectoryW(LPWSTR path, LPDWORD chars);
 
 #ifdef __cplusplus
 }

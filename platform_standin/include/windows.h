@@ -145,6 +145,12 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define FILE_SHARE_DELETE 0x00000004
 #define OPEN_EXISTING 3
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+
+// Ordinal comparison answers
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
 
 typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
@@ -263,6 +269,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR text, int bytes,
                                LPCSTR defaultChar, LPBOOL usedDefaultChar);
 BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE byte);
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstChars, LPCWSTR second, int secondChars, BOOL ignoreCase);
 
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
@@ -281,6 +288,10 @@ HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
+DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD chars, LPWSTR buffer, LPWSTR* filePart);
+DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD chars);
+DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD chars);
+DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR buffer);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 
 // The C runtime's code page for its current locale (a CRT export on Windows).

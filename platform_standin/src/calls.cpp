@@ -35,6 +35,7 @@ void Reset() {
   ResetSandbox();
   ResetKernel();
   ResetShell();
+  ResetFolders();
 }
 
 void ResetCalls() {

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "parts.h"
+#include "paths.h"
 
 namespace standin {
 namespace {
@@ -291,4 +292,21 @@ extern "C" BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE byte) {
     return FALSE;
   }
   return codePage == 932 && Is932Lead(byte) ? TRUE : FALSE;
+}
+
+extern "C" int WINAPI CompareStringOrdinal(LPCWSTR first, int firstChars, LPCWSTR second, int secondChars,
+                                           BOOL ignoreCase) {
+  EnterCall("CompareStringOrdinal");
+  if (!first || !second) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const size_t a = firstChars < 0 ? std::char_traits<wchar_t>::length(first) : static_cast<size_t>(firstChars);
+  const size_t b = secondChars < 0 ? std::char_traits<wchar_t>::length(second) : static_cast<size_t>(secondChars);
+  for (size_t i = 0; i < a && i < b; ++i) {
+    const wchar_t x = ignoreCase ? UpperCase(first[i]) : first[i];
+    const wchar_t y = ignoreCase ? UpperCase(second[i]) : second[i];
+    if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+  }
+  return a == b ? CSTR_EQUAL : a < b ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
 }

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <errno.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <standin.h>
 
 #include "kernel.h"
 #include "parts.h"
+#include "paths.h"
 
 namespace standin {
 namespace {
@@ -74,23 +76,27 @@ bool LinksToFolder(const std::string& hostPath) {
   return stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
 }
 
-// Host names are widened byte by byte; only "." and ".." matter to callers.
+// The entry's own attributes, as a listing gives them: a link is a reparse
+// point, with the folder attribute when it leads to a folder.
 void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, LPWIN32_FIND_DATAW data) {
   *data = WIN32_FIND_DATAW{};
-  size_t i = 0;
-  for (; entry->d_name[i] && i + 1 < MAX_PATH; ++i) {
-    data->cFileName[i] = static_cast<WCHAR>(static_cast<unsigned char>(entry->d_name[i]));
-  }
-  data->cFileName[i] = 0;
+  const std::wstring name = WideFromUtf8(entry->d_name);
+  const size_t length = name.size() < MAX_PATH ? name.size() : MAX_PATH - 1;
+  name.copy(data->cFileName, length);
+  data->cFileName[length] = 0;
   struct stat status;
-  if (fstatat(dirfd(listing), entry->d_name, &status, 0) == 0 ||
-      stat((folder + "/" + entry->d_name).c_str(), &status) == 0) {
-    data->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    data->nFileSizeLow = static_cast<DWORD>(status.st_size);
-    data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(status.st_size) >> 32);
-  } else {
+  if (fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
     data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return;
   }
+  if (S_ISLNK(status.st_mode)) {
+    data->dwFileAttributes =
+        FILE_ATTRIBUTE_REPARSE_POINT | (LinksToFolder(folder + "/" + entry->d_name) ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    return;
+  }
+  data->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  data->nFileSizeLow = static_cast<DWORD>(status.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(status.st_size) >> 32);
 }
 
 }  // namespace
@@ -99,7 +105,8 @@ void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, 
 using namespace standin;
 
 // Opens an existing file or folder (a folder only with backup semantics),
-// following links, as the one form that the product uses.
+// following links unless asked to open a link itself, as the one form that
+// the product uses.
 extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                                      HANDLE) {
   if (auto error = EnterCall("CreateFileW")) {
@@ -112,19 +119,25 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTR
     return INVALID_HANDLE_VALUE;
   }
   if (!Resolve(path, &hostPath)) return INVALID_HANDLE_VALUE;
+  const bool linkItself = flags & FILE_FLAG_OPEN_REPARSE_POINT;
   struct stat status;
-  if (stat(hostPath.c_str(), &status) != 0) {
+  if ((linkItself ? lstat(hostPath.c_str(), &status) : stat(hostPath.c_str(), &status)) != 0) {
     SetLastError(Win32FromErrno(errno, hostPath));
     return INVALID_HANDLE_VALUE;
   }
-  if (S_ISDIR(status.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+  const bool link = S_ISLNK(status.st_mode);
+  const bool folder = link ? LinksToFolder(hostPath) : S_ISDIR(status.st_mode);
+  if (folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   auto file = std::make_shared<KernelObject>();
   file->kind = KernelObject::kFile;
-  file->attributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-  file->size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
+  file->attributes =
+      (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL) | (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+  file->size = folder || link ? 0 : static_cast<uint64_t>(status.st_size);
+  file->device = static_cast<uint64_t>(status.st_dev);
+  file->inode = static_cast<uint64_t>(status.st_ino);
   return AddHandle(file);
 }
 
@@ -143,6 +156,9 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_
   information->nFileSizeLow = static_cast<DWORD>(object->size);
   information->nFileSizeHigh = static_cast<DWORD>(object->size >> 32);
   information->nNumberOfLinks = 1;
+  information->dwVolumeSerialNumber = static_cast<DWORD>(object->device);
+  information->nFileIndexHigh = static_cast<DWORD>(object->inode >> 32);
+  information->nFileIndexLow = static_cast<DWORD>(object->inode);
   return TRUE;
 }
 

@@ -27,6 +27,8 @@ struct KernelObject {
   std::shared_ptr<Child> child;  // process and thread
   DWORD attributes = 0;          // file
   uint64_t size = 0;             // file
+  uint64_t device = 0;           // file: its identity
+  uint64_t inode = 0;            // file
   DIR* listing = nullptr;        // find
   std::string folder;            // find: the host folder listed
 };

@@ -24,6 +24,7 @@ bool Recording();
 // Runs the actions that tests scheduled for the next entry of a call.
 void RunCallHooks(const char* name);
 void ResetShell();
+void ResetFolders();
 
 // Narrow text in a code page (CP_ACP and CP_OEMCP: the system's) as wide
 // text; nothing when the text is not valid in it.

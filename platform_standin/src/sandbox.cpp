@@ -1,97 +1,304 @@
 // Windows paths on the host: drive-letter and UNC paths map onto a folder of
-// the test's choosing, so that tests use the same paths as on Windows.
+// the test's choosing, so that tests use the same paths as on Windows, and
+// resolve there as Windows resolves them (letter case, short names).
+#include <dirent.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <wctype.h>
+
+#include <algorithm>
 #include <cctype>
-#include <vector>
 #include <standin.h>
 
 #include "parts.h"
+#include "paths.h"
 
 namespace standin {
 namespace {
 
 std::string sandbox;
-const char* const kCurrentFolder = "C:\\Windows\\system32";
+const std::vector<std::string> kCurrentFolder = {"Windows", "system32"};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
-// Appends the components of `rest`, resolving "." and ".." as Windows does
-// (".." stops at the root), so that no path leads out of the sandbox. A
-// verbatim path keeps them as names, which no host entry can have: nothing.
-std::optional<std::string> Join(std::string base, const std::string& rest, bool verbatim) {
-  std::vector<std::string> components;
-  size_t at = 0;
-  while (at < rest.size()) {
-    size_t end = at;
-    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
-    const std::string component = rest.substr(at, end - at);
-    at = end + 1;
-    if (component.empty()) continue;
-    if (component == "." || component == "..") {
-      if (verbatim) return std::nullopt;
-      if (component == ".." && !components.empty()) components.pop_back();
+std::vector<std::string> Split(const std::string& text, bool backslashOnly) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : text) {
+    if (backslashOnly ? c == '\\' : IsSeparator(c)) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && FoldCase(text.substr(0, prefix.size())) == FoldCase(prefix);
+}
+
+std::optional<WindowsPath> ResolveVerbatim(const std::string& rest, bool trailing) {
+  WindowsPath path;
+  path.verbatim = true;
+  path.trailingSeparator = trailing;
+  std::vector<std::string> parts;
+  if (StartsWithIgnoringCase(rest, "UNC\\")) {
+    parts = Split(rest.substr(4), true);
+    if (parts.size() < 2) return std::nullopt;
+    path.server = parts[0];
+    path.share = parts[1];
+    parts.erase(parts.begin(), parts.begin() + 2);
+  } else if (rest.size() >= 2 && IsLetter(rest[0]) && rest[1] == ':' && (rest.size() == 2 || rest[2] == '\\')) {
+    path.drive = rest.substr(0, 1);
+    parts = Split(rest.substr(2), true);
+  } else {
+    return std::nullopt;
+  }
+  for (const std::string& part : parts) {
+    // Names, not steps, in a verbatim path: no entry can have them.
+    if (part == "." || part == ".." || part.find('/') != std::string::npos) return std::nullopt;
+  }
+  path.components = parts;
+  return path;
+}
+
+// The documented normalisation of one segment list, appended to `out`.
+void AppendNormalised(const std::vector<std::string>& segments, std::vector<std::string>* out) {
+  for (std::string segment : segments) {
+    if (segment == ".") continue;
+    if (segment == "..") {
+      if (!out->empty()) out->pop_back();
       continue;
     }
-    components.push_back(component);
+    // A single trailing period goes; "..." and "a.." are names.
+    if (segment.size() >= 2 && segment.back() == '.' && segment[segment.size() - 2] != '.') segment.pop_back();
+    out->push_back(segment);
   }
-  for (size_t i = 0; i < components.size(); ++i) base += (i ? "/" : "") + components[i];
-  if (!rest.empty() && IsSeparator(rest.back()) && !components.empty()) base += '/';
-  return base;
 }
 
 }  // namespace
+
+std::optional<WindowsPath> ResolveWindowsPath(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  const bool trailing = IsSeparator(text.back());
+  if (text.rfind("\\\\?\\", 0) == 0) return ResolveVerbatim(text.substr(4), trailing);
+  if (text.size() >= 4 && IsSeparator(text[0]) && IsSeparator(text[1]) && (text[2] == '.' || text[2] == '?') &&
+      IsSeparator(text[3])) {
+    return std::nullopt;  // a device path
+  }
+
+  WindowsPath path;
+  path.trailingSeparator = trailing;
+  std::vector<std::string> segments;
+  if (IsSeparator(text[0]) && IsSeparator(text[1])) {
+    std::vector<std::string> parts = Split(text.substr(2), false);
+    if (parts.size() < 2) return std::nullopt;
+    path.server = parts[0];
+    path.share = parts[1];
+    segments.assign(parts.begin() + 2, parts.end());
+  } else if (text.size() >= 2 && IsLetter(text[0]) && text[1] == ':') {
+    path.drive = text.substr(0, 1);
+    // A drive-relative path starts in the drive's current folder: the
+    // Installer's on C:, the root elsewhere.
+    if (text.size() == 2 || !IsSeparator(text[2])) {
+      if (path.drive == "C" || path.drive == "c") path.components = kCurrentFolder;
+    }
+    segments = Split(text.substr(2), false);
+  } else {
+    path.drive = "C";
+    if (!IsSeparator(text[0])) path.components = kCurrentFolder;
+    segments = Split(text, false);
+  }
+  AppendNormalised(segments, &path.components);
+  if (!trailing && !path.components.empty()) {
+    std::string& last = path.components.back();
+    while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.pop_back();
+    if (last.empty()) path.components.pop_back();
+  }
+  return path;
+}
+
+std::string FormatWindowsPath(const WindowsPath& path, bool withPrefix) {
+  std::string text;
+  const bool unc = path.drive.empty();
+  if (withPrefix && path.verbatim) text = unc ? "\\\\?\\UNC\\" : "\\\\?\\";
+  if (unc) {
+    text += (text.empty() ? "\\\\" : "") + path.server + "\\" + path.share;
+  } else {
+    text += path.drive + ":";
+  }
+  for (const std::string& component : path.components) text += "\\" + component;
+  if (path.trailingSeparator || (!unc && path.components.empty())) text += "\\";
+  return text;
+}
+
+std::optional<std::string> HostRoot(const WindowsPath& path) {
+  if (sandbox.empty()) return std::nullopt;
+  if (!path.drive.empty())
+    return sandbox + "/" + static_cast<char>(std::toupper(static_cast<unsigned char>(path.drive[0])));
+  const std::string servers = sandbox + "/UNC";
+  const std::string server = servers + "/" + FindEntry(servers, path.server);
+  return server + "/" + FindEntry(server, path.share);
+}
+
+wchar_t UpperCase(wchar_t c) {
+  // Windows upper-cases with its own table; the host's full Unicode one is
+  // the closest at hand.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return unicode ? static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), unicode))
+                 : static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
+}
+
+namespace {
+
+bool SameIgnoringCase(const std::string& first, const std::string& second) {
+  const std::wstring a = WideFromUtf8(first);
+  const std::wstring b = WideFromUtf8(second);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (UpperCase(a[i]) != UpperCase(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> Entries(const std::string& hostFolder) {
+  std::vector<std::string> names;
+  DIR* listing = opendir(hostFolder.c_str());
+  if (!listing) return names;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(listing);
+  return names;
+}
+
+bool IsShortNameCharacter(wchar_t c) {
+  if (c >= 0x80) return false;
+  if (std::isalnum(static_cast<int>(c))) return true;
+  return std::wstring(L"!#$%&'()-@^_`{}~").find(c) != std::wstring::npos;
+}
+
+bool IsValidShortName(const std::string& name) {
+  const std::wstring wide = WideFromUtf8(name);
+  const size_t dot = wide.find(L'.');
+  const std::wstring base = wide.substr(0, dot);
+  const std::wstring extension = dot == std::wstring::npos ? L"" : wide.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || extension.size() > 3) return false;
+  if (dot != std::wstring::npos && extension.empty()) return false;
+  for (wchar_t c : base + extension) {
+    if (!IsShortNameCharacter(c)) return false;
+  }
+  return true;
+}
+
+// Upper-cased, spaces and periods dropped, other characters that a short
+// name cannot hold made "_", at most `most` characters.
+std::string ShortPart(const std::wstring& part, size_t most) {
+  std::string out;
+  for (wchar_t c : part) {
+    if (out.size() == most) break;
+    if (c == L' ' || c == L'.') continue;
+    out += IsShortNameCharacter(c) ? static_cast<char>(std::toupper(static_cast<int>(c))) : '_';
+  }
+  return out;
+}
+
+// The base (six characters) and extension of the short name NTFS makes.
+std::pair<std::string, std::string> ShortStem(const std::string& name) {
+  const std::wstring wide = WideFromUtf8(name);
+  const size_t dot = wide.rfind(L'.');
+  const bool hasExtension = dot != std::wstring::npos && dot > 0;
+  return {ShortPart(hasExtension ? wide.substr(0, dot) : wide, 6),
+          hasExtension ? ShortPart(wide.substr(dot + 1), 3) : std::string()};
+}
+
+}  // namespace
+
+std::string ShortNameIn(const std::string& hostFolder, const std::string& name) {
+  if (IsValidShortName(name)) return name;
+  const auto stem = ShortStem(name);
+  // The entries that would share the name, numbered in order of their names.
+  std::vector<std::string> sharing;
+  for (const std::string& entry : Entries(hostFolder)) {
+    if (!IsValidShortName(entry) && ShortStem(entry) == stem) sharing.push_back(entry);
+  }
+  std::sort(sharing.begin(), sharing.end(), [](const std::string& a, const std::string& b) {
+    std::wstring x = WideFromUtf8(a), y = WideFromUtf8(b);
+    for (wchar_t& c : x) c = UpperCase(c);
+    for (wchar_t& c : y) c = UpperCase(c);
+    return x < y;
+  });
+  const size_t number = std::find(sharing.begin(), sharing.end(), name) - sharing.begin() + 1;
+  return stem.first + "~" + std::to_string(number) + (stem.second.empty() ? "" : "." + stem.second);
+}
+
+std::string FindEntry(const std::string& hostFolder, const std::string& name) {
+  struct stat status;
+  if (lstat((hostFolder + "/" + name).c_str(), &status) == 0) return name;
+  const std::vector<std::string> entries = Entries(hostFolder);
+  for (const std::string& entry : entries) {
+    if (SameIgnoringCase(entry, name)) return entry;
+  }
+  if (name.find('~') == std::string::npos) return name;
+  for (const std::string& entry : entries) {
+    if (SameIgnoringCase(ShortNameIn(hostFolder, entry), name)) return entry;
+  }
+  return name;
+}
+
+// Bytes that are no UTF-8 come through as the characters of their values.
+std::wstring WideFromUtf8(const std::string& text) {
+  std::wstring wide;
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    bool valid = at + length <= text.size();
+    for (size_t i = 1; valid && i < length; ++i) {
+      const unsigned char next = static_cast<unsigned char>(text[at + i]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      wide += static_cast<wchar_t>(lead);
+      ++at;
+      continue;
+    }
+    wide += static_cast<wchar_t>(code);
+    at += length;
+  }
+  return wide;
+}
 
 void ResetSandbox() { sandbox.clear(); }
 
 void SetSandbox(const std::string& hostFolder) { sandbox = hostFolder; }
 
 std::optional<std::string> HostPath(const std::string& windowsPath) {
-  if (sandbox.empty() || windowsPath.empty()) return std::nullopt;
-  std::string path = windowsPath;
-  bool verbatim = false;
-  if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
-    path = "\\\\" + path.substr(8);
-    verbatim = true;
-  } else if (path.rfind("\\\\?\\", 0) == 0) {
-    path = path.substr(4);
-    verbatim = true;
-  }
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    return Join(sandbox + "/UNC/", path.substr(2), verbatim);
-  }
-  if (path.size() >= 2 && path[1] == ':') {
-    std::string drive(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
-    std::string rest = path.substr(2);
-    // A drive-relative path ("C:name") starts in the drive's root here.
-    if (rest.empty() || !IsSeparator(rest[0])) rest = "\\" + rest;
-    return Join(sandbox + "/" + drive + "/", rest, verbatim);
-  }
-  if (IsSeparator(path[0])) return Join(sandbox + "/C/", path, verbatim);
-  // Relative to the current folder, which for the Installer is the system folder.
-  return HostPath(std::string(kCurrentFolder) + "\\" + path);
+  if (sandbox.empty()) return std::nullopt;
+  const std::optional<WindowsPath> path = ResolveWindowsPath(windowsPath);
+  if (!path) return std::nullopt;
+  std::string host = *HostRoot(*path);
+  for (const std::string& component : path->components) host += "/" + FindEntry(host, component);
+  if (path->trailingSeparator || path->components.empty()) host += "/";
+  return host;
 }
 
-std::optional<std::string> HostPath(const std::wstring& windowsPath) {
-  std::string narrow;
-  for (wchar_t c : windowsPath) {
-    if (c > 0x7F) {
-      // Non-ASCII characters go to the host as UTF-8.
-      char32_t code = static_cast<char32_t>(c);
-      if (code < 0x800) {
-        narrow += static_cast<char>(0xC0 | (code >> 6));
-      } else if (code < 0x10000) {
-        narrow += static_cast<char>(0xE0 | (code >> 12));
-        narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      } else {
-        narrow += static_cast<char>(0xF0 | (code >> 18));
-        narrow += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      }
-      narrow += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      narrow += static_cast<char>(c);
-    }
-  }
-  return HostPath(narrow);
+std::optional<std::string> HostPath(const std::wstring& windowsPath) { return HostPath(Utf8(windowsPath)); }
+
+std::optional<std::wstring> ShortName(const std::wstring& windowsPath) {
+  const std::optional<std::string> host = HostPath(windowsPath);
+  struct stat status;
+  if (!host || lstat(host->c_str(), &status) != 0) return std::nullopt;
+  std::string entry = *host;
+  while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
+  const size_t slash = entry.rfind('/');
+  return WideFromUtf8(ShortNameIn(entry.substr(0, slash), entry.substr(slash + 1)));
 }
 
 }  // namespace standin
