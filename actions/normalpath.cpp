@@ -169,10 +169,12 @@ enum class Expansion { kExpanded, kAbsent, kUnreadable };
 // something that exists.
 HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Expansion* expansion) {
   *expansion = Expansion::kUnreadable;
-  WideText verbatim;
-  HRESULT result = AppendVerbatimForm(normal, length, &verbatim);
+  // The verbatim form only where the plain one cannot be had: some systems
+  // hand a verbatim path back as it is, short names and all.
+  WideText asked;
+  HRESULT result = length < MAX_PATH ? asked.Append(normal, length) : AppendVerbatimForm(normal, length, &asked);
   if (FAILED(result)) return result;
-  const DWORD needed = GetLongPathNameW(verbatim.Get(), nullptr, 0);
+  const DWORD needed = GetLongPathNameW(asked.Get(), nullptr, 0);
   if (needed == 0) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) *expansion = Expansion::kAbsent;
@@ -182,10 +184,10 @@ HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Ex
   WCHAR* room = nullptr;
   result = expanded.AppendRoom(needed - 1, &room);
   if (FAILED(result)) return result;
-  const DWORD written = GetLongPathNameW(verbatim.Get(), room, needed);
+  const DWORD written = GetLongPathNameW(asked.Get(), room, needed);
   if (written == 0 || written >= needed) return S_OK;  // changed meanwhile: keep it as spelled
   expanded.Truncate(written);
-  // The answer keeps the verbatim form it was asked in.
+  // The answer keeps the form it was asked in.
   WideText normalised;
   PathForm form = PathForm::kRelative;
   result = NormalisePath(expanded.Get(), &normalised, &form);
