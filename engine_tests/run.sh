@@ -81,6 +81,14 @@ cp -f "$double" "$system32/icacls.exe"
 scratch=$build/wine-scratch-q
 mkdir -p "$scratch"
 ln -sfn "$scratch" "$WINEPREFIX/dosdevices/q:"
+# Host-side symbolic links for the guard cases: one to the prefix's Windows
+# folder (only the permission grant, whose tool is the recording double, is
+# aimed at it), one to the scratch folder where the cases point the user's
+# shell folders.
+links=$WINEPREFIX/drive_c/quorvel-engine-links
+mkdir -p "$links"
+ln -sfn ../windows "$links/windows"
+ln -sfn "../quorvel-engine-shell/Personal Documents" "$links/scratch-documents"
 # Folders the shell moved into the trash during earlier runs.
 rm -rf "$XDG_DATA_HOME/Trash"
 

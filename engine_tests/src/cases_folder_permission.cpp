@@ -6,6 +6,9 @@
 #include "fixture.hpp"
 #include "icacls_record.hpp"
 #include "machine.hpp"
+#include "shell_folders.hpp"
+
+#include <shlobj.h>
 
 namespace quorvel::engine {
 
@@ -102,21 +105,87 @@ void addGrantCases(Suite& suite) {
   });
 }
 
+// The prefix's own standard folders, a second profile, a short name and a
+// host-side link: a grant there is harmless here (the tool is the recording
+// double), so the real folders can be named.
 void addRefusalCases(Suite& suite) {
-  suite.add(kLabel, "Windows folder is refused before the tool starts", kLabel, [](Case& c) {
+  struct Refusal {
+    const char* name;
+    std::string path;
+    std::vector<std::string> reasons;  // the line names one of them
+  };
+  const std::string is = "it is the standard folder ";
+  const std::string profile = shell::folder(CSIDL_PROFILE);
+  const std::string appData = shell::folder(CSIDL_APPDATA);
+  const std::string commonFiles = shell::folder(CSIDL_PROGRAM_FILES_COMMON);
+  const std::string secondProfile = shell::profilesFolder() + "\\quorvel-ann";
+  const std::string link = shell::kLinkToWindows;
+  const Refusal refusals[] = {
+      {"Windows folder is refused before the tool starts", "C:\\windows", {is + "'C:\\windows'"}},
+      {"system folder in upper case is refused", "C:\\WINDOWS\\SYSTEM32\\", {is + "'C:\\windows\\system32'"}},
+      {"Fonts folder is refused", shell::folder(CSIDL_FONTS), {is + "'" + shell::folder(CSIDL_FONTS) + "'"}},
+      {"short name of Common Files is refused", shell::shortPath(commonFiles), {is + "'" + commonFiles + "'"}},
+      {"AppData is refused", appData, {is + "'" + appData + "'"}},
+      {"temporary folder is refused", shell::temporaryFolder() + "\\", {is + "'" + shell::temporaryFolder() + "'"}},
+      {"public profile is refused",
+       shell::profilesFolder() + "\\Public",
+       {is + "'" + shell::profilesFolder() + "\\Public'"}},
+      {"second profile's AppData is refused",
+       secondProfile + "\\AppData\\Roaming",
+       {is + "'" + secondProfile + "\\AppData\\Roaming'"}},
+      {"folder holding AppData is refused",
+       profile + "\\AppData",
+       {"it holds the standard folder '" + profile + "\\AppData\\Local'"}},
+      // The engine opens a host link as its target (see README.md): the
+      // identity refuses it where the link itself is not seen.
+      {"host-side link to the Windows folder is refused",
+       link,
+       {"it runs through the link '" + link + "'", is + "'C:\\windows'"}},
+      {"folder below a host-side link to the Windows folder is refused",
+       link + "\\Fonts",
+       {"it runs through the link '" + link + "'", is + "'" + shell::folder(CSIDL_FONTS) + "'"}},
+  };
+  for (const Refusal& refusal : refusals) {
+    suite.add(kLabel, refusal.name, kLabel, [refusal, secondProfile](Case& c) {
+      SETUP_OK(c, icacls::installed());
+      SETUP_OK(c, !refusal.path.empty());
+      SETUP_OK(c, machine::createFolders(secondProfile + "\\AppData\\Roaming"));
+      SETUP_OK(c, machine::exists(refusal.path));
+      icacls::reset();
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = refusal.path;
+      const ActionOutcome outcome = runAction(c, request);
+      machine::removeTree(secondProfile);
+      CHECK_EQ(c, outcome.code, kFailure);
+      CHECK(c, icacls::calls().empty());
+      SETUP_OK(c, outcome.lines.size() == 4);
+      CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.begin() + 3),
+                  (std::vector<std::string>{L("Initialized."), L("folderPath = " + refusal.path),
+                                            L("isExist=1  errorCode=00000000")}));
+      bool named = false;
+      for (const std::string& reason : refusal.reasons) {
+        named = named ||
+                outcome.lines[3] == errorLine(kLabel, 0x80070057, "Refusing path '" + refusal.path + "': " + reason);
+      }
+      c.expect(named, "refusal line: " + outcome.lines[3], __FILE__, __LINE__);
+    });
+  }
+
+  suite.add(kLabel, "folder inside AppData is granted as before", kLabel, [appData](Case& c) {
     SETUP_OK(c, icacls::installed());
+    const std::string path = appData + "\\QuorvelEngineTests";
+    SETUP_OK(c, machine::createFolders(path));
     icacls::reset();
     ActionRequest request;
     request.action = kLabel;
-    request.customActionData = "C:\\windows";
+    request.customActionData = path;
     const ActionOutcome outcome = runAction(c, request);
-    CHECK_EQ(c, outcome.code, kFailure);
-    CHECK(c, icacls::calls().empty());
-    SETUP_OK(c, outcome.lines.size() == 4);
-    CHECK_EQ(c, outcome.lines[2], L("isExist=1  errorCode=00000000"));
-    const std::string lead = errorLine(kLabel, 0x80070057, "");
-    CHECK_EQ(c, outcome.lines[3].substr(0, lead.size()), lead);
-    CHECK(c, outcome.lines[3].find("C:\\windows") != std::string::npos);
+    const std::vector<icacls::Call> calls = icacls::calls();
+    machine::removeTree(path);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK_EQ(c, calls.size(), 1u);
+    CHECK(c, !calls.empty() && calls[0].commandLine == icacls::expectedCommandLine(path, icacls::kGrantOnTree));
   });
 
   // A quotation mark is not valid in a Windows file name, so such a path

@@ -11,6 +11,9 @@
 #include "fixture.hpp"
 #include "handles.hpp"
 #include "machine.hpp"
+#include "shell_folders.hpp"
+
+#include <shlobj.h>
 
 #include <functional>
 #include <memory>
@@ -251,12 +254,94 @@ void addGuardCases(Suite& suite) {
   }
 }
 
+// The standard folders that a deletion would destroy are the current
+// user's shell folders pointed into a scratch folder for the case, so that a
+// refusal that failed would delete only scratch data: in other spellings,
+// by a short name, through a host-side link, and the folder holding them.
+// A package's folder inside one is deleted as before.
+void addStandardFolderCases(Suite& suite) {
+  const std::string scratch = shell::kScratch;
+  const std::string documents = scratch + "\\Personal Documents";
+  const std::string desktop = scratch + "\\Desktop";
+  const std::string roaming = scratch + "\\AppData Roaming";
+  const std::string is = "it is the standard folder ";
+  const std::string link = shell::kLinkToScratchDocuments;
+  struct Refusal {
+    const char* name;
+    std::function<std::string()> path;  // some need the folders to exist first
+    std::vector<std::string> reasons;   // the line names one of them; none: deleted
+  };
+  const Refusal refusals[] = {
+      {"redirected Documents is refused", [documents] { return documents; }, {is + "'" + documents + "'"}},
+      {"redirected Desktop in upper case with a trailing backslash is refused",
+       [desktop] { return shell::upperCase(desktop) + "\\"; },
+       {is + "'" + desktop + "'"}},
+      {"short name of redirected Documents is refused",
+       [documents] { return shell::shortPath(documents); },
+       {is + "'" + documents + "'"}},
+      {"folder holding redirected folders is refused",
+       [scratch] { return scratch; },
+       {"it holds the standard folder '" + desktop + "'"}},
+      // The engine opens a host link as its target (see README.md).
+      {"host-side link to redirected Documents is refused",
+       [link] { return link; },
+       {"it runs through the link '" + link + "'", is + "'" + documents + "'"}},
+      {"folder inside redirected AppData is deleted", [roaming] { return roaming + "\\Quorvel"; }, {}},
+  };
+  for (const Refusal& refusal : refusals) {
+    suite.add(kLabel, refusal.name, kLabel, [=](Case& c) {
+      machine::removeTree(scratch);
+      for (const std::string& folder : {documents, desktop, roaming}) {
+        SETUP_OK(c, makeTree(folder));
+      }
+      SETUP_OK(c, makeTree(roaming + "\\Quorvel"));
+      shell::UserShellFolder personal("Personal", documents);
+      shell::UserShellFolder desk("Desktop", desktop);
+      shell::UserShellFolder appData("AppData", roaming);
+      SETUP_OK(c, personal.set() && desk.set() && appData.set());
+      SETUP_OK(c, shell::folder(CSIDL_PERSONAL) == documents);
+      const std::string path = refusal.path();
+      SETUP_OK(c, !path.empty());
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = path + "|" + kSdk;
+      const ActionOutcome outcome = runAction(c, request);
+      const bool deleted = refusal.reasons.empty();
+      const bool folderLeft = machine::exists(path);
+      bool witnessesLeft = true;
+      for (const std::string& folder : {documents, desktop, roaming}) {
+        witnessesLeft = witnessesLeft && machine::exists(folder + "\\sub\\data.bin");
+      }
+      machine::removeTree(scratch);
+
+      CHECK_EQ(c, outcome.code, deleted ? kSuccess : kFailure);
+      CHECK(c, outcome.prompts.empty());
+      CHECK(c, witnessesLeft);
+      CHECK_EQ(c, folderLeft, !deleted);
+      const std::vector<std::string> split = standardLines(*request.customActionData, path, kSdk);
+      if (deleted) {
+        CHECK_LINES(c, outcome.lines, split);
+        return;
+      }
+      SETUP_OK(c, outcome.lines.size() == split.size() + 1);
+      CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.end() - 1), split);
+      bool named = false;
+      for (const std::string& reason : refusal.reasons) {
+        named =
+            named || outcome.lines.back() == errorLine(kLabel, 0x80070057, "Refusing path '" + path + "': " + reason);
+      }
+      c.expect(named, "refusal line: " + outcome.lines.back(), __FILE__, __LINE__);
+    });
+  }
+}
+
 }  // namespace
 
 void addRemoveFolderCases(Suite& suite) {
   addSplitCases(suite);
   addPromptCases(suite);
   addGuardCases(suite);
+  addStandardFolderCases(suite);
 }
 
 }  // namespace quorvel::engine

@@ -5,6 +5,7 @@
 #include "fixture.hpp"
 #include "icacls_record.hpp"
 #include "machine.hpp"
+#include "shell_folders.hpp"
 
 namespace quorvel::engine {
 
@@ -174,11 +175,54 @@ void addToolCases(Suite& suite) {
   });
 }
 
+// An empty standard folder (the user's Templates, pointed into a scratch
+// folder so that a refusal that failed removes only scratch data) is
+// refused; an empty folder inside it is removed as before.
+void addStandardFolderCases(Suite& suite) {
+  const std::string templates = std::string(shell::kScratch) + "\\Templates";
+  struct Target {
+    const char* name;
+    std::string path;
+    bool refused;
+  };
+  const Target targets[] = {
+      {"empty redirected Templates folder is refused before the tool starts", templates, true},
+      {"empty folder inside redirected Templates is removed", templates + "\\Quorvel", false},
+  };
+  for (const Target& target : targets) {
+    suite.add(kLabel, target.name, kLabel, [target, templates](Case& c) {
+      SETUP_OK(c, icacls::installed());
+      machine::removeTree(shell::kScratch);
+      SETUP_OK(c, machine::createFolders(target.path));
+      shell::UserShellFolder redirected("Templates", templates);
+      SETUP_OK(c, redirected.set());
+      icacls::reset();
+      ActionRequest request;
+      request.action = kLabel;
+      request.customActionData = target.path;
+      const ActionOutcome outcome = runAction(c, request);
+      const bool left = machine::exists(target.path);
+      machine::removeTree(shell::kScratch);
+      std::vector<std::string> expected = {L("Initialized."), L("folderPath = " + target.path),
+                                           L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000")};
+      expected.push_back(target.refused ? errorLine(kLabel, 0x80070057,
+                                                    "Refusing path '" + target.path + "': it is the standard folder '" +
+                                                        templates + "'")
+                                        : L("remove result=1  errorCode=00000000"));
+      CHECK_LINES(c, outcome.lines, expected);
+      CHECK_EQ(c, outcome.code, target.refused ? kFailure : kSuccess);
+      CHECK_EQ(c, icacls::calls().size(), target.refused ? 0u : 1u);
+      CHECK_EQ(c, left, target.refused);
+    });
+  }
+}
+
 }  // namespace
 
 void addRemoveManufacturerFolderCases(Suite& suite) {
   addContentCases(suite);
   addToolCases(suite);
+  addStandardFolderCases(suite);
 }
 
 }  // namespace quorvel::engine

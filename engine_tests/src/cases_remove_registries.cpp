@@ -4,6 +4,9 @@
 #include "cases.hpp"
 #include "fixture.hpp"
 #include "machine.hpp"
+#include "shell_folders.hpp"
+
+#include <shlobj.h>
 
 #include <algorithm>
 #include <set>
@@ -113,37 +116,72 @@ void addPrefixCases(Suite& suite) {
 }
 
 // Prefixes that would deregister folders no package owns are refused; only
-// registry values are at stake, so the principal folders can be named here.
+// registry values are at stake, so the prefix's own standard folders, as the
+// engine's shell names them, and a second profile can be named here.
 void addGuardCases(Suite& suite) {
   struct Guard {
     const char* name;
     std::string prefix;
-    std::string registration;  // must survive
+    std::string reason;  // after "Refusing path '<prefix>': "
   };
+  const std::string is = "it is the standard folder ";
+  const std::string profile = shell::folder(CSIDL_PROFILE);
+  const std::string appData = shell::folder(CSIDL_APPDATA);
+  const std::string commonFiles = shell::folder(CSIDL_PROGRAM_FILES_COMMON);
+  const std::string startMenu = shell::folder(CSIDL_COMMON_STARTMENU);
+  const std::string secondProfile = shell::profilesFolder() + "\\quorvel-ann";
   const Guard guards[] = {
-      {"Windows folder is refused", "C:\\windows\\", "C:\\windows\\QuorvelEngineTests\\"},
-      {"Program Files is refused", "C:\\Program Files", "C:\\Program Files\\QuorvelEngineTests\\"},
-      {"volume root is refused", "C:\\", kRoot + "App\\"},
-      {"relative prefix is refused", "QuorvelEngineTests\\", "QuorvelEngineTests\\App\\"},
+      {"Windows folder is refused", "C:\\windows\\", is + "'C:\\windows'"},
+      {"Program Files is refused", "C:\\Program Files", is + "'C:\\Program Files'"},
+      {"AppData in upper case is refused", shell::upperCase(appData), is + "'" + appData + "'"},
+      {"common Start Menu with a trailing backslash is refused", startMenu + "\\", is + "'" + startMenu + "'"},
+      {"Fonts folder is refused", shell::folder(CSIDL_FONTS), is + "'" + shell::folder(CSIDL_FONTS) + "'"},
+      {"temporary folder is refused", shell::temporaryFolder(), is + "'" + shell::temporaryFolder() + "'"},
+      {"profiles folder is refused", shell::profilesFolder(), is + "'" + shell::profilesFolder() + "'"},
+      {"short name of Common Files is refused", shell::shortPath(commonFiles), is + "'" + commonFiles + "'"},
+      {"second profile's AppData is refused", secondProfile + "\\AppData\\Roaming",
+       is + "'" + secondProfile + "\\AppData\\Roaming'"},
+      {"folder holding AppData is refused", profile + "\\AppData",
+       "it holds the standard folder '" + profile + "\\AppData\\Local'"},
+      {"administrative share is refused", "\\\\localhost\\C$\\Program Files\\QuorvelEngineTests",
+       "it is on an administrative share"},
+      {"volume root is refused", "C:\\", "it is relative or a volume root"},
+      {"relative prefix is refused", "QuorvelEngineTests\\", "it is relative or a volume root"},
   };
   for (const Guard& guard : guards) {
-    suite.add(kLabel, guard.name, kLabel, [guard](Case& c) {
-      SETUP_OK(c, registerAll({guard.registration}));
+    suite.add(kLabel, guard.name, kLabel, [guard, secondProfile](Case& c) {
+      SETUP_OK(c, !guard.prefix.empty());
+      SETUP_OK(c, machine::createFolders(secondProfile + "\\AppData\\Roaming"));
+      const std::string below = guard.prefix + (guard.prefix.back() == '\\' ? "" : "\\") + "QuorvelEngineTests\\";
+      SETUP_OK(c, registerAll({below}));
       ActionRequest request;
       request.action = kLabel;
       request.customActionData = guard.prefix;
       const ActionOutcome outcome = runAction(c, request);
-      const bool survived = registered(guard.registration);
-      unregisterAll({guard.registration});
+      const bool survived = registered(below);
+      unregisterAll({below});
+      machine::removeTree(secondProfile);
       CHECK_EQ(c, outcome.code, kFailure);
       CHECK(c, survived);
-      SETUP_OK(c, outcome.lines.size() == 3);
-      CHECK_EQ(c, outcome.lines[1], L("CustomActionData = " + guard.prefix));
-      const std::string lead = errorLine(kLabel, 0x80070057, "");
-      CHECK_EQ(c, outcome.lines[2].substr(0, lead.size()), lead);
-      CHECK(c, outcome.lines[2].find(guard.prefix) != std::string::npos);
+      CHECK_LINES(c, outcome.lines,
+                  (std::vector<std::string>{
+                      L("Initialized."), L("CustomActionData = " + guard.prefix),
+                      errorLine(kLabel, 0x80070057, "Refusing path '" + guard.prefix + "': " + guard.reason)}));
     });
   }
+
+  suite.add(kLabel, "prefix inside AppData deregisters as before", kLabel, [appData](Case& c) {
+    const std::string prefix = appData + "\\QuorvelEngineTests\\";
+    SETUP_OK(c, registerAll({prefix, prefix + "bin\\"}));
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = prefix;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK(c, !registered(prefix));
+    CHECK(c, !registered(prefix + "bin\\"));
+    unregisterAll({prefix, prefix + "bin\\"});
+  });
 }
 
 void addMissingKeyCase(Suite& suite) {

@@ -1,0 +1,48 @@
+// The prefix's standard folders as the engine's shell gives them, and the
+// arrangements the guard cases need: a second profile, the current user's
+// shell folders pointed into a scratch folder, and the host-side links that
+// run.sh plants.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace quorvel::engine::shell {
+
+// A folder of the shell's look-up (CSIDL), not verified; empty when unknown.
+std::string folder(int csidl);
+// The temporary folder, without its trailing backslash.
+std::string temporaryFolder();
+std::string profilesFolder();
+// The path with its components in their short (8.3) names.
+std::string shortPath(const std::string& path);
+std::string upperCase(std::string text);
+
+// Where the cases point the user's shell folders; never a folder of the prefix.
+constexpr const char* kScratch = "C:\\quorvel-engine-shell";
+// Host-side symbolic links planted by run.sh: one to the prefix's C:\windows,
+// one to <kScratch>\Personal Documents.
+constexpr const char* kLinkToWindows = "C:\\quorvel-engine-links\\windows";
+constexpr const char* kLinkToScratchDocuments = "C:\\quorvel-engine-links\\scratch-documents";
+
+// Points one of the current user's shell folders (a value of the "User
+// Shell Folders" key that the shell's look-up reads) at `path` for the
+// lifetime of the object, and puts the value back afterwards.
+class UserShellFolder {
+ public:
+  UserShellFolder(const char* valueName, const std::string& path);
+  ~UserShellFolder();
+  UserShellFolder(const UserShellFolder&) = delete;
+  UserShellFolder& operator=(const UserShellFolder&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  std::string valueName_;
+  std::optional<std::string> previous_;
+  DWORD previousType_ = REG_EXPAND_SZ;
+  bool set_ = false;
+};
+
+}  // namespace quorvel::engine::shell
