@@ -38,8 +38,10 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   LogLine(kLogStandard, "removePath = %s", removePath);
   LogLine(kLogStandard, "sdkName = %s", sdkName);
 
-  // A recursive delete of a drive root or a system folder would take data no
-  // package owns. An empty path passes here and fails the existence test.
+  // A recursive delete of a drive root, a standard folder or what a planted
+  // link leads to would take data no package owns. An empty path passes here
+  // and fails the existence test. The check and the deletion are separate
+  // calls: a link planted in between is not seen.
   HRESULT result = RefuseUnsafeTarget(removePath);
   if (FAILED(result)) return result;
 
