@@ -107,7 +107,7 @@ HRESULT FsRemove(const WCHAR* path, FsAnswer* answer) {
 
 HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
   WideText widePath;
-  const HRESULT result = WidePathFromNarrow(path, NarrowPathCodePage(), &widePath);
+  const HRESULT result = WidePathFromNarrow(path, NarrowPathCodePage(), MB_ERR_INVALID_CHARS, &widePath);
   if (FAILED(result)) return result;
   return query(widePath.Get(), answer);
 }

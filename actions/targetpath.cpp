@@ -33,15 +33,18 @@ class TargetGuard {
   TargetGuard(const char* path, Examination examination) : path_(path), examination_(examination) {}
 
   HRESULT Examine() {
+    // Text that is not valid in a code page is read with default characters
+    // in it, as the narrow calls read it; the file queries refuse it on their
+    // own, and a reading of it here only adds to what is checked.
     WideText ansiReading;
-    HRESULT result = WidePathFromNarrow(path_, CP_ACP, &ansiReading);
+    HRESULT result = WidePathFromNarrow(path_, CP_ACP, 0, &ansiReading);
     if (SUCCEEDED(result)) result = ExamineReading(ansiReading.Get());
     // A registered name is read by the registry's A calls only.
     if (FAILED(result) || examination_ == Examination::kName) return result;
     const UINT fileCodePage = NarrowPathCodePage();
     if (fileCodePage == CP_ACP) return S_OK;
     WideText fileReading;
-    result = WidePathFromNarrow(path_, fileCodePage, &fileReading);
+    result = WidePathFromNarrow(path_, fileCodePage, 0, &fileReading);
     if (FAILED(result)) return result;
     if (RelatePaths(fileReading.Get(), fileReading.Length(), ansiReading.Get(), ansiReading.Length()) ==
         PathRelation::kSame) {

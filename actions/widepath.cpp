@@ -14,13 +14,13 @@ UINT NarrowPathCodePage() {
   return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }
 
-HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, WideText* wide) {
+HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, DWORD flags, WideText* wide) {
   wide->Truncate(0);
   const int bytes = static_cast<int>(std::strlen(narrow));
   // A zero byte count is an invalid parameter to the conversion, and an empty
   // text needs none.
   if (bytes == 0) return S_OK;
-  const int chars = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, nullptr, 0);
+  const int chars = MultiByteToWideChar(codePage, flags, narrow, bytes, nullptr, 0);
   if (chars <= 0) {
     const HRESULT result = LastErrorResult();
     LogErrorLine(result, "Failed to convert path '%s' from code page %u", narrow, codePage);
@@ -32,7 +32,7 @@ HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, WideText* wide) {
     LogErrorLine(result, "Failed to allocate the wide path of '%s'", narrow);
     return result;
   }
-  if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, room, chars) != chars) {
+  if (MultiByteToWideChar(codePage, flags, narrow, bytes, room, chars) != chars) {
     result = LastErrorResult();
     LogErrorLine(result, "Failed to convert path '%s' from code page %u", narrow, codePage);
     return result;

@@ -10,11 +10,13 @@
 // locale uses it, else the one the file APIs use (ANSI or OEM).
 UINT NarrowPathCodePage();
 
-// Converts `narrow` from `codePage` strictly: text that is not valid in the
-// code page is an error, never a path with replacement characters in it. On
-// failure logs an error line naming the path and answers the converted last
-// error (E_FAIL when it reads 0), or E_OUTOFMEMORY.
-HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, WideText* wide);
+// Converts `narrow` from `codePage`. With MB_ERR_INVALID_CHARS in `flags`
+// text that is not valid in the code page is an error, never a path with
+// replacement characters in it; with 0 it is read as the system's narrow
+// calls read it, default characters and all. On failure logs an error line
+// naming the path and answers the converted last error (E_FAIL when it reads
+// 0), or E_OUTOFMEMORY.
+HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, DWORD flags, WideText* wide);
 
 // The first `length` characters of `wide` in the ANSI code page, the code
 // page of the log; a character it lacks becomes its default character.

@@ -8,6 +8,7 @@
 #include <standin.h>
 #include <userenv.h>
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -223,6 +224,37 @@ TEST_F(StandinMachineTest, ShellFoldersFollowTheAccount) {
   EXPECT_EQ(std::wstring(path), L"C:\\Users\\Public\\Pictures");
   standin::FailFolder(CSIDL_FONTS, E_FAIL);
   EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_FONTS | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path), E_FAIL);
+}
+
+}  // namespace
+
+namespace {
+
+// Strict with MB_ERR_INVALID_CHARS; without it, a byte that begins no
+// character reads as the code page's default character.
+TEST(StandinCodePageTest, InvalidTextIsRefusedOrReadWithDefaultCharacters) {
+  standin::Reset();
+  const struct {
+    UINT ansi;
+    UINT codePage;
+    const char* text;
+    const wchar_t* lenient;
+  } cases[] = {
+      {932, CP_ACP, "C:\\P\\\x94", L"C:\\P\\\u30FB"},
+      {932, CP_ACP, "\x94\x5C\x94", L"\u80FD\u30FB"},
+      {1252, CP_UTF8, "Caf\xE9!", L"Caf\uFFFD!"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.text);
+    standin::SetSystemCodePages(row.ansi, row.ansi == 932 ? 932 : 437);
+    const int bytes = static_cast<int>(std::strlen(row.text));
+    WCHAR wide[32] = {};
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(row.codePage, MB_ERR_INVALID_CHARS, row.text, bytes, wide, 32), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    const int chars = MultiByteToWideChar(row.codePage, 0, row.text, bytes, wide, 32);
+    EXPECT_EQ(std::wstring(wide, chars > 0 ? chars : 0), row.lenient);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <filesystem>
+#include <iostream>
 
 #include "actions/targetpath.h"
 #include "support.h"
@@ -191,29 +192,27 @@ TEST_F(TargetPathTest, PrefixIsDecidedByItsLongSpelling) {
 // Every allocation the guard makes can fail: the call then ends with
 // E_OUTOFMEMORY and a line naming what was being built, and leaks nothing.
 TEST_F(TargetPathTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
-  struct Run {
+  const struct {
     const char* path;
     HRESULT answer;
   } runs[] = {{"C:\\Users\\installer\\AppData", E_INVALIDARG}, {"C:\\Users\\Public\\AppData\\Quorvel", S_OK}};
-  for (const Run& run : runs) {
-    for (const char* call : {"HeapAlloc", "HeapReAlloc"}) {
-      int failures = 0;
-      for (int skip = 0;; ++skip) {
-        SCOPED_TRACE(std::string(run.path) + " " + call + " " + std::to_string(skip));
-        standin::ClearMessages();
-        standin::FailCall(call, ERROR_NOT_ENOUGH_MEMORY, skip, 1);
-        const HRESULT answer = RefuseUnsafeTarget(run.path);
-        EXPECT_EQ(standin::LiveHeapBlocks(), 0);
-        if (answer == run.answer) break;
-        ++failures;
-        ASSERT_EQ(answer, E_OUTOFMEMORY);
-        const std::vector<std::string> lines = Lines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back().rfind("Guard:  Error 0x8007000e: Failed to allocate the ", 0), 0u) << lines.back();
-      }
-      EXPECT_GT(failures, 0) << call;
+  for (const auto& run : runs) {
+    standin::FailAllocation(0);
+    ASSERT_EQ(RefuseUnsafeTarget(run.path), run.answer);
+    const uint64_t points = standin::AllocationPoints();
+    std::cout << run.path << ": " << points << " allocation points\n";
+    for (uint64_t failing = 1; failing <= points; ++failing) {
+      SCOPED_TRACE(std::string(run.path) + ", allocation " + std::to_string(failing));
+      standin::ClearMessages();
+      standin::FailAllocation(failing);
+      EXPECT_EQ(RefuseUnsafeTarget(run.path), E_OUTOFMEMORY);
+      EXPECT_EQ(standin::LiveHeapBlocks(), 0);
+      const std::vector<std::string> lines = Lines();
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.back().rfind("Guard:  Error 0x8007000e: Failed to allocate the ", 0), 0u) << lines.back();
     }
   }
+  standin::FailAllocation(0);
 }
 
 }  // namespace

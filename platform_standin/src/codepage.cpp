@@ -177,6 +177,31 @@ std::optional<std::wstring> Widen(UINT codePage, const std::string& text) {
   return wide;
 }
 
+std::wstring WidenLeniently(UINT codePage, const std::string& text) {
+  codePage = Actual(codePage);
+  // The default characters: U+30FB (katakana middle dot) in 932, U+FFFD in UTF-8.
+  const wchar_t fallback = codePage == 932 ? L'\u30FB' : L'\uFFFD';
+  std::wstring wide;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at + 1;
+    // The shortest run from `at` that reads as a character.
+    std::optional<std::wstring> part;
+    while (end <= text.size() && end - at <= 4) {
+      part = Widen(codePage, text.substr(at, end - at));
+      if (part) break;
+      ++end;
+    }
+    if (part) {
+      wide += *part;
+      at = end;
+    } else {
+      wide += fallback;
+      ++at;
+    }
+  }
+  return wide;
+}
+
 std::optional<std::wstring> AnsiToWide(const std::string& text) { return Widen(CP_ACP, text); }
 
 std::string Utf8(const std::wstring& wide) {
@@ -209,16 +234,21 @@ extern "C" UINT WINAPI GetACP(void) {
   return ansiCodePage;
 }
 
-// Strict by design: with or without MB_ERR_INVALID_CHARS, an invalid sequence
-// fails with ERROR_NO_UNICODE_TRANSLATION.
-extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int bytes, LPWSTR wide, int wideChars) {
+// With MB_ERR_INVALID_CHARS an invalid sequence fails with
+// ERROR_NO_UNICODE_TRANSLATION; without it, each byte that begins no
+// character becomes the code page's default character, as the narrow calls
+// of the system read such text.
+extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
+                                          int wideChars) {
   EnterCall("MultiByteToWideChar");
   if (!text || !Known(Actual(codePage)) || bytes == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   if (bytes < 0) bytes = static_cast<int>(std::char_traits<char>::length(text)) + 1;
-  const auto converted = Widen(codePage, std::string(text, static_cast<size_t>(bytes)));
+  const std::string narrow(text, static_cast<size_t>(bytes));
+  const auto converted = (flags & MB_ERR_INVALID_CHARS) ? Widen(codePage, narrow)
+                                                        : std::optional<std::wstring>(WidenLeniently(codePage, narrow));
   if (!converted) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;

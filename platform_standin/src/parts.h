@@ -29,6 +29,9 @@ void ResetFolders();
 // Narrow text in a code page (CP_ACP and CP_OEMCP: the system's) as wide
 // text; nothing when the text is not valid in it.
 std::optional<std::wstring> Widen(UINT codePage, const std::string& text);
+// The same, with each byte that begins no character read as the code page's
+// default character.
+std::wstring WidenLeniently(UINT codePage, const std::string& text);
 // Wide text as UTF-8, how host paths and arguments carry it.
 std::string Utf8(const std::wstring& wide);
 
