@@ -248,7 +248,6 @@ TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToo
       // A link removed would be the link alone, but the grant follows it.
       {"C:\\ProgramData\\Quorvel", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
       {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
-      {"D:\\", "it is relative or a volume root", false},
       {"Quorvel", "it is relative or a volume root", false},
       {"C:\\Quorvel\" /reset \"C:\\Quorvel", "it contains a quotation mark", false},
       {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", "", false},
@@ -270,6 +269,19 @@ TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToo
     EXPECT_EQ(Exists(row.path), !removed);
     EXPECT_TRUE(Exists("C:\\Windows\\Fonts")) << "what the link leads to stays";
   }
+}
+
+// A volume's root lists no "." or "..": an empty one lists nothing, which is
+// not "empty", so a root never reaches the grant.
+TEST_F(RemoveManufacturerFolderTest, EmptyVolumeRootIsLeftAlone) {
+  MakeFolder("D:\\");
+  EXPECT_EQ(Run("D:\\"), kSuccess);
+  EXPECT_EQ(
+      ActionLines(kLabel),
+      (std::vector<std::string>{Line("Initialized."), Line("folderPath = D:\\"), Line("isExist=1  errorCode=00000000"),
+                                Line("isEmpty=0  errorCode=00000002"), Line("manufacturer folder not empty")}));
+  EXPECT_EQ(Starts(), 0u);
+  EXPECT_TRUE(Exists("D:\\"));
 }
 
 TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {

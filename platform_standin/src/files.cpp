@@ -8,6 +8,8 @@
 
 #include <standin.h>
 
+#include <cstring>
+
 #include "kernel.h"
 #include "parts.h"
 #include "paths.h"
@@ -74,6 +76,15 @@ bool StatEntry(LPCWSTR path, std::string* hostPath, struct stat* status) {
 bool LinksToFolder(const std::string& hostPath) {
   struct stat target;
   return stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+}
+
+// The next entry of a listing; a root's listing passes over "." and "..".
+const dirent* NextEntry(DIR* listing, bool root) {
+  const dirent* entry = readdir(listing);
+  while (entry && root && (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)) {
+    entry = readdir(listing);
+  }
+  return entry;
 }
 
 // The entry's own attributes, as a listing gives them: a link is a reparse
@@ -179,7 +190,7 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
 }
 
 // Lists a folder; only the pattern "<folder>\*" is modelled. The entries "."
-// and ".." are yielded as Windows yields them for a folder below a root.
+// and ".." are yielded as Windows yields them: for a folder below a root.
 extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID data, FINDEX_SEARCH_OPS, LPVOID,
                                           DWORD) {
   if (auto error = EnterCall("FindFirstFileExW")) {
@@ -200,7 +211,10 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
     SetLastError(Win32FromErrno(errno, hostPath));
     return INVALID_HANDLE_VALUE;
   }
-  const dirent* entry = readdir(listing);
+  // A volume's root has no "." and "..": an empty one lists nothing at all.
+  const std::optional<WindowsPath> listed = ResolveWindowsPath(Utf8(folder));
+  const bool root = listed && listed->components.empty();
+  const dirent* entry = NextEntry(listing, root);
   if (!entry) {
     closedir(listing);
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -211,6 +225,7 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
   find->kind = KernelObject::kFind;
   find->listing = listing;
   find->folder = hostPath;
+  find->root = root;
   return AddHandle(find);
 }
 
@@ -225,7 +240,7 @@ extern "C" BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
     return FALSE;
   }
   errno = 0;
-  const dirent* entry = readdir(object->listing);
+  const dirent* entry = NextEntry(object->listing, object->root);
   if (!entry) {
     SetLastError(errno ? Win32FromErrno(errno, object->folder) : ERROR_NO_MORE_FILES);
     return FALSE;

@@ -31,6 +31,7 @@ struct KernelObject {
   uint64_t inode = 0;            // file
   DIR* listing = nullptr;        // find
   std::string folder;            // find: the host folder listed
+  bool root = false;             // find: a volume's root, without "." and ".."
 };
 
 HANDLE AddHandle(std::shared_ptr<KernelObject> object);
