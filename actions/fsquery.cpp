@@ -1,5 +1,6 @@
 #include "actions/fsquery.h"
 
+#include "actions/normalpath.h"
 #include "actions/widepath.h"
 #include "runtime/handles.h"
 #include "runtime/strutil.h"
@@ -105,9 +106,32 @@ HRESULT FsRemove(const WCHAR* path, FsAnswer* answer) {
   return S_OK;
 }
 
+namespace {
+
+// A path of MAX_PATH characters or more reaches the file calls only in its
+// verbatim form where long paths are not enabled, and so does a folder whose
+// listing pattern (the folder, "\*") would be that long; a relative path is
+// left as it is, to fail as the system fails it.
+HRESULT ToLongPathForm(const char* path, WideText* widePath) {
+  constexpr SIZE_T kListingSuffix = 2;
+  if (widePath->Length() + kListingSuffix < MAX_PATH) return S_OK;
+  WideText normal;
+  PathForm form = PathForm::kRelative;
+  HRESULT result = NormalisePath(widePath->Get(), &normal, &form);
+  if (SUCCEEDED(result) && form == PathForm::kRelative) return S_OK;
+  WideText verbatim;
+  if (SUCCEEDED(result)) result = AppendVerbatimForm(normal.Get(), normal.Length(), &verbatim);
+  if (SUCCEEDED(result)) result = widePath->Assign(verbatim.Get(), verbatim.Length());
+  if (FAILED(result)) LogErrorLine(result, "Failed to form the long path of '%s'", path);
+  return result;
+}
+
+}  // namespace
+
 HRESULT QueryNarrowPath(const char* path, FsQuery query, FsAnswer* answer) {
   WideText widePath;
-  const HRESULT result = WidePathFromNarrow(path, NarrowPathCodePage(), MB_ERR_INVALID_CHARS, &widePath);
+  HRESULT result = WidePathFromNarrow(path, NarrowPathCodePage(), MB_ERR_INVALID_CHARS, &widePath);
+  if (SUCCEEDED(result)) result = ToLongPathForm(path, &widePath);
   if (FAILED(result)) return result;
   return query(widePath.Get(), answer);
 }

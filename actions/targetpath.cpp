@@ -128,12 +128,13 @@ class TargetGuard {
     return E_INVALIDARG;
   }
 
-  // The refusal with the folder or link named as the system spells it.
+  // The refusal with the folder or link named as the system spells it (the
+  // log writes it in the ANSI code page).
   HRESULT RefuseNaming(const char* reason, const WCHAR* name, SIZE_T length) {
-    NarrowText narrow;
-    const HRESULT result = NarrowFromWide(name, length, &narrow);
-    if (FAILED(result)) return Fail(result, "name in the refusal", "convert the name in the refusal");
-    LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%s'", path_, reason, narrow.Get());
+    WideText named;
+    const HRESULT result = named.Append(name, length);
+    if (FAILED(result)) return Fail(result, "name in the refusal", "name the refused folder");
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%ls'", path_, reason, named.Get());
     return E_INVALIDARG;
   }
 

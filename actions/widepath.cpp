@@ -39,17 +39,3 @@ HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, DWORD flags, WideT
   }
   return S_OK;
 }
-
-HRESULT NarrowFromWide(const WCHAR* wide, SIZE_T length, NarrowText* narrow) {
-  narrow->Truncate(0);
-  if (length == 0) return S_OK;
-  if (length > 0x7FFFFFFF) return E_OUTOFMEMORY;
-  const int chars = static_cast<int>(length);
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, chars, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return LastErrorResult();
-  char* room = nullptr;
-  const HRESULT result = narrow->AppendRoom(static_cast<SIZE_T>(bytes), &room);
-  if (FAILED(result)) return result;
-  if (WideCharToMultiByte(CP_ACP, 0, wide, chars, room, bytes, nullptr, nullptr) != bytes) return LastErrorResult();
-  return S_OK;
-}

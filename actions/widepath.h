@@ -1,5 +1,5 @@
 // Turns an action's narrow path argument into the wide paths that the file
-// system queries and the guard take, and wide paths back into log text.
+// system queries and the guard take.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +17,3 @@ UINT NarrowPathCodePage();
 // naming the path and answers the converted last error (E_FAIL when it reads
 // 0), or E_OUTOFMEMORY.
 HRESULT WidePathFromNarrow(const char* narrow, UINT codePage, DWORD flags, WideText* wide);
-
-// The first `length` characters of `wide` in the ANSI code page, the code
-// page of the log; a character it lacks becomes its default character.
-HRESULT NarrowFromWide(const WCHAR* wide, SIZE_T length, NarrowText* narrow);

@@ -305,4 +305,18 @@ TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunn
   EXPECT_TRUE(Exists(tooLong));
 }
 
+// Where a path or its listing pattern ("\*" after it) reaches MAX_PATH
+// characters, the file queries take the folder's verbatim form.
+TEST_F(RemoveManufacturerFolderTest, PathsAroundMaxPathAreFoundListedAndRemoved) {
+  for (size_t length : {MAX_PATH - 3, MAX_PATH - 2, MAX_PATH - 1, MAX_PATH, MAX_PATH + 40}) {
+    SCOPED_TRACE(length);
+    Restart();
+    const std::string path = PathOfLength(length);
+    MakeFolder(path);
+    EXPECT_EQ(Run(path), kSuccess);
+    EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(path), {Line("remove result=1  errorCode=00000000")}));
+    EXPECT_FALSE(Exists(path));
+  }
+}
+
 }  // namespace

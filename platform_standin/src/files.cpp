@@ -53,9 +53,13 @@ DWORD Win32FromErrno(int error, const std::string& hostPath) {
   }
 }
 
+// Without long-path support a path of MAX_PATH characters or more reaches a
+// file only in its verbatim ("\\?\") form.
+bool TooLong(const std::wstring& path) { return path.size() >= MAX_PATH && path.rfind(L"\\\\?\\", 0) != 0; }
+
 // The host path of a Windows path, or ERROR_PATH_NOT_FOUND as the last error.
 bool Resolve(LPCWSTR path, std::string* hostPath) {
-  const auto mapped = path ? HostPath(std::wstring(path)) : std::nullopt;
+  const auto mapped = path && !TooLong(path) ? HostPath(std::wstring(path)) : std::nullopt;
   if (!mapped) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
@@ -203,8 +207,13 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  const bool tooLong = TooLong(folder);
   folder.pop_back();
   std::string hostPath;
+  if (tooLong) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   if (!Resolve(folder.c_str(), &hostPath)) return INVALID_HANDLE_VALUE;
   DIR* listing = opendir(hostPath.c_str());
   if (!listing) {

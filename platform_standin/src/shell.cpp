@@ -104,6 +104,11 @@ extern "C" BOOL WINAPI PathFileExistsA(LPCSTR path) {
     SetLastError(*error);
     return FALSE;
   }
+  // The narrow calls take at most MAX_PATH characters, terminator included.
+  if (path && std::strlen(path) >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
   auto host = HostPathOfNarrow(path ? std::string(path) : std::string());
   std::error_code error;
   if (host && fs::exists(fs::symlink_status(*host, error))) return TRUE;
