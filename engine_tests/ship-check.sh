@@ -57,7 +57,7 @@ else
 fi
 
 # The DLL is extracted anew for every action call: its size is bounded.
-largest_kib=200
+largest_kib=80
 stripped=$(mktemp)
 rebuilds=$(mktemp -d)
 trap 'rm -rf "$stripped" "$rebuilds"' EXIT

@@ -301,8 +301,26 @@ void PutCharacter(CountedOutput* out, const Directive& directive, va_list* argum
   PutField(out, directive, nullptr, 0, 0, bytes, length);
 }
 
+// Writes `value` by a one-directive `spec` ("%<flags>*.*<conversion>") at
+// the output's next place: cut to the room there, terminated, the full length
+// answered (negative when the C runtime fails).
+int FormatFloating(char* next, SIZE_T room, const char* spec, int width, int precision, double value) {
+#ifdef _WIN32
+  // The system's own C runtime (msvcrt), not a second printf linked into
+  // every copy of the DLL; its floating-point text is its own (three-digit
+  // exponents among it).
+  const int needed = _scprintf(spec, width, precision, value);
+  if (needed < 0) return needed;
+  _snprintf(next, room - 1, spec, width, precision, value);
+  next[static_cast<SIZE_T>(needed) < room ? needed : room - 1] = '\0';
+  return needed;
+#else
+  return std::snprintf(next, room, spec, width, precision, value);
+#endif
+}
+
 // Floating point, which no line of the library writes, is left to the C
-// runtime, one directive at a time.
+// runtime, one directive at a time, as a double.
 void PutFloating(CountedOutput* out, const Directive& directive, va_list* arguments) {
   char spec[32];
   SIZE_T at = 0;
@@ -315,18 +333,12 @@ void PutFloating(CountedOutput* out, const Directive& directive, va_list* argume
   spec[at++] = '*';
   spec[at++] = '.';
   spec[at++] = '*';
-  if (directive.length[0] == 'L') spec[at++] = 'L';
   spec[at++] = directive.conversion;
   spec[at] = '\0';
   const int width = directive.width < 0x7FFFFFFF ? static_cast<int>(directive.width) : 0x7FFFFFFF;
-  int written = 0;
-  if (directive.length[0] == 'L') {
-    const long double value = va_arg(*arguments, long double);
-    written = std::snprintf(out->Next(), out->Room(), spec, width, directive.precision, value);
-  } else {
-    const double value = va_arg(*arguments, double);
-    written = std::snprintf(out->Next(), out->Room(), spec, width, directive.precision, value);
-  }
+  const double value =
+      directive.length[0] == 'L' ? static_cast<double>(va_arg(*arguments, long double)) : va_arg(*arguments, double);
+  const int written = FormatFloating(out->Next(), out->Room(), spec, width, directive.precision, value);
   if (written > 0) out->Skip(static_cast<SIZE_T>(written));
 }
 
