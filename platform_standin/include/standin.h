@@ -37,10 +37,6 @@ void SetRecording(bool on);
 // but hand back no key".
 void FailCall(const std::string& name, DWORD error, int skip = 0, int times = -1);
 
-// Used by the stand-in's own calls: records the call and tells whether an
-// injected failure applies to it now.
-std::optional<DWORD> EnterCall(const char* name);
-
 // ---- Windows Installer -----------------------------------------------------
 
 struct Message {
@@ -115,6 +111,12 @@ const std::vector<BYTE>& LastFreedBlock();
 // points since the last FailAllocation (or Reset).
 void FailAllocation(uint64_t nth);
 uint64_t AllocationPoints();
+// For a test binary's global operator new, so that nothing the product
+// allocates can hide there: while counting is on (CountOperatorNew, off after
+// Reset) an allocation made outside the stand-in's own calls counts as an
+// allocation point, and the answer says whether it may be served.
+bool AllowOperatorNew();
+void CountOperatorNew(bool on);
 
 // ---- Module file and version information -----------------------------------
 

@@ -60,7 +60,7 @@ void RemoveAtom(const std::wstring& name) { atoms.erase(FoldCase(name)); }
 using namespace standin;
 
 extern "C" ATOM WINAPI GlobalFindAtomW(LPCWSTR name) {
-  EnterCall("GlobalFindAtomW");
+  const Call call("GlobalFindAtomW");
   auto found = atoms.find(name ? name : L"");
   if (found != atoms.end()) return found->second.number;
   SetLastError(ERROR_FILE_NOT_FOUND);
@@ -68,7 +68,8 @@ extern "C" ATOM WINAPI GlobalFindAtomW(LPCWSTR name) {
 }
 
 extern "C" ATOM WINAPI GlobalAddAtomW(LPCWSTR name) {
-  if (auto error = EnterCall("GlobalAddAtomW")) {
+  const Call call("GlobalAddAtomW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
@@ -78,7 +79,8 @@ extern "C" ATOM WINAPI GlobalAddAtomW(LPCWSTR name) {
 
 // Windows answers 0 on success and the atom itself on failure.
 extern "C" ATOM WINAPI GlobalDeleteAtom(ATOM number) {
-  if (auto error = EnterCall("GlobalDeleteAtom")) {
+  const Call call("GlobalDeleteAtom");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return number;
   }

@@ -10,7 +10,7 @@
 namespace standin {
 namespace {
 
-struct Failure {
+struct InjectedFailure {
   DWORD error;
   int skip;
   int times;
@@ -18,9 +18,10 @@ struct Failure {
 
 std::vector<std::string> calls;
 // Transparent: looking a call's name up must not allocate.
-std::map<std::string, Failure, std::less<>> failures;
+std::map<std::string, InjectedFailure, std::less<>> failures;
 bool recording = true;
 thread_local DWORD lastError = 0;
+thread_local int callDepth = 0;
 
 }  // namespace
 
@@ -56,23 +57,28 @@ void SetRecording(bool on) { recording = on; }
 bool Recording() { return recording; }
 
 void FailCall(const std::string& name, DWORD error, int skip, int times) {
-  failures[name] = Failure{error, skip, times};
+  failures[name] = InjectedFailure{error, skip, times};
 }
 
-std::optional<DWORD> EnterCall(const char* name) {
+Call::Call(const char* name) {
+  ++callDepth;
   if (recording) calls.emplace_back(name);
   RunCallHooks(name);
   auto found = failures.find(name);
-  if (found == failures.end()) return std::nullopt;
-  Failure& failure = found->second;
+  if (found == failures.end()) return;
+  InjectedFailure& failure = found->second;
   if (failure.skip > 0) {
     --failure.skip;
-    return std::nullopt;
+    return;
   }
-  if (failure.times == 0) return std::nullopt;
+  if (failure.times == 0) return;
   if (failure.times > 0) --failure.times;
-  return failure.error;
+  failure_ = failure.error;
 }
+
+Call::~Call() { --callDepth; }
+
+bool InsideCall() { return callDepth > 0; }
 
 std::string FoldCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -225,12 +225,12 @@ using namespace standin;
 unsigned int ___lc_codepage_func(void) { return crtCodePage; }
 
 extern "C" BOOL WINAPI AreFileApisANSI(void) {
-  EnterCall("AreFileApisANSI");
+  const Call call("AreFileApisANSI");
   return fileApisAnsi ? TRUE : FALSE;
 }
 
 extern "C" UINT WINAPI GetACP(void) {
-  EnterCall("GetACP");
+  const Call call("GetACP");
   return ansiCodePage;
 }
 
@@ -240,7 +240,7 @@ extern "C" UINT WINAPI GetACP(void) {
 // of the system read such text.
 extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
                                           int wideChars) {
-  EnterCall("MultiByteToWideChar");
+  const Call call("MultiByteToWideChar");
   if (!text || !Known(Actual(codePage)) || bytes == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -268,7 +268,7 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR tex
 // character, as on Windows, and writes a lone surrogate as U+FFFD.
 extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR text,
                                           int bytes, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
-  EnterCall("WideCharToMultiByte");
+  const Call call("WideCharToMultiByte");
   codePage = Actual(codePage);
   if (!wide || wideChars == 0 || !Known(codePage)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -315,7 +315,7 @@ extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wi
 }
 
 extern "C" BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE byte) {
-  EnterCall("IsDBCSLeadByteEx");
+  const Call call("IsDBCSLeadByteEx");
   codePage = Actual(codePage);
   if (!Known(codePage)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -326,7 +326,7 @@ extern "C" BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE byte) {
 
 extern "C" int WINAPI CompareStringOrdinal(LPCWSTR first, int firstChars, LPCWSTR second, int secondChars,
                                            BOOL ignoreCase) {
-  EnterCall("CompareStringOrdinal");
+  const Call call("CompareStringOrdinal");
   if (!first || !second) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

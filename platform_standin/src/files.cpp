@@ -124,7 +124,8 @@ using namespace standin;
 // the product uses.
 extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                                      HANDLE) {
-  if (auto error = EnterCall("CreateFileW")) {
+  const Call call("CreateFileW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return INVALID_HANDLE_VALUE;
   }
@@ -157,7 +158,8 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTR
 }
 
 extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-  if (auto error = EnterCall("GetFileInformationByHandle")) {
+  const Call call("GetFileInformationByHandle");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -180,7 +182,8 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_
 // The entry itself, not a link's target: a link is a reparse point, and a
 // link to a folder also carries the folder attribute, as on Windows.
 extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
-  if (auto error = EnterCall("GetFileAttributesW")) {
+  const Call call("GetFileAttributesW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -197,7 +200,8 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
 // and ".." are yielded as Windows yields them: for a folder below a root.
 extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID data, FINDEX_SEARCH_OPS, LPVOID,
                                           DWORD) {
-  if (auto error = EnterCall("FindFirstFileExW")) {
+  const Call call("FindFirstFileExW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return INVALID_HANDLE_VALUE;
   }
@@ -239,7 +243,8 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
 }
 
 extern "C" BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
-  if (auto error = EnterCall("FindNextFileW")) {
+  const Call call("FindNextFileW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -259,7 +264,8 @@ extern "C" BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE find) {
-  if (auto error = EnterCall("FindClose")) {
+  const Call call("FindClose");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -273,7 +279,8 @@ extern "C" BOOL WINAPI FindClose(HANDLE find) {
 
 // Removes an empty folder, or a link to a folder itself.
 extern "C" BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
-  if (auto error = EnterCall("RemoveDirectoryW")) {
+  const Call call("RemoveDirectoryW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -304,7 +311,8 @@ extern "C" BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
 
 // Deletes a file, or a link to a file itself; a folder is refused.
 extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
-  if (auto error = EnterCall("DeleteFileW")) {
+  const Call call("DeleteFileW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }

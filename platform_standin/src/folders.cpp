@@ -129,7 +129,8 @@ void LayOutProfiles() {
 using namespace standin;
 
 extern "C" HRESULT WINAPI SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWSTR path) {
-  if (auto error = EnterCall("SHGetFolderPathW")) return static_cast<HRESULT>(0x80070000 | *error);
+  const Call call("SHGetFolderPathW");
+  if (auto error = call.Failure()) return static_cast<HRESULT>(0x80070000 | *error);
   const int csidl = folder & ~CSIDL_FLAG_MASK;
   if (auto failing = failingFolders.find(csidl); failing != failingFolders.end()) return failing->second;
   const std::optional<std::wstring> found = FolderOf(csidl, ProfileOf(account));
@@ -143,7 +144,8 @@ extern "C" HRESULT WINAPI SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWS
 }
 
 extern "C" BOOL WINAPI GetProfilesDirectoryW(LPWSTR path, LPDWORD chars) {
-  if (auto error = EnterCall("GetProfilesDirectoryW")) {
+  const Call call("GetProfilesDirectoryW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -160,7 +162,8 @@ extern "C" BOOL WINAPI GetProfilesDirectoryW(LPWSTR path, LPDWORD chars) {
 
 // The account's temporary folder, with its trailing backslash.
 extern "C" DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR buffer) {
-  if (auto error = EnterCall("GetTempPathW")) {
+  const Call call("GetTempPathW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }

@@ -18,6 +18,7 @@ uint64_t allocations = 0;
 std::vector<BYTE> lastFreed;
 uint64_t allocationPoints = 0;
 uint64_t failingPoint = 0;  // 0: none
+bool countOperatorNew = false;
 
 struct alignas(16) Header {
   SIZE_T bytes;
@@ -55,6 +56,7 @@ void ResetHeap() {
   allocations = 0;
   lastFreed.clear();
   FailAllocation(0);
+  countOperatorNew = false;
 }
 
 const std::vector<BYTE>& LastFreedBlock() { return lastFreed; }
@@ -65,6 +67,10 @@ void FailAllocation(uint64_t nth) {
 }
 
 uint64_t AllocationPoints() { return allocationPoints; }
+
+bool AllowOperatorNew() { return !countOperatorNew || InsideCall() || TakeAllocationPoint(); }
+
+void CountOperatorNew(bool on) { countOperatorNew = on; }
 
 int LiveHeapBlocks() { return static_cast<int>(liveBlocks.size()); }
 
@@ -77,7 +83,8 @@ using namespace standin;
 extern "C" HANDLE WINAPI GetProcessHeap(void) { return &processHeap; }
 
 extern "C" LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-  if (auto error = EnterCall("HeapAlloc")) {
+  const Call call("HeapAlloc");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return nullptr;
   }
@@ -86,7 +93,8 @@ extern "C" LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 }
 
 extern "C" LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
-  if (auto error = EnterCall("HeapReAlloc")) {
+  const Call call("HeapReAlloc");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return nullptr;
   }
@@ -109,7 +117,8 @@ extern "C" LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZ
 }
 
 extern "C" BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
-  if (auto error = EnterCall("HeapFree")) {
+  const Call call("HeapFree");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -123,14 +132,16 @@ extern "C" BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
 }
 
 extern "C" SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
-  if (EnterCall("HeapSize") || !IsHeap(heap) || !liveBlocks.count(const_cast<LPVOID>(block))) {
+  const Call call("HeapSize");
+  if (call.Failure() || !IsHeap(heap) || !liveBlocks.count(const_cast<LPVOID>(block))) {
     return static_cast<SIZE_T>(-1);
   }
   return HeaderOf(block)->bytes;
 }
 
 extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
-  if (auto error = EnterCall("GlobalAlloc")) {
+  const Call call("GlobalAlloc");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return nullptr;
   }
@@ -142,7 +153,7 @@ extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
 }
 
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
-  EnterCall("GlobalFree");
+  const Call call("GlobalFree");
   if (block) DropBlock(block);
   return nullptr;
 }

@@ -136,7 +136,8 @@ int OpenInstallerHandles() { return static_cast<int>(records.size() + databases.
 using namespace standin;
 
 extern "C" MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install) {
-  if (EnterCall("MsiGetActiveDatabase")) return 0;
+  const Call call("MsiGetActiveDatabase");
+  if (call.Failure()) return 0;
   Session* session = FindSession(install);
   if (!session || !session->withDatabase) return 0;
   const MSIHANDLE database = nextHandle++;
@@ -145,21 +146,24 @@ extern "C" MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install) {
 }
 
 extern "C" UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, LPDWORD valueChars) {
-  if (auto error = EnterCall("MsiGetPropertyA")) return *error;
+  const Call call("MsiGetPropertyA");
+  if (auto error = call.Failure()) return *error;
   std::string text;
   if (UINT error = GetProperty(install, name ? name : "", &text)) return error;
   return CopyValue(text, value, valueChars);
 }
 
 extern "C" UINT WINAPI MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR value, LPDWORD valueChars) {
-  if (auto error = EnterCall("MsiGetPropertyW")) return *error;
+  const Call call("MsiGetPropertyW");
+  if (auto error = call.Failure()) return *error;
   std::string text;
   if (UINT error = GetProperty(install, Narrow(name), &text)) return error;
   return CopyValue(text, value, valueChars);
 }
 
 extern "C" MSIHANDLE WINAPI MsiCreateRecord(UINT fields) {
-  if (EnterCall("MsiCreateRecord")) return 0;
+  const Call call("MsiCreateRecord");
+  if (call.Failure()) return 0;
   const MSIHANDLE record = nextHandle++;
   if (spareRecords.empty()) {
     records[record].resize(fields + 1);
@@ -188,17 +192,20 @@ static UINT SetField(MSIHANDLE record, UINT field, const char* text) {
 }
 
 extern "C" UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
-  if (auto error = EnterCall("MsiRecordSetInteger")) return *error;
+  const Call call("MsiRecordSetInteger");
+  if (auto error = call.Failure()) return *error;
   return SetField(record, field, std::to_string(value).c_str());
 }
 
 extern "C" UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value) {
-  if (auto error = EnterCall("MsiRecordSetStringA")) return *error;
+  const Call call("MsiRecordSetStringA");
+  if (auto error = call.Failure()) return *error;
   return SetField(record, field, value ? value : "");
 }
 
 extern "C" int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) {
-  if (EnterCall("MsiProcessMessage")) return -1;
+  const Call call("MsiProcessMessage");
+  if (call.Failure()) return -1;
   auto found = records.find(record);
   if (found == records.end()) return -1;
   if (Recording()) {
@@ -219,7 +226,7 @@ extern "C" int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, 
 }
 
 extern "C" UINT WINAPI MsiCloseHandle(MSIHANDLE handle) {
-  EnterCall("MsiCloseHandle");
+  const Call call("MsiCloseHandle");
   if (auto record = records.extract(handle)) {
     spareRecords.push_back(std::move(record));
     return ERROR_SUCCESS;

@@ -214,7 +214,8 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
                                       LPSECURITY_ATTRIBUTES, BOOL inheritHandles, DWORD creationFlags,
                                       LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                                       LPPROCESS_INFORMATION processInformation) {
-  if (auto error = EnterCall("CreateProcessA")) {
+  const Call call("CreateProcessA");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -277,7 +278,8 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
 }
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  if (auto error = EnterCall("WaitForSingleObject")) {
+  const Call call("WaitForSingleObject");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return WAIT_FAILED;
   }
@@ -305,7 +307,8 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  if (auto error = EnterCall("GetExitCodeProcess")) {
+  const Call call("GetExitCodeProcess");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -319,7 +322,8 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
-  if (auto error = EnterCall("CloseHandle")) {
+  const Call call("CloseHandle");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }

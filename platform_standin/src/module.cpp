@@ -48,7 +48,8 @@ using namespace standin;
 // Like Windows, a path that does not fit is cut, terminated, and answered with
 // the buffer's size and ERROR_INSUFFICIENT_BUFFER.
 extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD chars) {
-  if (auto error = EnterCall("GetModuleFileNameW")) {
+  const Call call("GetModuleFileNameW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
@@ -69,8 +70,9 @@ extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD ch
 }
 
 extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD handle) {
+  const Call call("GetFileVersionInfoSizeW");
   if (handle) *handle = 0;
-  if (auto error = EnterCall("GetFileVersionInfoSizeW")) {
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
@@ -82,7 +84,8 @@ extern "C" DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD handle) {
 }
 
 extern "C" BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD bytes, LPVOID data) {
-  if (auto error = EnterCall("GetFileVersionInfoW")) {
+  const Call call("GetFileVersionInfoW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
@@ -95,7 +98,8 @@ extern "C" BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD bytes, LPVOID d
 }
 
 extern "C" BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* bytes) {
-  if (auto error = EnterCall("VerQueryValueW")) {
+  const Call call("VerQueryValueW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }

@@ -18,6 +18,27 @@ void ResetCodePages();
 void ResetSandbox();
 void ResetKernel();
 
+// Entered first in every stand-in platform call: records the call, runs the
+// hooks scheduled for it and tells whether an injected failure applies. While
+// one lives the stand-in is at work, so that a test binary's operator new can
+// tell the product's allocations from the stand-in's own.
+class Call {
+ public:
+  explicit Call(const char* name);
+  ~Call();
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  // The injected error, when the call must fail.
+  std::optional<DWORD> Failure() const { return failure_; }
+
+ private:
+  std::optional<DWORD> failure_;
+};
+
+// Whether a stand-in call is at work on this thread.
+bool InsideCall();
+
 // Whether calls and messages are being kept (standin::SetRecording).
 bool Recording();
 

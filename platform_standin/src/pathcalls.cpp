@@ -49,7 +49,8 @@ bool Rename(LPCWSTR path, bool shortNames, std::wstring* renamed) {
 using namespace standin;
 
 extern "C" DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD chars, LPWSTR buffer, LPWSTR* filePart) {
-  if (auto error = EnterCall("GetFullPathNameW")) {
+  const Call call("GetFullPathNameW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
@@ -78,7 +79,8 @@ extern "C" DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD chars, LPWSTR buffe
 }
 
 extern "C" DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD chars) {
-  if (auto error = EnterCall("GetLongPathNameW")) {
+  const Call call("GetLongPathNameW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
@@ -88,7 +90,8 @@ extern "C" DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWO
 }
 
 extern "C" DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD chars) {
-  if (auto error = EnterCall("GetShortPathNameW")) {
+  const Call call("GetShortPathNameW");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }

@@ -185,10 +185,10 @@ HKEY NewHandle(const std::string& path, REGSAM access) {
   return handle;
 }
 
-LSTATUS OpenKey(const char* call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
+LSTATUS OpenKey(const Call& call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   const std::string path = PathOf(subKey);
-  if (auto error = EnterCall(call)) {
+  if (auto error = call.Failure()) {
     if (*error && keyWithFailedOpen && keys.count(path)) *result = NewHandle(path, access);
     return *error;
   }
@@ -258,16 +258,19 @@ int OpenRegistryKeys() { return static_cast<int>(openKeys.size()); }
 using namespace standin;
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
-  return OpenKey("RegOpenKeyExA", key, subKey ? subKey : "", access, result);
+  const Call call("RegOpenKeyExA");
+  return OpenKey(call, key, subKey ? subKey : "", access, result);
 }
 
 extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
-  return OpenKey("RegOpenKeyExW", key, Narrow(subKey), access, result);
+  const Call call("RegOpenKeyExW");
+  return OpenKey(call, key, Narrow(subKey), access, result);
 }
 
 extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                                            LPDWORD dataBytes) {
-  if (auto error = EnterCall("RegQueryValueExW")) return *error;
+  const Call call("RegQueryValueExW");
+  if (auto error = call.Failure()) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
@@ -286,7 +289,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD, L
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data,
                                          DWORD dataBytes) {
-  if (auto error = EnterCall("RegSetValueExA")) return *error;
+  const Call call("RegSetValueExA");
+  if (auto error = call.Failure()) return *error;
   auto open = openKeys.find(handle);
   if (open == openKeys.end()) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -296,7 +300,8 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD 
 
 extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWORD, LPDWORD,
                                            LPDWORD values, LPDWORD maxValueNameChars, LPDWORD, LPDWORD, PFILETIME) {
-  if (auto error = EnterCall("RegQueryInfoKeyA")) return *error;
+  const Call call("RegQueryInfoKeyA");
+  if (auto error = call.Failure()) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
@@ -308,7 +313,8 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD,
 
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
                                         LPBYTE, LPDWORD) {
-  if (auto error = EnterCall("RegEnumValueA")) return *error;
+  const Call call("RegEnumValueA");
+  if (auto error = call.Failure()) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
@@ -324,7 +330,8 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LP
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
-  if (auto error = EnterCall("RegDeleteValueA")) return *error;
+  const Call call("RegDeleteValueA");
+  if (auto error = call.Failure()) return *error;
   Key* key = KeyOf(handle);
   if (!key) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -332,7 +339,7 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
-  EnterCall("RegCloseKey");
+  const Call call("RegCloseKey");
   openAccess.erase(handle);
   return openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

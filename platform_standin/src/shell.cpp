@@ -72,7 +72,8 @@ const std::vector<FileOperation>& FileOperations() { return operations; }
 using namespace standin;
 
 extern "C" int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA operation) {
-  if (auto error = EnterCall("SHFileOperationA")) return static_cast<int>(*error);
+  const Call call("SHFileOperationA");
+  if (auto error = call.Failure()) return static_cast<int>(*error);
   if (!operation) return ERROR_INVALID_PARAMETER;
   operations.push_back(FileOperation{operation->wFunc, SourceList(operation->pFrom), operation->pTo != nullptr,
                                      operation->fFlags, operation->hwnd != nullptr});
@@ -100,7 +101,8 @@ extern "C" int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA operation) {
 }
 
 extern "C" BOOL WINAPI PathFileExistsA(LPCSTR path) {
-  if (auto error = EnterCall("PathFileExistsA")) {
+  const Call call("PathFileExistsA");
+  if (auto error = call.Failure()) {
     SetLastError(*error);
     return FALSE;
   }
