@@ -12,6 +12,7 @@
 #include "actions/targetpath.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
+#include "runtime/strutil.h"
 #include "runtime/wcalog.h"
 
 namespace {
@@ -24,7 +25,9 @@ constexpr DWORD kArgumentBytes = 1024;
 HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   LogLine(kLogStandard, "CustomActionData = %s", customActionData);
 
-  const char* bar = std::strchr(customActionData, '|');
+  // The bar as a character: in a double-byte code page it is also the trail
+  // byte of characters such as ポ, which belong to the path.
+  const char* bar = FindAnsiCharacter(customActionData, '|');
   if (!bar) {
     LogErrorLine(E_INVALIDARG, "Parameters are missing.");
     return E_INVALIDARG;

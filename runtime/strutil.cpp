@@ -424,6 +424,18 @@ AnsiTextEnding ReadAnsiTextEnding(const char* text) {
   return ending;
 }
 
+const char* FindAnsiCharacter(const char* text, char wanted) {
+  for (const char* at = text; *at;) {
+    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) {
+      at += at[1] != '\0' ? 2 : 1;
+      continue;
+    }
+    if (*at == wanted) return at;
+    ++at;
+  }
+  return nullptr;
+}
+
 HRESULT WideStringAllocate(WCHAR** string, SIZE_T chars, BOOL wipe) {
   if (chars >= kLargestCapacity) return E_OUTOFMEMORY;
   const SIZE_T bytes = chars * sizeof(WCHAR);

@@ -35,6 +35,12 @@ struct AnsiTextEnding {
 };
 AnsiTextEnding ReadAnsiTextEnding(const char* text);
 
+// The first occurrence of an ASCII character in narrow text of the ANSI code
+// page, read character by character: the trail byte of a double-byte
+// character (0x7C in ポ or 竹, the byte of a bar) is never taken for it. Null
+// when the text holds none.
+const char* FindAnsiCharacter(const char* text, char wanted);
+
 // Allocates (for a null *string) or resizes a string to `chars` characters.
 // `wipe` zero-fills the old block when the string has to move. *string
 // changes only on success.

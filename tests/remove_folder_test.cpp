@@ -95,6 +95,8 @@ struct Split {
   const char* argument;
   const char* removePath;
   const char* sdkName;
+  UINT ansiCodePage = 1252;
+  const char* folder = kApp;  // the remove path as the sandbox spells it (UTF-8)
 };
 
 TEST_F(RemoveFolderTest, SplitsAtTheFirstBarAndPromptsWithTheRest) {
@@ -103,17 +105,22 @@ TEST_F(RemoveFolderTest, SplitsAtTheFirstBarAndPromptsWithTheRest) {
       {"C:\\Vendor\\App|", kApp, ""},
       {"C:\\Vendor\\App|Vendor|SDK|", kApp, "Vendor|SDK|"},
       {"C:\\Vendor\\App||", kApp, "|"},
+      // Code page 932: ポ is 83 7C, its trail byte that of a bar. サポート is
+      // 83 54 83 7C 81 5B 83 67.
+      {"C:\\Vendor\\\x83\x54\x83\x7c\x81\x5b\x83\x67|Vendor SDK", "C:\\Vendor\\\x83\x54\x83\x7c\x81\x5b\x83\x67",
+       "Vendor SDK", 932, u8"C:\\Vendor\\サポート"},
   };
   for (const Split& split : splits) {
     SCOPED_TRACE(split.argument);
     Restart();
-    MakeTree(kApp);
+    standin::SetSystemCodePages(split.ansiCodePage, split.ansiCodePage == 932 ? 932 : 437);
+    MakeTree(split.folder);
     SetArgument(split.argument);
-    standin::LockEntry(std::string(kApp) + "\\sub\\b.txt", 1);
+    standin::LockEntry(std::string(split.folder) + "\\sub\\b.txt", 1);
     standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {IDRETRY});
 
     EXPECT_EQ(RemoveFolder(session_), kSuccess);
-    EXPECT_FALSE(Exists(kApp));
+    EXPECT_FALSE(Exists(split.folder));
     EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(split.argument, split.removePath, split.sdkName),
                                                 {Line("Selected Dialog Box Command IDs = 4")}));
     const std::vector<standin::Message> sent = Prompts();

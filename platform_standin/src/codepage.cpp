@@ -38,11 +38,13 @@ const char16_t k437High[128] = {
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
 // The double-byte characters of 932 that the tests use (lead byte << 8 |
-// trail byte). Several have 0x5C, the byte of a backslash, as their trail.
+// trail byte). Several have 0x5C, the byte of a backslash, as their trail,
+// and some 0x7C, the byte of a bar.
 const std::map<unsigned, char16_t> k932Pairs = {
     {0x8B40, u'機'}, {0x945C, u'能'}, {0x955C, u'表'}, {0x835C, u'ソ'}, {0x8A67, u'拡'},
     {0x92A3, u'張'}, {0x93FA, u'日'}, {0x967B, u'本'}, {0x8CEA, u'語'}, {0x8374, u'フ'},
     {0x8340, u'ァ'}, {0x8343, u'イ'}, {0x838B, u'ル'}, {0x90DD, u'設'}, {0x92E8, u'定'},
+    {0x8354, u'サ'}, {0x837C, u'ポ'}, {0x815B, u'ー'}, {0x8367, u'ト'}, {0x927C, u'竹'},
 };
 
 bool Is932Lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
