@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs the engine tests: shipping checks on the cross-built DLL, then the
-# engine test runner under wine in this build's own prefix.
+# engine test runner under wine in this build's own prefix, once per ANSI code
+# page: 1252 (every case but the Japanese ones) and 932 (the Japanese cases).
+# wine takes a process's code page from its locale, and the processes it
+# starts (the custom-action server, icacls) keep it; one prefix serves both.
 #
 #   engine_tests/run.sh <windows-build-dir> [case-name-filter...]
 #
@@ -29,7 +32,7 @@ total_failed=0
 # Adds the counts of a closing "N passed, N failed[, N skipped]" line.
 count() {
     local closing
-    closing=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    closing=$(LC_ALL=C grep -a -E '^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
     if [[ -z $closing ]]; then
         total_failed=$((total_failed + 1))
         echo "FAIL $2 (no closing count line)"
@@ -104,12 +107,27 @@ export ENGINE_TESTS_TRASH
 ENGINE_TESTS_TRASH=$(to_windows "$XDG_DATA_HOME/Trash")
 export ENGINE_TESTS_NO_TRASH_XDG=$blocked/data
 
-echo "== engine tests ($("$wine_bin" --version 2>/dev/null))"
-# The runner's working folder is inherited by the custom-action server.
-# A bound on the whole run, so that a hung engine cannot stall the caller.
-(cd "$build" && timeout 900 "$wine_bin" "$runner" "$(to_windows "$dll")" "$@") 2>&1 | tr -d '\r' |
-    grep -v -E "$wine32_notice" | tee "$output"
-count "$output" engine
+# The locale of each pass (LC_ALL, so that no setting of the caller's wins)
+# and the code page wine derives from it. The Japanese locale must be
+# generated on the machine; without it wine falls back to 1252 and the runner
+# fails that pass.
+passes=("C.UTF-8 1252" "ja_JP.UTF-8 932")
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+    "$here/../scripts/install-deps.sh"
+fi
+
+wine_version=$("$wine_bin" --version 2>/dev/null)
+for pass in "${passes[@]}"; do
+    read -r pass_locale code_page <<<"$pass"
+    echo "== engine tests under code page $code_page ($pass_locale, $wine_version)"
+    # The runner's working folder is inherited by the custom-action server.
+    # A bound on each pass, so that a hung engine cannot stall the caller.
+    # The runner prints UTF-8; bytes it cannot convert come as \xNN.
+    (cd "$build" && LC_ALL=$pass_locale timeout 900 "$wine_bin" "$runner" "$(to_windows "$dll")" \
+        --code-page "$code_page" "$@") 2>&1 | tr -d '\r' |
+        LC_ALL=C grep -a -v -E "$wine32_notice" | tee "$output"
+    count "$output" "engine (code page $code_page)"
+done
 echo "note: the engine hands deferred actions a database handle (Windows gives 0);" \
     "the database-less session start is covered by the host tests"
 

@@ -1,5 +1,6 @@
 #include "icacls_record.hpp"
 
+#include "ansi_text.hpp"
 #include "machine.hpp"
 
 #include <sstream>
@@ -68,8 +69,11 @@ std::vector<Call> calls() {
 namespace quorvel::authoring::icacls {
 
 std::string expectedCommandLine(const std::string& path, const std::string& switches) {
+  // Counted in characters: the trail byte 0x5C of a double-byte character
+  // (能, 表, ソ in code page 932) is no backslash.
+  const std::wstring characters = wide(path);
   size_t trailing = 0;
-  while (trailing < path.size() && path[path.size() - 1 - trailing] == '\\') {
+  while (trailing < characters.size() && characters[characters.size() - 1 - trailing] == L'\\') {
     ++trailing;
   }
   return "icacls \"" + path + std::string(trailing, '\\') + "\" " + switches;

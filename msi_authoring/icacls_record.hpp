@@ -37,9 +37,10 @@ namespace quorvel::authoring::icacls {
 constexpr const char* kGrantOnTree = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
 constexpr const char* kGrantOnFolder = "/q /grant *S-1-5-32-545:(OI)(CI)F";
 
-// The command line the actions hand to the system for a path: trailing
-// backslashes are doubled inside the quotation marks so that the tool's
-// argument parsing returns the path unchanged.
+// The command line the actions hand to the system for a path (text of the
+// ANSI code page): trailing backslash characters are doubled inside the
+// quotation marks so that the tool's argument parsing returns the path
+// unchanged.
 std::string expectedCommandLine(const std::string& path, const std::string& switches);
 
 // What the C runtime of the tool must parse from that command line.

@@ -1,5 +1,6 @@
 #include "machine.hpp"
 
+#include "ansi_text.hpp"
 #include "handles.hpp"
 
 #include <filesystem>
@@ -78,6 +79,16 @@ bool deleteValue(const std::string& path, const std::string& name) {
   return key && RegDeleteValueA(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
+std::optional<DWORD> longestValueNameChars(const std::string& path) {
+  RegKey key = openKey(path, KEY_QUERY_VALUE);
+  DWORD longest = 0;
+  if (!key || RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest,
+                               nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return longest;
+}
+
 std::vector<std::string> valueNames(const std::string& path) {
   std::vector<std::string> names;
   RegKey key = openKey(path, KEY_QUERY_VALUE);
@@ -95,20 +106,23 @@ std::vector<std::string> valueNames(const std::string& path) {
   return names;
 }
 
-bool createFolders(const std::string& path) {
+// Narrow paths are text of the ANSI code page, as the narrow calls read them.
+bool createFolders(const std::string& path) { return createFolders(wide(path)); }
+
+bool createFolders(const std::wstring& path) {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::u8path(path), error);
+  std::filesystem::create_directories(std::filesystem::path(path), error);
   return !error && exists(path);
 }
 
 bool writeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::path(wide(path)), std::ios::binary | std::ios::trunc);
   out << content;
   return static_cast<bool>(out);
 }
 
 std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(wide(path)), std::ios::binary);
   if (!in) {
     return std::nullopt;
   }
@@ -117,11 +131,13 @@ std::optional<std::string> readFile(const std::string& path) {
   return text.str();
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) { return exists(wide(path)); }
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void removeTree(const std::string& path) {
   std::error_code error;
-  std::filesystem::remove_all(std::filesystem::u8path(path), error);
+  std::filesystem::remove_all(std::filesystem::path(wide(path)), error);
 }
 
 bool productInstalled(const std::string& productCode) {

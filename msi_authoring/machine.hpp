@@ -34,12 +34,18 @@ std::optional<DWORD> readDword(const std::string& path, const std::string& name)
 std::optional<DWORD> valueType(const std::string& path, const std::string& name);
 bool deleteValue(const std::string& path, const std::string& name);
 std::vector<std::string> valueNames(const std::string& path);
+// The length of the key's longest value name as RegQueryInfoKeyA answers it
+// (in UTF-16 units on Windows, whatever the code page).
+std::optional<DWORD> longestValueNameChars(const std::string& path);
 
-// File system.
+// File system. Narrow paths are text of the ANSI code page; the wide forms
+// serve names that the code page cannot spell.
 bool createFolders(const std::string& path);
+bool createFolders(const std::wstring& path);
 bool writeFile(const std::string& path, const std::string& content);
 std::optional<std::string> readFile(const std::string& path);
 bool exists(const std::string& path);
+bool exists(const std::wstring& path);
 void removeTree(const std::string& path);
 
 // Installer products: whether the product with this braced code is

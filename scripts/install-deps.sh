@@ -1,12 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the builds and tests need, and only those
 # that are missing: the host toolchain with GoogleTest and Google Benchmark,
-# the mingw-w64 cross compiler and wine for the Installer engine.
+# the mingw-w64 cross compiler and wine for the Installer engine. Then
+# generates the Japanese UTF-8 locale if it is missing: wine takes a
+# process's ANSI code page from the locale, and the engine tests run one pass
+# under code page 932.
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 locales
           "$@")  # extra packages of a caller, e.g. clang for scripts/fuzz.sh
+japanese_locale="ja_JP.UTF-8 UTF-8"
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+
+# locale -a lists it as ja_JP.utf8.
+generate_japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' && return 0
+  echo "Generating the locale $japanese_locale"
+  if grep -q "^# *$japanese_locale" /etc/locale.gen; then
+    $sudo sed -i "s/^# *$japanese_locale/$japanese_locale/" /etc/locale.gen
+  elif ! grep -q "^$japanese_locale" /etc/locale.gen; then
+    echo "$japanese_locale" | $sudo tee -a /etc/locale.gen >/dev/null
+  fi
+  $sudo locale-gen >/dev/null
+}
 
 missing=()
 for package in "${packages[@]}"; do
@@ -14,10 +33,9 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing missing packages: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+generate_japanese_locale

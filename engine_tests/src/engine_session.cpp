@@ -1,6 +1,10 @@
 #include "engine_session.hpp"
 
+#include "ansi_text.hpp"
+
 namespace quorvel::engine {
+
+using quorvel::authoring::wide;
 
 namespace {
 
@@ -95,8 +99,10 @@ EngineSession::EngineSession(const std::string& packagePath) {
   }
 }
 
+// Set through the wide call, the Installer's own form: the action's narrow
+// read then hands it back in its process's ANSI code page.
 bool EngineSession::setProperty(const std::string& name, const std::string& value) {
-  return MsiSetPropertyA(package_.get(), name.c_str(), value.c_str()) == ERROR_SUCCESS;
+  return MsiSetPropertyW(package_.get(), wide(name).c_str(), wide(value).c_str()) == ERROR_SUCCESS;
 }
 
 std::string EngineSession::property(const std::string& name) const {

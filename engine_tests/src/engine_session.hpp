@@ -58,6 +58,7 @@ class EngineSession {
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
 
+  // Names and values are text of the ANSI code page.
   bool setProperty(const std::string& name, const std::string& value);
   std::string property(const std::string& name) const;
   UINT doAction(const std::string& action);

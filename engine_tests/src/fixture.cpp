@@ -144,17 +144,17 @@ bool registered(const std::string& name) { return machine::valueType(kFoldersKey
 FileLock::FileLock(const std::string& path)
     : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
 
-EnvironmentOverride::EnvironmentOverride(std::string name, const std::string& value) : name_(std::move(name)) {
-  char buffer[4096];
-  const DWORD length = GetEnvironmentVariableA(name_.c_str(), buffer, sizeof buffer);
-  if (length > 0 && length < sizeof buffer) {
-    previous_ = std::string(buffer, length);
+EnvironmentOverride::EnvironmentOverride(std::wstring name, const std::wstring& value) : name_(std::move(name)) {
+  wchar_t buffer[4096];
+  const DWORD length = GetEnvironmentVariableW(name_.c_str(), buffer, 4096);
+  if (length > 0 && length < 4096) {
+    previous_ = std::wstring(buffer, length);
   }
-  SetEnvironmentVariableA(name_.c_str(), value.c_str());
+  SetEnvironmentVariableW(name_.c_str(), value.c_str());
 }
 
 EnvironmentOverride::~EnvironmentOverride() {
-  SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+  SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
 }
 
 }  // namespace quorvel::engine

@@ -3,6 +3,7 @@
 // action in the engine and hands back everything the engine reported.
 #pragma once
 
+#include "ansi_text.hpp"
 #include "engine_session.hpp"
 #include "harness.hpp"
 #include "icacls_record.hpp"
@@ -21,6 +22,9 @@ namespace quorvel::engine {
 
 namespace machine = quorvel::authoring::machine;
 namespace icacls = quorvel::authoring::icacls;
+using quorvel::authoring::ansi;
+using quorvel::authoring::inAnsiCodePage;
+using quorvel::authoring::wide;
 
 struct Environment {
   std::string dllPath;          // Windows path of the DLL under test
@@ -116,16 +120,20 @@ class FileLock {
 
 // Sets an environment variable of this process (and so of the engine's
 // custom-action server started after it) for the lifetime of the object.
+// Values are wide so that a folder the ANSI code page cannot spell can be
+// named; narrow ones are text of the ANSI code page.
 class EnvironmentOverride {
  public:
-  EnvironmentOverride(std::string name, const std::string& value);
+  EnvironmentOverride(std::wstring name, const std::wstring& value);
+  EnvironmentOverride(const std::string& name, const std::string& value)
+      : EnvironmentOverride(wide(name), wide(value)) {}
   ~EnvironmentOverride();
   EnvironmentOverride(const EnvironmentOverride&) = delete;
   EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
 
  private:
-  std::string name_;
-  std::optional<std::string> previous_;
+  std::wstring name_;
+  std::optional<std::wstring> previous_;
 };
 
 }  // namespace quorvel::engine

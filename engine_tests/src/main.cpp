@@ -1,6 +1,10 @@
 // Engine test runner: runs the DLL's actions inside the Installer engine.
 //
-//   engine_tests.exe <dll-path> [name-filter...]
+//   engine_tests.exe <dll-path> [--code-page N] [name-filter...]
+//
+// Runs the cases of the pass under ANSI code page N (by default the one the
+// runner has); the runner must have been started under that code page, which
+// wine takes from the locale (run.sh starts one pass under each).
 //
 // Reads ENGINE_TESTS_WORK (scratch root), ICACLS_DOUBLE_DIR (the recording
 // icacls double's folder), ENGINE_TESTS_TRASH (the engine's trash folder as a
@@ -62,6 +66,31 @@ bool readFileVersion(const std::string& path, DWORD& ms, DWORD& ls) {
   return true;
 }
 
+// Failure texts hold the actions' lines in the ANSI code page; they are
+// printed as UTF-8 where they convert exactly, and with the bytes above 0x7F
+// as \xNN where they do not (a lead byte alone, say), so that no byte is
+// hidden.
+std::string printable(const std::string& text) {
+  const int bytes = static_cast<int>(text.size());
+  const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), bytes, nullptr, 0);
+  if (units > 0) {
+    std::wstring characters(units, L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), bytes, characters.data(), units);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, characters.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string utf8(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, characters.data(), units, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+  }
+  std::string escaped;
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    escaped += byte < 0x80 ? std::string(1, ch) : std::string(hex);
+  }
+  return escaped;
+}
+
 bool selected(const CaseEntry& entry, const std::vector<std::string>& filters) {
   if (filters.empty()) {
     return true;
@@ -79,8 +108,20 @@ bool selected(const CaseEntry& entry, const std::vector<std::string>& filters) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: engine_tests <dll-path> [name-filter...]\n");
+    std::fprintf(stderr, "usage: engine_tests <dll-path> [--code-page N] [name-filter...]\n");
     return 2;
+  }
+  int firstFilter = 2;
+  unsigned codePage = GetACP();
+  if (argc >= 4 && std::string(argv[2]) == "--code-page") {
+    codePage = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
+    firstFilter = 4;
+  }
+  if (GetACP() != codePage) {
+    // A pass under the wrong code page would prove nothing about its cases.
+    std::printf("FAIL code page %u: the runner has ANSI code page %u (is the locale generated?)\n", codePage, GetACP());
+    std::printf("0 passed, 1 failed, 0 skipped\n");
+    return 1;
   }
   Environment env;
   env.dllPath = argv[1];
@@ -112,12 +153,12 @@ int main(int argc, char** argv) {
   addRemoveManufacturerFolderCases(suite);
   addLifecycleCases(suite);
 
-  const std::vector<std::string> filters(argv + 2, argv + argc);
+  const std::vector<std::string> filters(argv + firstFilter, argv + argc);
   int passed = 0;
   int failed = 0;
   int skipped = 0;
   for (const CaseEntry& entry : suite.entries()) {
-    if (!selected(entry, filters)) {
+    if (entry.codePage != codePage || !selected(entry, filters)) {
       continue;
     }
     const std::string full = entry.group + "/" + entry.name;
@@ -134,7 +175,7 @@ int main(int argc, char** argv) {
       ++failed;
       std::printf("FAIL %s (%lu ms)\n", full.c_str(), static_cast<unsigned long>(elapsed));
       for (const std::string& failure : c.failures()) {
-        std::printf("  %s\n", failure.c_str());
+        std::printf("  %s\n", printable(failure).c_str());
       }
     } else {
       ++passed;
