@@ -22,29 +22,48 @@ enum class Target { Folder, File, Nothing };
 
 struct GrantCase {
   const char* name;
-  const char* relative;  // below the case folder
-  const char* suffix;    // appended to the argument only
+  const wchar_t* relative;  // below the case folder
+  const char* suffix;       // appended to the argument only
   Target target;
   unsigned long exitCode;
   std::vector<std::string> failureLines;  // after the isExist line
+  unsigned codePage = kWesternCodePage;
 };
 
 void addGrantCases(Suite& suite) {
   const GrantCase cases[] = {
-      {"existing folder gets the grant on its tree", "Data", "", Target::Folder, 0, {}},
-      {"trailing backslash reaches the tool as one clean argument", "Data", "\\", Target::Folder, 0, {}},
-      {"path with spaces is one argument", "Program Data\\Quorvel App", "", Target::Folder, 0, {}},
-      {"existing file counts as existing", "settings.ini", "", Target::File, 0, {}},
-      {"missing folder starts nothing", "Absent", "", Target::Nothing, 0, {}},
+      {"existing folder gets the grant on its tree", L"Data", "", Target::Folder, 0, {}},
+      {"trailing backslash reaches the tool as one clean argument", L"Data", "\\", Target::Folder, 0, {}},
+      {"path with spaces is one argument", L"Program Data\\Quorvel App", "", Target::Folder, 0, {}},
+      {"existing file counts as existing", L"settings.ini", "", Target::File, 0, {}},
+      {"missing folder starts nothing", L"Absent", "", Target::Nothing, 0, {}},
+      // é, Œ and € are E9, 8C and 80 in code page 1252.
+      {"path with e-acute, OE and euro reaches the tool exactly", L"Zoë Œ€\\Données", "", Target::Folder, 0, {}},
+      // 機能 is 8B 40 94 5C in code page 932: its last byte is that of a
+      // backslash, and only a real one before the quotation mark is doubled.
+      {"folder ending in the trail byte 0x5C reaches the tool exactly",
+       L"Data\\機能",
+       "",
+       Target::Folder,
+       0,
+       {},
+       kJapaneseCodePage},
+      {"trailing backslash after the trail byte 0x5C is doubled alone",
+       L"Data\\機能",
+       "\\",
+       Target::Folder,
+       0,
+       {},
+       kJapaneseCodePage},
       {"tool exit code 1 fails the action",
-       "Data",
+       L"Data",
        "",
        Target::Folder,
        1,
        {errorLine(kLabel, 0x80004005, "error from process : exitCode = 0x00000001"),
         errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
       {"tool exit code 0xC0000005 is shown in lowercase",
-       "Data",
+       L"Data",
        "",
        Target::Folder,
        0xC0000005,
@@ -52,9 +71,10 @@ void addGrantCases(Suite& suite) {
         errorLine(kLabel, 0x80004005, "execQuietCmdLine() failed")}},
   };
   for (const GrantCase& one : cases) {
-    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+    suite.add(kLabel, one.name, kLabel, one.codePage, [one](Case& c) {
       SETUP_OK(c, icacls::installed());
-      const std::string path = caseFolder(c) + "\\" + one.relative;
+      SETUP_OK(c, inAnsiCodePage(one.relative));
+      const std::string path = caseFolder(c) + "\\" + ansi(one.relative);
       if (one.target == Target::Folder) {
         SETUP_OK(c, machine::createFolders(path + "\\nested"));
       } else if (one.target == Target::File) {

@@ -58,19 +58,37 @@ struct SplitCase {
   const char* name;
   std::function<std::string(const std::string& folder)> argument;
   std::string expectedSdk;
+  const wchar_t* folderName = L"Doomed";  // below the case folder
+  unsigned codePage = kWesternCodePage;
 };
 
 void addSplitCases(Suite& suite) {
+  // The SDK names are text of the pass's code page; a row's text is only
+  // used in its own pass.
+  const std::string westernSdk = ansi(L"Zoë SDK €");
+  const std::string japaneseSdk = ansi(L"Quorvel 表示 SDK");
   const SplitCase cases[] = {
       {"folder tree is deleted", [](const std::string& folder) { return folder + "|" + kSdk; }, kSdk},
       {"argument ending with the bar gives an empty SDK name", [](const std::string& folder) { return folder + "|"; },
        ""},
       {"second bar belongs to the SDK name", [](const std::string& folder) { return folder + "|Quorvel|SDK"; },
        "Quorvel|SDK"},
+      // é, Œ and € are E9, 8C and 80 in code page 1252.
+      {"folder named with e-acute, OE and euro is deleted",
+       [westernSdk](const std::string& folder) { return folder + "|" + westernSdk; }, westernSdk, L"Zoë Œ€"},
+      // In code page 932 機能 is 8B 40 94 5C (a trail byte 0x5C) and ポ of
+      // サポート is 83 7C (a trail byte 0x7C, the byte of a bar).
+      {"folder ending in the trail byte 0x5C is deleted",
+       [japaneseSdk](const std::string& folder) { return folder + "|" + japaneseSdk; }, japaneseSdk, L"機能",
+       kJapaneseCodePage},
+      {"folder holding the trail byte 0x7C is split at the real bar",
+       [japaneseSdk](const std::string& folder) { return folder + "|" + japaneseSdk; }, japaneseSdk, L"サポート",
+       kJapaneseCodePage},
   };
   for (const SplitCase& one : cases) {
-    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
-      const std::string folder = caseFolder(c) + "\\Doomed";
+    suite.add(kLabel, one.name, kLabel, one.codePage, [one](Case& c) {
+      SETUP_OK(c, inAnsiCodePage(one.folderName));
+      const std::string folder = caseFolder(c) + "\\" + ansi(one.folderName);
       SETUP_OK(c, makeTree(folder));
       ActionRequest request;
       request.action = kLabel;

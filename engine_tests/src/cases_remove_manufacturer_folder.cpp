@@ -42,6 +42,8 @@ struct ManufacturerCase {
   std::vector<std::string> lines;  // after "folderPath = ..."
   bool toolStarts;
   bool gone;
+  const wchar_t* folder = L"Quorvel Labs";  // below the case folder
+  unsigned codePage = kWesternCodePage;
 };
 
 void addContentCases(Suite& suite) {
@@ -62,11 +64,24 @@ void addContentCases(Suite& suite) {
       {"empty folder gets the grant and is removed", Content::EmptyFolder, "", removed, true, true},
       {"trailing backslash reaches the tool as one clean argument", Content::EmptyFolder, "\\", removed, true, true},
       {"file of size 0 counts as empty and is removed", Content::EmptyFile, "", removed, true, true},
+      // é, Œ and € are E9, 8C and 80 in code page 1252; 機能 is 8B 40 94 5C in
+      // 932, its last byte that of a backslash.
+      {"empty folder named with e-acute, OE and euro is removed", Content::EmptyFolder, "", removed, true, true,
+       L"Zoë Œ€ Labs"},
+      {"folder named with e-acute, OE and euro holding a file is left alone", Content::FolderWithFile, "", notEmpty,
+       false, false, L"Zoë Œ€ Labs"},
+      {"empty folder ending in the trail byte 0x5C is removed", Content::EmptyFolder, "", removed, true, true,
+       L"Quorvel 機能", kJapaneseCodePage},
+      {"trailing backslash after the trail byte 0x5C reaches the tool as one argument", Content::EmptyFolder, "\\",
+       removed, true, true, L"Quorvel 機能", kJapaneseCodePage},
+      {"folder ending in the trail byte 0x5C holding a file is left alone", Content::FolderWithFile, "", notEmpty,
+       false, false, L"Quorvel 機能", kJapaneseCodePage},
   };
   for (const ManufacturerCase& one : cases) {
-    suite.add(kLabel, one.name, kLabel, [one](Case& c) {
+    suite.add(kLabel, one.name, kLabel, one.codePage, [one](Case& c) {
       SETUP_OK(c, icacls::installed());
-      const std::string path = caseFolder(c) + "\\Quorvel Labs";
+      SETUP_OK(c, inAnsiCodePage(one.folder));
+      const std::string path = caseFolder(c) + "\\" + ansi(one.folder);
       SETUP_OK(c, arrange(path, one.content));
       icacls::reset();
       const std::string argument = path + one.suffix;

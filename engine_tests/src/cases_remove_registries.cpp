@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 namespace quorvel::engine {
@@ -48,10 +49,27 @@ struct PrefixCase {
   std::string prefix;
   std::set<std::string> removed;
   bool verbose;
+  std::vector<std::string> registered = registrations();
+  unsigned codePage = kWesternCodePage;
+  bool longestNameDoubleByte = false;  // the key's longest name is the last registered
 };
+
+// Registrations in code page 932, where 機能 is 8B 40 94 5C (its last byte
+// that of a backslash) and 機能拡張 continues it as a sibling folder. The
+// last name is the longest of the key by far and double-byte throughout:
+// the key's longest name is answered in UTF-16 units, about half its bytes.
+std::vector<std::string> doubleByteRegistrations() {
+  std::wstring deep = L"機能\\";
+  while (deep.size() < 200) {
+    deep += L"表示設定ソフト";
+  }
+  const std::string root = kRoot + ansi(L"機能");
+  return {root + "\\", root + "\\" + ansi(L"表示") + "\\", kRoot + ansi(L"機能拡張") + "\\", kRoot + ansi(deep) + "\\"};
+}
 
 void addPrefixCases(Suite& suite) {
   const std::vector<std::string> all = registrations();
+  const std::vector<std::string> dbcs = doubleByteRegistrations();
   const PrefixCase cases[] = {
       {"prefix ending in a backslash removes the folder and those below",
        kRoot + "App\\",
@@ -69,13 +87,56 @@ void addPrefixCases(Suite& suite) {
        kRoot + "App\\",
        {kRoot + "App\\", kRoot + "App\\bin\\"},
        true},
+      {"prefix ending in the trail byte 0x5C stops at the path boundary",
+       kRoot + ansi(L"機能"),
+       {dbcs[0], dbcs[1]},
+       false,
+       // The plain name is the longest here, so that no name buffer sized in
+       // UTF-16 units is too small and the boundary alone is at stake.
+       {dbcs[0], dbcs[1], dbcs[2], kRoot + "Other\\the longest name of the key is plain text\\"},
+       kJapaneseCodePage},
+      {"key whose longest name is double-byte is read whole and logged in verbose runs",
+       kRoot + ansi(L"機能\\"),
+       {dbcs[0], dbcs[1], dbcs[3]},
+       true,
+       dbcs,
+       kJapaneseCodePage,
+       true},
+      {"continuing sibling named in double bytes is removed by its own prefix",
+       kRoot + ansi(L"機能拡張"),
+       {dbcs[2]},
+       false,
+       dbcs,
+       kJapaneseCodePage,
+       true},
+      // Value names are case-insensitive: the lower-case spelling needs a
+      // folder of its own to stay a value of its own.
+      {"names with e-acute, OE and euro match byte for byte",
+       kRoot + ansi(L"Zoë Œ€"),
+       {kRoot + ansi(L"Zoë Œ€\\"), kRoot + ansi(L"Zoë Œ€\\bin\\")},
+       false,
+       {kRoot + ansi(L"Zoë Œ€\\"), kRoot + ansi(L"Zoë Œ€\\bin\\"), kRoot + ansi(L"Zoë Œ€2\\"),
+        kRoot + ansi(L"zoë œ€\\lower\\")}},
   };
   for (const PrefixCase& one : cases) {
-    suite.add(kLabel, one.name, kLabel, [one, all](Case& c) {
+    suite.add(kLabel, one.name, kLabel, one.codePage, [one](Case& c) {
+      const std::vector<std::string>& all = one.registered;
       SETUP_OK(c, registerAll(all));
       // Lines follow the key's enumeration order, which the engine's
       // registry decides.
       const std::vector<std::string> order = machine::valueNames(kFoldersKey);
+      // The key's longest name comes in UTF-16 units, as on Windows. Where it
+      // is double-byte, a name buffer of that many bytes cannot hold it (the
+      // enumeration would answer 234).
+      size_t longestUnits = 0;
+      for (const std::string& name : order) {
+        longestUnits = std::max(longestUnits, wide(name).size());
+      }
+      const std::optional<DWORD> longest = machine::longestValueNameChars(kFoldersKey);
+      CHECK(c, longest.has_value() && *longest == longestUnits);
+      if (one.longestNameDoubleByte) {
+        SETUP_OK(c, longest && one.registered.back().size() > *longest + 1);
+      }
       ActionRequest request;
       request.action = kLabel;
       request.customActionData = one.prefix;

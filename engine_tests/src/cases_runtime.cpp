@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace quorvel::engine {
@@ -170,30 +171,94 @@ void addVerbosityCases(Suite& suite) {
   }
 }
 
-void addDecisionCases(Suite& suite) {
-  suite.add("verbosity", "entry line carries the DLL's own file version", "EditEstimatedSize", [](Case& c) {
-    clearVerbosityState();
-    SETUP_OK(c, machine::createKey(productKey()));
-    ActionRequest request;
-    request.action = "EditEstimatedSize";
-    request.customActionData = kProduct;
-    request.properties = {{"LOGVERBOSE", "1"}};
-    const ActionOutcome outcome = runAction(c, request);
-    clearVerbosityState();
-    machine::deleteKeyTree(productKey());
-    SETUP_OK(c, !outcome.lines.empty());
-    const std::string& entry = outcome.lines.front();
-    const std::string head = line("EditEstimatedSize", "Entering EditEstimatedSize in ");
-    const std::string tail = ", version " + dllVersionText();
-    CHECK(c, environment().versionMs != 0 || environment().versionLs != 0);
-    CHECK(c, entry.size() > head.size() + tail.size());
-    CHECK_EQ(c, entry.substr(0, head.size()), head);
-    CHECK_EQ(c, entry.substr(entry.size() - std::min(entry.size(), tail.size())), tail);
-    // The module path is the engine's extracted copy: a full path.
-    const std::string path = entry.substr(head.size(), entry.size() - head.size() - tail.size());
-    CHECK(c, path.size() > 3 && path[1] == ':' && path[2] == '\\');
-  });
+// EditEstimatedSize on the test product, with verbose lines asked for.
+ActionRequest verboseRequest() {
+  ActionRequest request;
+  request.action = "EditEstimatedSize";
+  request.customActionData = kProduct;
+  request.properties = {{"LOGVERBOSE", "1"}};
+  return request;
+}
 
+// The text between `head` and `tail`, when `text` is made of the three.
+std::optional<std::string> between(const std::string& text, const std::string& head, const std::string& tail) {
+  if (text.size() < head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
+      text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+    return std::nullopt;
+  }
+  return text.substr(head.size(), text.size() - head.size() - tail.size());
+}
+
+// The temporary folder this process hands the Installer, without its
+// trailing backslash.
+std::wstring temporaryFolder() {
+  wchar_t path[MAX_PATH + 1] = {0};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, path);
+  return std::wstring(path, length > 0 && path[length - 1] == L'\\' ? length - 1 : length);
+}
+
+// The Installer extracts the DLL into the temporary folder of the process
+// that opens the package (TMP, then TEMP), and the entry line names that
+// copy. Its path is shown whole in the ANSI code page; a character the code
+// page lacks is its default character '?'.
+struct EntryLineCase {
+  const char* name;
+  const wchar_t* temporary;    // below the work root's Temp folder; null: the process's own
+  const char* expectedFolder;  // the folder's bytes after "<work root>\Temp\"
+  unsigned codePage;
+};
+
+void addEntryLineCases(Suite& suite) {
+  const EntryLineCase cases[] = {
+      {"entry line carries the DLL's own file version", nullptr, nullptr, kWesternCodePage},
+      // 1252: é E9, Œ 8C, € 80; 機 is not in it.
+      {"entry line names a temporary folder with e-acute, OE and euro whole", L"Zoë Œ€ 機", "Zo\xEB \x8C\x80 ?",
+       kWesternCodePage},
+      // 932: 機能 8B 40 94 5C; ë, Œ and € are not in it.
+      {"entry line names a temporary folder ending in the trail byte 0x5C whole", L"Zoë Œ€ 機能",
+       "Zo? ?? \x8B\x40\x94\x5C", kJapaneseCodePage},
+  };
+  for (const EntryLineCase& one : cases) {
+    suite.add("verbosity", one.name, "EditEstimatedSize", one.codePage, [one](Case& c) {
+      CHECK(c, environment().versionMs != 0 || environment().versionLs != 0);
+      const std::string work = environment().workRoot + "\\Temp\\";
+      const std::wstring folder = one.temporary ? wide(work) + one.temporary : temporaryFolder();
+      SETUP_OK(c, machine::createFolders(folder));
+      const std::string folderText = one.temporary ? work + one.expectedFolder : ansi(folder);
+      const std::string head = line("EditEstimatedSize", "Entering EditEstimatedSize in " + folderText + "\\");
+      const std::string tail = ", version " + dllVersionText();
+
+      clearVerbosityState();
+      SETUP_OK(c, machine::createKey(productKey()));
+      ActionRequest request = verboseRequest();
+      // Whether the file the entry line names is there while the action runs.
+      auto named = std::make_shared<bool>(false);
+      request.onInfo = [named, folder, head, tail](const Message& message) {
+        if (const auto file = between(message.field0, head, tail)) {
+          *named = machine::exists(folder + L"\\" + wide(*file));
+        }
+        return 0;
+      };
+      ActionOutcome outcome;
+      {
+        EnvironmentOverride tmp(L"TMP", folder);
+        EnvironmentOverride temp(L"TEMP", folder);
+        outcome = runAction(c, request);
+      }
+      clearVerbosityState();
+      machine::deleteKeyTree(productKey());
+
+      CHECK_EQ(c, outcome.code, kSuccess);
+      SETUP_OK(c, !outcome.lines.empty());
+      const std::optional<std::string> file = between(outcome.lines.front(), head, tail);
+      CHECK_EQ(c, outcome.lines.front().substr(0, head.size()), head);
+      CHECK(c, file.has_value() && !file->empty() && file->find('\\') == std::string::npos);
+      CHECK(c, *named);
+    });
+  }
+}
+
+void addDecisionCases(Suite& suite) {
   struct Republish {
     const char* name;
     const wchar_t* publishedBefore;
@@ -234,10 +299,7 @@ void addDecisionCases(Suite& suite) {
   suite.add("verbosity", "each action call settles the decision anew", "EditEstimatedSize", [](Case& c) {
     clearVerbosityState();
     SETUP_OK(c, machine::createKey(productKey()));
-    ActionRequest request;
-    request.action = "EditEstimatedSize";
-    request.customActionData = kProduct;
-    request.properties = {{"LOGVERBOSE", "1"}};
+    ActionRequest request = verboseRequest();
     request.reruns = {{{"LOGVERBOSE", ""}}};
     const ActionOutcome outcome = runAction(c, request);
     const bool notVerboseAtom = machine::atomExists(kNotVerboseAtom);
@@ -284,6 +346,7 @@ void addCancelCases(Suite& suite) {
 void addRuntimeCases(Suite& suite) {
   addFrameCases(suite);
   addVerbosityCases(suite);
+  addEntryLineCases(suite);
   addDecisionCases(suite);
   addCancelCases(suite);
 }
