@@ -409,29 +409,39 @@ HRESULT CopyCounted(char* buffer, SIZE_T capacity, const char* source) {
   return copied == length ? S_OK : kResultTextCut;
 }
 
+namespace {
+
+// One character of narrow text in the ANSI code page: its length in bytes (a
+// lead byte takes its trail with it, unless the text ends there) and whether
+// it is a single byte, the only kind that can be an ASCII character.
+struct AnsiCharacterAt {
+  SIZE_T bytes;
+  bool single;
+};
+
+AnsiCharacterAt ReadAnsiCharacter(const char* at) {
+  if (!IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) return {1, true};
+  return {at[1] != '\0' ? SIZE_T{2} : SIZE_T{1}, false};
+}
+
+}  // namespace
+
 AnsiTextEnding ReadAnsiTextEnding(const char* text) {
   AnsiTextEnding ending = {true, 0};
   for (const char* at = text; *at;) {
-    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) {
-      ending.trailingBackslashes = 0;
-      ending.wholeCharacter = at[1] != '\0';
-      at += ending.wholeCharacter ? 2 : 1;
-      continue;
-    }
-    ending.trailingBackslashes = *at == '\\' ? ending.trailingBackslashes + 1 : 0;
-    ++at;
+    const AnsiCharacterAt character = ReadAnsiCharacter(at);
+    ending.wholeCharacter = character.single || character.bytes == 2;
+    ending.trailingBackslashes = character.single && *at == '\\' ? ending.trailingBackslashes + 1 : 0;
+    at += character.bytes;
   }
   return ending;
 }
 
 const char* FindAnsiCharacter(const char* text, char wanted) {
   for (const char* at = text; *at;) {
-    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) {
-      at += at[1] != '\0' ? 2 : 1;
-      continue;
-    }
-    if (*at == wanted) return at;
-    ++at;
+    const AnsiCharacterAt character = ReadAnsiCharacter(at);
+    if (character.single && *at == wanted) return at;
+    at += character.bytes;
   }
   return nullptr;
 }
