@@ -1,20 +1,23 @@
-// Allocation counting for the benchmarks: the global operator new of the
-// benchmark binary counts every call, and the stand-in counts its heap's.
+// Allocation counting for the benchmarks: the stand-in's allocation points,
+// its heap calls and the binary's operator new outside the stand-in's own
+// calls, i.e. what the product allocates.
 #pragma once
 
 #include <cstdint>
 
 namespace bench {
 
-// Both counters together: what a stretch of code allocated in either place.
+// What a stretch of code allocated, counted from the counter's making.
 class AllocationCounter {
  public:
   AllocationCounter();
+  ~AllocationCounter();
+  AllocationCounter(const AllocationCounter&) = delete;
+  AllocationCounter& operator=(const AllocationCounter&) = delete;
   uint64_t Since() const;
 
  private:
-  uint64_t global_;
-  uint64_t heap_;
+  uint64_t start_;
 };
 
 }  // namespace bench

@@ -67,9 +67,11 @@ void Measure(benchmark::State& state, Kind kind, const char* what, WriteLine wri
 
   standin::SetRecording(false);
   writeLine(session);  // warm: the stand-in has made its record once
-  const bench::AllocationCounter counter;
-  for (int i = 0; i < kCountedLines; ++i) writeLine(session);
-  state.counters["allocs_per_line"] = static_cast<double>(counter.Since()) / kCountedLines;
+  {
+    const bench::AllocationCounter counter;
+    for (int i = 0; i < kCountedLines; ++i) writeLine(session);
+    state.counters["allocs_per_line"] = static_cast<double>(counter.Since()) / kCountedLines;
+  }
 
   for (auto _ : state) writeLine(session);
   FinishSession(ERROR_SUCCESS);

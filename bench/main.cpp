@@ -79,19 +79,20 @@ void Summarise(const SummaryReporter& reporter) {
     bench::Check(Counter(*runtime, "allocs_per_line") == 0, std::string("a ") + line + " line allocated");
   }
   for (int values : {1000, 10000, 100000}) {
-    const Measured* paired = Find(reporter, "RemoveRegistries/ActionAgainstRawLoop/" + std::to_string(values) +
-                                                "/manual_time");
+    const Measured* paired =
+        Find(reporter, "RemoveRegistries/ActionAgainstRawLoop/" + std::to_string(values) + "/manual_time");
     if (!paired) continue;
     const double ratio = Counter(*paired, "ratio");
-    std::printf("  RemoveRegistries %6d values: %9.0f us vs %9.0f us raw loop, ratio %.2f (%s 1.2), %.1f ns per value\n",
-                values, paired->realNanoseconds / 1e3, Counter(*paired, "raw_loop_us"), ratio,
-                ratio <= 1.2 ? "within" : "OVER", Counter(*paired, "ns_per_value"));
+    std::printf(
+        "  RemoveRegistries %6d values: %9.0f us vs %9.0f us raw loop, ratio %.2f (%s 1.2), %.1f ns per value\n",
+        values, paired->realNanoseconds / 1e3, Counter(*paired, "raw_loop_us"), ratio, ratio <= 1.2 ? "within" : "OVER",
+        Counter(*paired, "ns_per_value"));
   }
   const Measured* frame = Find(reporter, "Action/BareFrame");
   if (frame) {
     std::printf("  Bare frame: %.2f us per call\n", frame->nanoseconds / 1e3);
-    for (const char* action : {"EditEstimatedSize", "RemoveFolder", "RemoveRegistries",
-                               "ChangeQuorvelFolderPermission", "RemoveManufacturerFolder"}) {
+    for (const char* action : {"EditEstimatedSize", "RemoveFolder", "RemoveRegistries", "ChangeQuorvelFolderPermission",
+                               "RemoveManufacturerFolder"}) {
       const Measured* whole = Find(reporter, std::string("Action/") + action);
       if (!whole) continue;
       std::printf("  %-30s %9.2f us per call, %9.2f us over the bare frame (real time %.0f us)\n", action,

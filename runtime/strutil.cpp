@@ -75,27 +75,11 @@ int ReadNumber(const char** at) {
 // those written here (%p and %n among them: no line needs an address, and a
 // format must never store into memory).
 bool ReadDirective(const char** at, va_list* arguments, Directive* directive) {
-  for (;; ++*at) {
-    switch (**at) {
-      case '-':
-        directive->left = true;
-        continue;
-      case '+':
-        directive->plus = true;
-        continue;
-      case ' ':
-        directive->space = true;
-        continue;
-      case '#':
-        directive->alternate = true;
-        continue;
-      case '0':
-        directive->zero = true;
-        continue;
-      default:
-        break;
-    }
-    break;
+  static const char kFlags[] = "-+ #0";
+  bool* const flags[] = {&directive->left, &directive->plus, &directive->space, &directive->alternate,
+                         &directive->zero};
+  for (const char* flag = nullptr; **at && (flag = std::strchr(kFlags, **at)) != nullptr; ++*at) {
+    *flags[flag - kFlags] = true;
   }
   if (**at == '*') {
     ++*at;

@@ -1,4 +1,4 @@
-// The host test binary's global operator new and delete: every allocation
+// A host binary's global operator new and delete: every allocation
 // the product might make with new is an allocation point of the stand-in
 // (see standin::AllowOperatorNew), so that an allocation sweep reaches it too.
 #include <standin.h>
