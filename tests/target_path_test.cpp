@@ -32,6 +32,7 @@ void ReadPathsAsUtf8() {
   standin::SetCrtCodePage(CP_UTF8);
 }
 void RunAsSystem() { standin::SetAccount(standin::Account::kLocalSystem); }
+void UseJapaneseCodePages() { standin::SetSystemCodePages(932, 932); }
 void DenyOpening() { standin::FailCall("CreateFileW", ERROR_ACCESS_DENIED); }
 void FailFonts() { standin::FailFolder(CSIDL_FONTS, E_FAIL); }
 void FailEveryLookUp() {
@@ -111,6 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Windows\\Fonts", "it is the standard folder 'C:\\Windows\\Fonts'"},
         Target{"C:/Program Files/", "it is the standard folder 'C:\\Program Files'"},
         Target{"C:\\Program Files\\Quorvel\\..", "it is the standard folder 'C:\\Program Files'"},
+        // In code page 932 the last byte of 機能 (8B 40 94 5C) is no separator:
+        // the ".." climbs out of 機能 itself.
+        Target{"C:\\Program Files\\\x8b\x40\x94\x5c\\..", "it is the standard folder 'C:\\Program Files'",
+               UseJapaneseCodePages},
+        Target{"C:\\Program Files\\\x8b\x40\x94\x5c\\.\\", nullptr, UseJapaneseCodePages},
         Target{"C:\\Program Files (x86)\\", "it is the standard folder 'C:\\Program Files (x86)'"},
         Target{"C:\\Program Files\\common files", "it is the standard folder 'C:\\Program Files\\Common Files'"},
         Target{"C:\\ProgramData", "it is the standard folder 'C:\\ProgramData'"},
