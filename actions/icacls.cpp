@@ -28,7 +28,7 @@ bool AppendText(char* line, size_t* end, const char* text, size_t length) {
 }
 
 HRESULT BuildCommandLine(const char* path, const char* switches, char* commandLine) {
-  if (std::strchr(path, '"')) {
+  if (FindAnsiCharacter(path, '"')) {
     LogErrorLine(E_INVALIDARG, "Refusing path '%s': it contains a quotation mark", path);
     return E_INVALIDARG;
   }
