@@ -26,15 +26,25 @@ class CountedOutput {
     ++total_;
   }
   void Put(const char* text, SIZE_T length) {
-    for (SIZE_T i = 0; i < length; ++i) Put(text[i]);
+    const SIZE_T kept = Kept(length);
+    if (kept) std::memcpy(buffer_ + total_, text, kept);
+    total_ += length;
   }
   void Pad(char c, SIZE_T count) {
-    for (SIZE_T i = 0; i < count; ++i) Put(c);
+    const SIZE_T kept = Kept(count);
+    if (kept) std::memset(buffer_ + total_, c, kept);
+    total_ += count;
   }
   // Where the next character goes, and how many fit there with a terminator.
   char* Next() { return buffer_ + (total_ < capacity_ ? total_ : capacity_ - 1); }
   SIZE_T Room() const { return total_ < capacity_ ? capacity_ - total_ : 1; }
   void Skip(SIZE_T written) { total_ += written; }
+
+  // How many of `count` more characters fit before the terminator's place.
+  SIZE_T Kept(SIZE_T count) const {
+    const SIZE_T room = total_ < capacity_ - 1 ? capacity_ - 1 - total_ : 0;
+    return count < room ? count : room;
+  }
 
   HRESULT Finish() {
     buffer_[total_ < capacity_ ? total_ : capacity_ - 1] = '\0';
@@ -345,7 +355,10 @@ HRESULT FormatCountedList(char* buffer, SIZE_T capacity, const char* format, va_
   va_copy(rest, arguments);
   for (const char* at = format; *at;) {
     if (*at != '%') {
-      out.Put(*at++);
+      const char* literalEnd = std::strchr(at, '%');
+      if (!literalEnd) literalEnd = at + std::strlen(at);
+      out.Put(at, static_cast<SIZE_T>(literalEnd - at));
+      at = literalEnd;
       continue;
     }
     const char* start = at++;
