@@ -1,7 +1,7 @@
 #include "fixture.hpp"
 
+#include "action_package.hpp"
 #include "machine.hpp"
-#include "package_builder.hpp"
 
 #include <cstdio>
 
@@ -23,37 +23,7 @@ std::string slug(const std::string& name) {
   return text;
 }
 
-bool buildActionPackage(const std::string& path, bool withRetryErrorRow, std::string& error) {
-  using quorvel::authoring::PackageBuilder;
-  PackageBuilder package(path);
-  package.execute(quorvel::authoring::kPropertyTableSql);
-  package.execute(quorvel::authoring::kBinaryTableSql);
-  package.execute(quorvel::authoring::kCustomActionTableSql);
-  package.execute(quorvel::authoring::kErrorTableSql);
-  package.property("ProductCode", quorvel::authoring::newGuid());
-  package.property("ProductName", "Quorvel engine test");
-  package.property("ProductVersion", "1.0.0");
-  package.property("ProductLanguage", "1033");
-  package.property("Manufacturer", "Quorvel");
-  package.binary("QuorvelCustomActions", environment().dllPath);
-  for (const char* name : kActionNames) {
-    package.customAction(name, 1, "QuorvelCustomActions", name);
-  }
-  if (withRetryErrorRow) {
-    package.errorMessage(1306, kRetryPromptText);
-  }
-  quorvel::authoring::SummaryInfo summary;
-  summary.packageCode = quorvel::authoring::newGuid();
-  package.summary(summary);
-  package.commit();
-  error = package.error();
-  return package.ok();
-}
-
 }  // namespace
-
-const char* const kActionNames[5] = {"EditEstimatedSize", "RemoveFolder", "RemoveRegistries",
-                                     "ChangeQuorvelFolderPermission", "RemoveManufacturerFolder"};
 
 const Environment& environment() { return storedEnvironment(); }
 void setEnvironment(Environment environment) { storedEnvironment() = std::move(environment); }
@@ -88,7 +58,7 @@ ActionOutcome runAction(Case& c, const ActionRequest& request) {
   machine::createFolders(packages);
   const std::string packagePath = packages + "\\" + slug(c.name()) + ".msi";
   std::string error;
-  if (!buildActionPackage(packagePath, request.withRetryErrorRow, error)) {
+  if (!quorvel::authoring::buildActionPackage(packagePath, environment().dllPath, request.withRetryErrorRow, error)) {
     c.setupFailed("building the package: " + error, __FILE__, __LINE__);
     return outcome;
   }

@@ -3,6 +3,7 @@
 // action in the engine and hands back everything the engine reported.
 #pragma once
 
+#include "action_package.hpp"
 #include "ansi_text.hpp"
 #include "engine_session.hpp"
 #include "harness.hpp"
@@ -39,11 +40,10 @@ struct Environment {
 const Environment& environment();
 void setEnvironment(Environment environment);
 
-// The five labels the actions write their lines with.
-extern const char* const kActionNames[5];
-
-constexpr const char* kRetryPromptText =
-    "Could not remove the files of [2]. Close the programs using them, then choose Retry.";
+// The five labels the actions write their lines with, and the text of the
+// packages' Error row 1306.
+using quorvel::authoring::kActionNames;
+using quorvel::authoring::kRetryPromptText;
 
 struct ActionRequest {
   std::string action;
