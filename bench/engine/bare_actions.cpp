@@ -1,0 +1,645 @@
+// The engine benchmark's bare DLL: the five actions' platform calls in the
+// product's order and with its arguments, and nothing around them. No
+// runtime, no Results, no heap strings: a line is formatted with snprintf and
+// sent as a one-field information record, a path lives in a stack buffer,
+// and the heap is used only where the product's length has no bound (the
+// MsiLogging value, the value names of RemoveRegistries).
+//
+// It mirrors the calls the product makes for the benchmark's arguments
+// (fully qualified paths of the package's own folders, every step
+// succeeding). A failing step still ends the call with the product's error
+// line and 1603, so that a benchmark machine that is not as prepared shows up
+// as a mismatch rather than as a fast call.
+#include <windows.h>
+#include <msiquery.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <userenv.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <locale.h>
+
+namespace {
+
+// The product's failure Results.
+constexpr HRESULT kHandleFailure = static_cast<HRESULT>(0x80070006);
+
+HRESULT fromWin32(DWORD error) {
+  return error ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu)) : static_cast<HRESULT>(0);
+}
+
+HRESULT lastErrorResult() {
+  const DWORD error = GetLastError();
+  return error ? fromWin32(error) : E_FAIL;
+}
+
+// ---- Session and log lines --------------------------------------------------
+
+HINSTANCE module;
+MSIHANDLE session;
+MSIHANDLE database;
+const char* label;
+bool cancelled;
+int verbosityCache = -1;
+
+void sendLine(const char* text) {
+  char line[2048];
+  std::snprintf(line, sizeof line, "%s:  %s", label, text);
+  const MSIHANDLE record = MsiCreateRecord(1);
+  MsiRecordSetStringA(record, 0, line);
+  const int answer = MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);
+  if (answer == ERROR_INSTALL_USEREXIT || answer == IDCANCEL) cancelled = true;
+  if (record) MsiCloseHandle(record);
+}
+
+__attribute__((format(gnu_printf, 1, 2))) void logLine(const char* format, ...) {
+  char text[2048];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  sendLine(text);
+}
+
+__attribute__((format(gnu_printf, 2, 3))) void logError(HRESULT result, const char* format, ...) {
+  char message[2048];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  logLine("Error 0x%x: %s", static_cast<unsigned>(result), message);
+}
+
+bool holdsVerboseFlag(const WCHAR* text, DWORD units) {
+  for (DWORD i = 0; i < units && text[i]; ++i) {
+    if (text[i] == L'v' || text[i] == L'V') return true;
+  }
+  return false;
+}
+
+bool policyAsksVerbose() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\Installer", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  WCHAR value[16] = {};
+  DWORD bytes = sizeof value;
+  const bool verbose =
+      RegQueryValueExW(key, L"Logging", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) == ERROR_SUCCESS &&
+      holdsVerboseFlag(value, bytes / sizeof(WCHAR) < 16 ? bytes / sizeof(WCHAR) : 16);
+  RegCloseKey(key);
+  return verbose;
+}
+
+bool verboseInEffect() {
+  if (GlobalFindAtomW(L"WcaVerboseLogging")) return true;
+  if (GlobalFindAtomW(L"WcaNotVerboseLogging")) return false;
+  return policyAsksVerbose();
+}
+
+int decideVerbosity() {
+  if (verbosityCache == 0 || verbosityCache == 1) return verbosityCache;
+  char empty[1] = "";
+  DWORD length = 0;
+  MsiGetPropertyA(session, "LOGVERBOSE", empty, &length);
+  verbosityCache = length > 0 ? 1 : 0;
+  if (verbosityCache == 1) return verbosityCache;
+
+  WCHAR probe[1] = L"";
+  DWORD chars = 0;
+  UINT answer = MsiGetPropertyW(session, L"MsiLogging", probe, &chars);
+  if (answer != ERROR_SUCCESS && answer != ERROR_MORE_DATA) {
+    logError(fromWin32(answer), "Failed to allocate string for Property '%s'", "MsiLogging");
+    logError(fromWin32(answer), "failed to get MsiLogging property");
+    return verbosityCache;
+  }
+  const DWORD capacity = chars + 1;
+  WCHAR* value = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(WCHAR)));
+  chars = capacity;
+  answer = MsiGetPropertyW(session, L"MsiLogging", value, &chars);
+  if (answer != ERROR_SUCCESS) {
+    logError(fromWin32(answer), "Failed to get data for property '%s'", "MsiLogging");
+    logError(fromWin32(answer), "failed to get MsiLogging property");
+  } else if (holdsVerboseFlag(value, capacity) || policyAsksVerbose()) {
+    verbosityCache = 1;
+  }
+  HeapFree(GetProcessHeap(), 0, value);
+  return verbosityCache;
+}
+
+HRESULT publishAtom(LPCWSTR name, bool wanted, const char* addFailure, const char* deleteFailure) {
+  const ATOM atom = GlobalFindAtomW(name);
+  if (!atom && wanted) {
+    if (!GlobalAddAtomW(name)) {
+      const HRESULT result = lastErrorResult();
+      logError(result, "%s", addFailure);
+      return result;
+    }
+  } else if (atom && !wanted) {
+    SetLastError(ERROR_SUCCESS);
+    GlobalDeleteAtom(atom);
+    const DWORD error = GetLastError();
+    if (error) {
+      logError(fromWin32(error), "%s", deleteFailure);
+      return fromWin32(error);
+    }
+  }
+  return S_OK;
+}
+
+HRESULT publishVerbosity(int verbose) {
+  const HRESULT result =
+      publishAtom(L"WcaVerboseLogging", verbose == 1, "Failed to create WcaVerboseLogging global atom.",
+                  "Failed to delete WcaVerboseLogging global atom.");
+  if (FAILED(result)) return result;
+  return publishAtom(L"WcaNotVerboseLogging", verbose != 1, "Failed to create WcaNotVerboseLogging global atom.",
+                     "Failed to delete WcaNotVerboseLogging global atom.");
+}
+
+void writeEntryLine(const WCHAR* modulePath) {
+  DWORD versionMs = 0;
+  DWORD versionLs = 0;
+  DWORD versionHandle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(modulePath, &versionHandle);
+  if (size) {
+    const HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
+    void* fixed = nullptr;
+    UINT fixedBytes = 0;
+    if (block && GetFileVersionInfoW(modulePath, versionHandle, size, block) &&
+        VerQueryValueW(block, L"\\", &fixed, &fixedBytes) && fixed && fixedBytes >= sizeof(VS_FIXEDFILEINFO)) {
+      versionMs = static_cast<const VS_FIXEDFILEINFO*>(fixed)->dwFileVersionMS;
+      versionLs = static_cast<const VS_FIXEDFILEINFO*>(fixed)->dwFileVersionLS;
+    }
+    if (block) GlobalFree(block);
+  }
+  char narrowPath[3 * MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, modulePath, -1, narrowPath, sizeof narrowPath, nullptr, nullptr);
+  logLine("Entering %s in %s, version %u.%u.%u.%u", label, narrowPath, static_cast<unsigned>(versionMs >> 16),
+          static_cast<unsigned>(versionMs & 0xFFFF), static_cast<unsigned>(versionLs >> 16),
+          static_cast<unsigned>(versionLs & 0xFFFF));
+}
+
+bool startSession(MSIHANDLE handle, const char* name) {
+  session = handle;
+  label = name;
+  cancelled = false;
+  database = MsiGetActiveDatabase(handle);
+  if (database) {
+    const HRESULT published = publishVerbosity(decideVerbosity());
+    if (FAILED(published)) {
+      logError(published, "Failed to set verbose logging global atom");
+      return false;
+    }
+  }
+  WCHAR modulePath[MAX_PATH] = {};
+  if (!GetModuleFileNameW(module, modulePath, MAX_PATH)) {
+    logError(lastErrorResult(), "Failed to get module filename");
+    return false;
+  }
+  if (verboseInEffect()) writeEntryLine(modulePath);
+  return true;
+}
+
+// Session start, "Initialized.", CustomActionData into a zeroed buffer of
+// `dataBytes`, the work, the finish.
+UINT runAction(MSIHANDLE handle, const char* name, DWORD dataBytes, bool (*work)(MSIHANDLE, const char*)) {
+  bool succeeded = startSession(handle, name);
+  if (succeeded) {
+    logLine("Initialized.");
+    char data[1024] = {};
+    DWORD length = dataBytes;
+    const UINT answer = MsiGetPropertyA(handle, "CustomActionData", data, &length);
+    if (answer != ERROR_SUCCESS) {
+      logError(fromWin32(answer), "MsiGetPropertyA failed");
+      succeeded = false;
+    } else if (length == 0) {
+      logError(E_INVALIDARG, "MsiGetPropertyA failed with invalid argument");
+      succeeded = false;
+    } else {
+      succeeded = work(handle, data);
+    }
+  }
+  if (database) MsiCloseHandle(database);
+  database = 0;
+  if (cancelled) return ERROR_INSTALL_USEREXIT;
+  return succeeded ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+// ---- Narrow text and paths --------------------------------------------------
+
+// The backslashes that end the text, read by character in the ANSI code page.
+size_t trailingBackslashes(const char* text, bool* wholeCharacters) {
+  size_t backslashes = 0;
+  *wholeCharacters = true;
+  for (const char* at = text; *at;) {
+    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) {
+      backslashes = 0;
+      *wholeCharacters = at[1] != '\0';
+      at += *wholeCharacters ? 2 : 1;
+      continue;
+    }
+    backslashes = *at == '\\' ? backslashes + 1 : 0;
+    ++at;
+  }
+  return backslashes;
+}
+
+constexpr int kWidePathChars = 1024;
+
+bool toWidePath(const char* narrow, WCHAR* wide) {
+  const UINT codePage = ___lc_codepage_func() == CP_UTF8 ? CP_UTF8 : (AreFileApisANSI() ? CP_ACP : CP_OEMCP);
+  const int bytes = static_cast<int>(std::strlen(narrow));
+  int chars = 0;
+  if (bytes > 0) {
+    chars = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, nullptr, 0);
+    if (chars <= 0 || chars >= kWidePathChars ||
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, bytes, wide, chars) != chars) {
+      logError(lastErrorResult(), "Failed to convert path '%s' from code page %u", narrow, codePage);
+      return false;
+    }
+  }
+  wide[chars] = 0;
+  return true;
+}
+
+// The guard: the folders that belong to the machine or to the user, looked
+// up for every guarded path, and the path compared with each.
+bool passesGuard(const char* path) {
+  if (!*path) return true;
+  static const int kFolders[] = {CSIDL_WINDOWS,          CSIDL_SYSTEM,         CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES,
+                                 CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE};
+  char trimmed[1025];
+  std::snprintf(trimmed, sizeof trimmed, "%s", path);
+  for (size_t end = std::strlen(trimmed); end > 0 && (trimmed[end - 1] == '\\' || trimmed[end - 1] == '/');) {
+    trimmed[--end] = '\0';
+  }
+  bool principal = false;
+  char folder[MAX_PATH];
+  for (int csidl : kFolders) {
+    folder[0] = '\0';
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder)) && folder[0]) {
+      principal = principal || _stricmp(folder, trimmed) == 0;
+    }
+  }
+  DWORD chars = MAX_PATH;
+  if (GetProfilesDirectoryA(folder, &chars) && folder[0]) principal = principal || _stricmp(folder, trimmed) == 0;
+  if (!principal) return true;
+  logError(E_INVALIDARG, "Refusing path '%s': it is relative, a volume root or a principal folder", path);
+  return false;
+}
+
+// ---- File system ------------------------------------------------------------
+
+struct FsAnswer {
+  bool flag;
+  DWORD error;
+};
+
+bool meansNotThere(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_NETPATH ||
+         error == ERROR_INVALID_NAME;
+}
+
+DWORD errorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
+
+DWORD queryStatus(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
+  const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const BOOL answered = GetFileInformationByHandle(file, information);
+  const DWORD error = answered ? 0 : GetLastError();
+  CloseHandle(file);
+  return answered ? 0 : errorOrGeneralFailure(error);
+}
+
+FsAnswer existence(const WCHAR* path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const DWORD error = queryStatus(path, &information);
+  if (!error) return {true, 0};
+  return {false, meansNotThere(error) ? 0 : error};
+}
+
+FsAnswer emptiness(const WCHAR* path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const DWORD error = queryStatus(path, &information);
+  if (error) return {false, error};
+  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {information.nFileSizeLow == 0 && information.nFileSizeHigh == 0, 0};
+  }
+  // The folder, one separator, "*".
+  WCHAR pattern[kWidePathChars + 2];
+  size_t length = wcslen(path);
+  std::memcpy(pattern, path, length * sizeof(WCHAR));
+  if (length == 0 || (path[length - 1] != L'\\' && path[length - 1] != L'/')) pattern[length++] = L'\\';
+  pattern[length++] = L'*';
+  pattern[length] = 0;
+  WIN32_FIND_DATAW entry = {};
+  const HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return {false, errorOrGeneralFailure(GetLastError())};
+  FsAnswer answer = {true, 0};
+  for (;;) {
+    const WCHAR* name = entry.cFileName;
+    if (!(name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])))) {
+      answer = {false, 0};
+      break;
+    }
+    if (!FindNextFileW(find, &entry)) {
+      const DWORD nextError = GetLastError();
+      if (nextError != ERROR_NO_MORE_FILES) answer = {false, errorOrGeneralFailure(nextError)};
+      break;
+    }
+  }
+  FindClose(find);
+  return answer;
+}
+
+FsAnswer removal(const WCHAR* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  DWORD error = 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = GetLastError();
+  } else {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path) : DeleteFileW(path)) return {true, 0};
+    error = GetLastError();
+  }
+  error = errorOrGeneralFailure(error);
+  return {false, meansNotThere(error) ? 0 : error};
+}
+
+// ---- Process ----------------------------------------------------------------
+
+bool runQuietly(const char* commandLine) {
+  char command[1024] = {};
+  const size_t length = std::strlen(commandLine);
+  if (length > 1023) {
+    logError(E_INVALIDARG, "Command line of %u characters is too long to run (at most %u)",
+             static_cast<unsigned>(length), 1023u);
+    return false;
+  }
+  std::memcpy(command, commandLine, length + 1);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    logError(lastErrorResult(), "CreateProcessW() failed");
+    return false;
+  }
+  CloseHandle(started.hThread);
+  const DWORD waited = WaitForSingleObject(started.hProcess, 60000);
+  if (waited == WAIT_TIMEOUT) {
+    CloseHandle(started.hProcess);
+    logError(E_FAIL, "CreateProcessW() timeout");
+    return false;
+  }
+  if (waited != WAIT_OBJECT_0) {
+    CloseHandle(started.hProcess);
+    logError(lastErrorResult(), "WaitForSingleObject() failed");
+    return false;
+  }
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(started.hProcess, &exitCode)) {
+    CloseHandle(started.hProcess);
+    logError(lastErrorResult(), "GetExitCodeProcess() failed");
+    return false;
+  }
+  CloseHandle(started.hProcess);
+  if (exitCode != 0) {
+    logError(E_FAIL, "error from process : exitCode = 0x%08x", static_cast<unsigned>(exitCode));
+    return false;
+  }
+  return true;
+}
+
+// icacls on the path, its trailing backslashes doubled inside the quotation marks.
+bool grantUsersFullControl(const char* path, const char* switches) {
+  if (!passesGuard(path)) return false;
+  if (std::strchr(path, '"')) {
+    logError(E_INVALIDARG, "Refusing path '%s': it contains a quotation mark", path);
+    return false;
+  }
+  bool wholeCharacters = true;
+  const size_t backslashes = trailingBackslashes(path, &wholeCharacters);
+  char commandLine[2 * 1024 + 64];
+  std::snprintf(commandLine, sizeof commandLine, "icacls \"%s%s\" %s", path, path + std::strlen(path) - backslashes,
+                switches);
+  if (!runQuietly(commandLine)) {
+    logError(E_FAIL, "execQuietCmdLine() failed");
+    return false;
+  }
+  return true;
+}
+
+// ---- The five actions -------------------------------------------------------
+
+bool editEstimatedSize(MSIHANDLE, const char* productCode) {
+  char keyPath[320];
+  std::snprintf(keyPath, sizeof keyPath, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{%s}", productCode);
+  logLine("%s\n", keyPath);
+  HKEY key = nullptr;
+  const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_SET_VALUE, &key);
+  if (!key || opened != ERROR_SUCCESS) {
+    logError(key ? fromWin32(opened) : kHandleFailure, "RegOpenKeyExA failed");
+    if (key) RegCloseKey(key);
+    return false;
+  }
+  const DWORD zero = 0;
+  const LSTATUS written =
+      RegSetValueExA(key, "EstimatedSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
+  RegCloseKey(key);
+  if (written != ERROR_SUCCESS) {
+    logError(fromWin32(written), "RegSetValueExA failed");
+    return false;
+  }
+  return true;
+}
+
+bool removeFolder(MSIHANDLE handle, const char* data) {
+  logLine("CustomActionData = %s", data);
+  const char* bar = std::strchr(data, '|');
+  if (!bar) {
+    logError(E_INVALIDARG, "Parameters are missing.");
+    return false;
+  }
+  char removePath[1024 + 1] = {};  // the zeros after it end the shell's list
+  std::memcpy(removePath, data, static_cast<size_t>(bar - data));
+  const char* sdkName = bar + 1;
+  logLine("removePath = %s", removePath);
+  logLine("sdkName = %s", sdkName);
+  if (!passesGuard(removePath)) return false;
+  if (PathFileExistsA(removePath) != TRUE) {
+    logLine("PathFileExists failed : GetLastError() = 0x%08x", static_cast<unsigned>(GetLastError()));
+    return true;
+  }
+
+  SHFILEOPSTRUCTA operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = removePath;
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  const MSIHANDLE prompt = MsiCreateRecord(2);
+  MsiRecordSetInteger(prompt, 1, 1306);
+  MsiRecordSetStringA(prompt, 2, sdkName);
+  bool removed = true;
+  for (;;) {
+    const int shellResult = SHFileOperationA(&operation);
+    if (shellResult == 0) break;
+    const int answer =
+        MsiProcessMessage(handle, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_RETRYCANCEL), prompt);
+    logLine("Selected Dialog Box Command IDs = %d", answer);
+    if (answer != IDRETRY) {
+      logError(fromWin32(static_cast<DWORD>(shellResult)), "SHFileOperation failed");
+      removed = false;
+      break;
+    }
+  }
+  if (prompt) MsiCloseHandle(prompt);
+  return removed;
+}
+
+bool removeRegistries(MSIHANDLE, const char* prefix) {
+  logLine("CustomActionData = %s", prefix);
+  const size_t prefixLength = std::strlen(prefix);
+  bool prefixWhole = true;
+  const size_t prefixBackslashes = trailingBackslashes(prefix, &prefixWhole);
+  if (!passesGuard(prefix)) return false;
+
+  const char* foldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+  logLine("%s\n", foldersKey);
+  HKEY key = nullptr;
+  const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, foldersKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+  if (!key || opened != ERROR_SUCCESS) {
+    logError(key ? fromWin32(opened) : kHandleFailure, "RegOpenKeyExA failed");
+    if (key) RegCloseKey(key);
+    return false;
+  }
+  DWORD longestName = 0;
+  const LSTATUS queried = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           &longestName, nullptr, nullptr, nullptr);
+  if (queried != ERROR_SUCCESS) {
+    logError(fromWin32(queried), "RegQueryInfoKeyA failed");
+    RegCloseKey(key);
+    return false;
+  }
+
+  // One name buffer for the enumeration; the matches back to back, each
+  // with its terminator, in a block that grows.
+  const HANDLE heap = GetProcessHeap();
+  const DWORD nameBytes = longestName * 3 + 1;
+  char* name = static_cast<char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, nameBytes));
+  char* matches = nullptr;
+  SIZE_T matchBytes = 0;
+  SIZE_T matchCapacity = 0;
+  bool succeeded = true;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = nameBytes;
+    const LSTATUS enumerated = RegEnumValueA(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (enumerated == ERROR_NO_MORE_ITEMS) break;
+    if (enumerated != ERROR_SUCCESS) {
+      logError(fromWin32(enumerated), "RegEnumKeyExA failed");
+      succeeded = false;
+      break;
+    }
+    const size_t length = std::strlen(name);
+    const bool under =
+        length >= prefixLength && std::memcmp(name, prefix, prefixLength) == 0 &&
+        (length == prefixLength || (prefixWhole && (prefixBackslashes > 0 || name[prefixLength] == '\\')));
+    if (under) {
+      if (matchBytes + length + 1 > matchCapacity) {
+        matchCapacity = 2 * (matchBytes + length + 1);
+        matches = static_cast<char*>(matches ? HeapReAlloc(heap, 0, matches, matchCapacity)
+                                             : HeapAlloc(heap, 0, matchCapacity));
+      }
+      std::memcpy(matches + matchBytes, name, length + 1);
+      matchBytes += length + 1;
+    }
+    if (verboseInEffect()) logLine(under ? "subKeyValue (push_buck): %s" : "subKeyValue (read only): %s", name);
+  }
+  for (SIZE_T at = 0; succeeded && at < matchBytes; at += std::strlen(matches + at) + 1) {
+    const char* match = matches + at;
+    const LSTATUS deleted = RegDeleteValueA(key, match);
+    if (deleted != ERROR_SUCCESS) {
+      logLine("remove failed subKeyValue : %s", match);
+      logError(fromWin32(deleted), "RegDeleteValueA failed");
+      succeeded = false;
+      break;
+    }
+    logLine("remove subKeyValue : %s", match);
+  }
+  RegCloseKey(key);
+  if (matches) HeapFree(heap, 0, matches);
+  HeapFree(heap, 0, name);
+  return succeeded;
+}
+
+bool changeQuorvelFolderPermission(MSIHANDLE, const char* folderPath) {
+  logLine("folderPath = %s", folderPath);
+  WCHAR widePath[kWidePathChars];
+  if (!toWidePath(folderPath, widePath)) return false;
+  const FsAnswer exists = existence(widePath);
+  logLine("isExist=%d  errorCode=%08x", exists.flag ? 1 : 0, static_cast<unsigned>(exists.error));
+  if (exists.error) {
+    logError(E_FAIL, "std::filesystem::exists failed with code 0x%08x", static_cast<unsigned>(exists.error));
+    return false;
+  }
+  if (!exists.flag) return true;
+  return grantUsersFullControl(folderPath, "/t /q /grant *S-1-5-32-545:(OI)(CI)F");
+}
+
+bool removeManufacturerFolder(MSIHANDLE, const char* folderPath) {
+  logLine("folderPath = %s", folderPath);
+  WCHAR widePath[kWidePathChars];
+  if (!toWidePath(folderPath, widePath)) return false;
+  const FsAnswer exists = existence(widePath);
+  logLine("isExist=%d  errorCode=%08x", exists.flag ? 1 : 0, static_cast<unsigned>(exists.error));
+  if (!exists.flag) {
+    logLine("manufacturer folder does not exist");
+    return true;
+  }
+  if (!toWidePath(folderPath, widePath)) return false;
+  const FsAnswer empty = emptiness(widePath);
+  logLine("isEmpty=%d  errorCode=%08x", empty.flag ? 1 : 0, static_cast<unsigned>(empty.error));
+  if (!empty.flag) {
+    logLine("manufacturer folder not empty");
+    return true;
+  }
+  if (!grantUsersFullControl(folderPath, "/q /grant *S-1-5-32-545:(OI)(CI)F")) return false;
+  if (!toWidePath(folderPath, widePath)) return false;
+  const FsAnswer removed = removal(widePath);
+  logLine("remove result=%d  errorCode=%08x", removed.flag ? 1 : 0, static_cast<unsigned>(removed.error));
+  if (!removed.flag && removed.error) {
+    logError(E_FAIL, "std::filesystem::remove failed with code 0x%08x", static_cast<unsigned>(removed.error));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) module = instance;
+  if (reason == DLL_PROCESS_DETACH) module = nullptr;
+  return TRUE;
+}
+
+extern "C" UINT WINAPI EditEstimatedSize(MSIHANDLE handle) {
+  return runAction(handle, "EditEstimatedSize", 256, editEstimatedSize);
+}
+
+extern "C" UINT WINAPI RemoveFolder(MSIHANDLE handle) { return runAction(handle, "RemoveFolder", 1024, removeFolder); }
+
+extern "C" UINT WINAPI RemoveRegistries(MSIHANDLE handle) {
+  return runAction(handle, "RemoveRegistries", 260, removeRegistries);
+}
+
+extern "C" UINT WINAPI ChangeQuorvelFolderPermission(MSIHANDLE handle) {
+  return runAction(handle, "ChangeQuorvelFolderPermission", 1024, changeQuorvelFolderPermission);
+}
+
+extern "C" UINT WINAPI RemoveManufacturerFolder(MSIHANDLE handle) {
+  return runAction(handle, "RemoveManufacturerFolder", 1024, removeManufacturerFolder);
+}

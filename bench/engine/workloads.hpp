@@ -1,0 +1,26 @@
+// What each action of the engine benchmark works on: its argument, the
+// machine state that gives it its work (put back before every call), and the
+// part of the machine it changes, read back as text to compare two DLLs.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorvel::bench {
+
+struct Workload {
+  std::string action;
+  std::string customActionData;
+  std::function<bool()> prepare;
+  std::function<std::string()> observe;
+};
+
+// The five actions where the demonstration product has them do their work:
+// the SDK folder as the uninstallation leaves it (the product's cache), its
+// registrations among many others', the data folder, the empty manufacturer
+// folder. `trashFolder` is where the engine's shell moves deleted folders;
+// it is emptied before every call.
+std::vector<Workload> workloads(const std::string& trashFolder);
+
+}  // namespace quorvel::bench
