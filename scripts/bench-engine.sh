@@ -4,9 +4,13 @@
 # (bench/engine). Cross-builds what it needs into build/bench-engine and runs
 # in a wine prefix of its own there; stops only that prefix's wineserver.
 #
-#   scripts/bench-engine.sh [--calls N] [action...]
+#   scripts/bench-engine.sh [--calls N] [--check-only] [action...]
+#   scripts/bench-engine.sh --trace-calls [action...]
 #
 # Exits 1 when the bare DLL does not mirror the product or a call fails.
+# --trace-calls runs only the mirror check, under wine's relay trace, and
+# writes the platform calls each DLL made in each checked call, and their
+# differences, into build/bench-engine/platform-calls.
 # Figures and the machine they were taken on are in bench/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,9 +50,55 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export BENCH_TRASH
 BENCH_TRASH=$(windows_path "$XDG_DATA_HOME/Trash")
 
-echo "== engine benchmark ($(wine --version 2>/dev/null), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
 wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
-timeout 3600 wine "$build/bench/engine/quorvel_engine_bench.exe" "$(windows_path "$build/QuorvelCustomActions.dll")" \
-  "$(windows_path "$build/bench/engine/QuorvelBareActions.dll")" 'C:\quorvel-engine-bench' "$@" 2>&1 |
-  tr -d '\r' | grep -v -E "$wine32_notice"
-exit "${PIPESTATUS[0]}"
+bench() {
+  timeout 3600 wine "$build/bench/engine/quorvel_engine_bench.exe" "$(windows_path "$build/QuorvelCustomActions.dll")" \
+    "$(windows_path "$build/bench/engine/QuorvelBareActions.dll")" 'C:\quorvel-engine-bench' "$@"
+}
+
+if [[ ${1:-} != --trace-calls ]]; then
+  echo "== engine benchmark ($(wine --version 2>/dev/null), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  bench "$@" 2>&1 | tr -d '\r' | grep -v -E "$wine32_notice"
+  exit "${PIPESTATUS[0]}"
+fi
+shift
+
+# Each call loads a fresh temporary copy of its DLL; the calls made from
+# inside that copy into the system's DLLs (not the C runtime's or ntdll's,
+# which hold the heap) are its platform calls. Numbers and handles are masked.
+calls=$build/platform-calls
+rm -rf "$calls" && mkdir -p "$calls"
+set +o pipefail  # a mismatch still leaves its traces to look at
+WINEDEBUG=+relay,+loaddll bench --check-only "$@" 2>"$calls/relay.log" | tr -d '\r' | tee "$calls/check.txt"
+checked=${PIPESTATUS[0]}
+set -o pipefail
+calls=$calls perl -ne '
+  if (/Loaded L".*\\(msi[0-9a-f]+\.tmp)" at ([0-9A-F]+)/) {
+    push @copies, [hex $2, sprintf("%s/%02d.txt", $ENV{calls}, scalar(@copies) + 1)];
+    next;
+  }
+  next unless /^[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$/;
+  next if $1 =~ /^(msvcrt|ntdll)$/ || $2 eq "GetProcessHeap";
+  my ($dll, $function, $arguments, $return) = ($1, $2, $3, hex $4);
+  for my $copy (reverse @copies) {
+    next unless $return >= $copy->[0] && $return < $copy->[0] + 0x200000;
+    $arguments =~ s/\b[0-9a-f]{8,16}\b/#/g;
+    $arguments =~ s/msi[0-9a-f]+\.tmp/<module>/g;
+    open(my $out, ">>", $copy->[1]); print $out "$dll.$function($arguments)\n"; close($out);
+    last;
+  }' "$calls/relay.log"
+rm -f "$calls/relay.log"
+# The check ran product then bare for every line it printed.
+call=0
+while read -r _ action mode _; do
+  product=$(printf '%s/%02d.txt' "$calls" $((call + 1)))
+  bare=$(printf '%s/%02d.txt' "$calls" $((call + 2)))
+  call=$((call + 2))
+  mode=${mode//[():]/}
+  name=$action-$mode
+  mv "$product" "$calls/$name.product.txt" && mv "$bare" "$calls/$name.bare.txt"
+  diff "$calls/$name.product.txt" "$calls/$name.bare.txt" >"$calls/$name.diff" || true
+  echo "$action $mode: $(wc -l <"$calls/$name.product.txt") platform calls of the product," \
+    "$(wc -l <"$calls/$name.bare.txt") of the bare DLL, $(grep -c '^[<>]' "$calls/$name.diff") differ ($calls/$name.diff)"
+done < <(grep -E '^(same|FAIL) ' "$calls/check.txt")
+exit "$checked"
