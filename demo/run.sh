@@ -25,35 +25,18 @@ cmake --build "$build" --target QuorvelCustomActions quorvel_demo icacls_double 
     exit 1
 }
 
-export WINEPREFIX=$build/demo-wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export XDG_DATA_HOME=$build/demo-xdg/data
-export XDG_CONFIG_HOME=$build/demo-xdg/config
-export XDG_CACHE_HOME=$build/demo-xdg/cache
-# The engine's own icacls only stands in and changes nothing; the recording
-# stand-in shows the command lines the actions ran. It is started only when
-# loaded as native.
-export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=d;icacls.exe=n'
+. "$repo/scripts/wine-prefix.sh"
+trap stop_wineserver EXIT
+use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/engine_tests/icacls_double.exe" || {
+    echo "no usable wine prefix at $WINEPREFIX" >&2
+    exit 1
+}
 export ICACLS_DOUBLE_DIR='C:\icacls-double'
-mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
 # The SDK folder that earlier runs moved into the engine's trash.
 rm -rf "$XDG_DATA_HOME/Trash"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    echo "== creating the wine prefix $WINEPREFIX (once)"
-    wine wineboot --init >/dev/null 2>&1
-    wineserver -w
-fi
-# Start the prefix's background services now, detached from the pipes below,
-# or they would hold those pipes open for as long as the server lives.
-wine cmd /c exit >/dev/null 2>&1
-cp -f "$build/engine_tests/icacls_double.exe" "$WINEPREFIX/drive_c/windows/system32/icacls.exe"
 
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 work='C:\QuorvelDemo'
-wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
 
 timeout 900 wine "$build/demo/quorvel_demo.exe" "$(to_windows "$build/QuorvelCustomActions.dll")" "$work" 2>&1 |
     tr -d '\r' | grep -v -E "$wine32_notice"

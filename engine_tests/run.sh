@@ -49,35 +49,14 @@ echo "== shipping checks"
 "$here/ship-check.sh" "$dll" | tee "$output"
 count "$output" ship-check
 
-export WINEPREFIX=$build/wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export XDG_DATA_HOME=$build/wine-xdg/data
-export XDG_CONFIG_HOME=$build/wine-xdg/config
-export XDG_CACHE_HOME=$build/wine-xdg/cache
-# No desktop menus, no browser or .NET runtime prompts; the engine's own
-# icacls stub is replaced by the recording double, which only runs as native.
-export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=d;icacls.exe=n'
-mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
-wine_bin=${WINE:-wine}
-# wine's advice to install its 32-bit half, which 64-bit packages never need.
-wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
-
-stop_wineserver() { wineserver -k >/dev/null 2>&1 || true; }
+. "$here/../scripts/wine-prefix.sh"
 trap 'stop_wineserver; rm -f "$output"' EXIT
-
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    echo "== creating the wine prefix $WINEPREFIX"
-    "$wine_bin" wineboot --init >/dev/null 2>&1
-    wineserver -w
-fi
-system32=$WINEPREFIX/drive_c/windows/system32
-if [[ ! -d $system32 ]]; then
+if ! use_wine_prefix "$build/wineprefix" "$build/wine-xdg" "$double"; then
     echo "FAIL engine (no usable prefix at $WINEPREFIX)"
     echo "$total_passed passed, $((total_failed + 1)) failed"
     exit 1
 fi
-cp -f "$double" "$system32/icacls.exe"
+wine_bin=${WINE:-wine}
 
 # Q: is a scratch drive: the cases that check that a volume root is refused
 # aim at its root, never at C:.

@@ -24,33 +24,15 @@ cmake --build "$build" -j2 --target QuorvelCustomActions QuorvelBareActions quor
   >/dev/null
 build=$(cd "$build" && pwd)
 
-export WINEPREFIX=$build/bench-wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export XDG_DATA_HOME=$build/bench-xdg/data
-export XDG_CONFIG_HOME=$build/bench-xdg/config
-export XDG_CACHE_HOME=$build/bench-xdg/cache
-# No desktop menus or runtime prompts; icacls is the recording double of the
-# engine tests, which runs only when loaded as native.
-export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=d;icacls.exe=n'
+. scripts/wine-prefix.sh
+trap stop_wineserver EXIT
+use_wine_prefix "$build/bench-wineprefix" "$build/bench-xdg" "$build/engine_tests/icacls_double.exe"
 export ICACLS_DOUBLE_DIR='C:\icacls-double'
-mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  echo "== creating the wine prefix $WINEPREFIX (once)"
-  wine wineboot --init >/dev/null 2>&1
-  wineserver -w
-fi
-# The prefix's background services start now, detached from the pipe below.
-wine cmd /c exit >/dev/null 2>&1
-cp -f "$build/engine_tests/icacls_double.exe" "$WINEPREFIX/drive_c/windows/system32/icacls.exe"
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export BENCH_TRASH
 BENCH_TRASH=$(windows_path "$XDG_DATA_HOME/Trash")
 
-wine32_notice='^(it looks like wine32 is missing|multiarch needs to be enabled|execute "dpkg --add-architecture|apt-get install wine32)'
 bench() {
   timeout 3600 wine "$build/bench/engine/quorvel_engine_bench.exe" "$(windows_path "$build/QuorvelCustomActions.dll")" \
     "$(windows_path "$build/bench/engine/QuorvelBareActions.dll")" 'C:\quorvel-engine-bench' "$@"
