@@ -80,7 +80,10 @@ while read -r _ action mode _; do
   name=$action-$mode
   mv "$product" "$calls/$name.product.txt" && mv "$bare" "$calls/$name.bare.txt"
   diff "$calls/$name.product.txt" "$calls/$name.bare.txt" >"$calls/$name.diff" || true
+  # What differs, by function: calls only the product made (<) or only the bare DLL (>).
+  differences=$({ grep '^[<>]' "$calls/$name.diff" || true; } | sed -E 's/^(.) ([^(]*)\(.*/\1 \2/' | sort | uniq -c |
+    awk '{printf "%s%s %d %s", sep, ($2 == "<" ? "product only" : "bare only"), $1, $3; sep = ", "}')
   echo "$action $mode: $(wc -l <"$calls/$name.product.txt") platform calls of the product," \
-    "$(wc -l <"$calls/$name.bare.txt") of the bare DLL, $(grep -c '^[<>]' "$calls/$name.diff") differ ($calls/$name.diff)"
+    "$(wc -l <"$calls/$name.bare.txt") of the bare DLL; ${differences:-no difference}"
 done < <(grep -E '^(same|FAIL) ' "$calls/check.txt")
 exit "$checked"

@@ -270,11 +270,6 @@ bool toWide(const char* narrow, UINT codePage, DWORD flags, WCHAR* wide) {
   return true;
 }
 
-// The wide path a file query is given: strict, in the file calls' code page.
-bool toWidePath(const char* narrow, WCHAR* wide) {
-  return toWide(narrow, filePathCodePage(), MB_ERR_INVALID_CHARS, wide);
-}
-
 // ---- File system ------------------------------------------------------------
 
 struct FsAnswer {
@@ -404,8 +399,9 @@ constexpr int kShellFolders[] = {
 };
 
 constexpr size_t kNone = static_cast<size_t>(-1);
-constexpr size_t kFolderChars = 2 * MAX_PATH;
-constexpr size_t kMostFolders = 256;
+constexpr size_t kFolderChars = kWidePathChars + 8;  // a verbatim form of any argument
+constexpr size_t kMostFolders = 160;
+constexpr size_t kMostIdentities = 2 * kMostFolders;
 constexpr size_t kMostProfiles = 64;
 
 struct Identity {
@@ -419,7 +415,7 @@ struct Identity {
 struct GuardTables {
   WCHAR folders[kMostFolders][kFolderChars];
   size_t folderCount;
-  Identity identities[kMostFolders];
+  Identity identities[kMostIdentities];
   size_t identityCount;
   WCHAR profileNames[2][kMostProfiles][MAX_PATH];  // folders, then links
 };
@@ -625,7 +621,7 @@ void addIdentity(const WCHAR* normal, size_t length, bool holds) {
   WCHAR verbatim[kFolderChars + 8];
   verbatimForm(normal, length, verbatim);
   BY_HANDLE_FILE_INFORMATION information = {};
-  if (queryInformation(verbatim, 0, &information) != 0 || tables->identityCount == kMostFolders) return;
+  if (queryInformation(verbatim, 0, &information) != 0 || tables->identityCount == kMostIdentities) return;
   tables->identities[tables->identityCount++] = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
                                                  information.nFileIndexLow, holds};
 }
@@ -750,6 +746,19 @@ bool passesGuard(const char* path, bool onFileSystem) {
   HeapFree(GetProcessHeap(), 0, tables);
   tables = nullptr;
   return passes;
+}
+
+// The wide path a file query is given: strict, in the file calls' code page,
+// and in its verbatim form when it (or a folder's listing pattern, "\\*"
+// after it) reaches MAX_PATH.
+bool toWidePath(const char* narrow, WCHAR* wide) {
+  if (!toWide(narrow, filePathCodePage(), MB_ERR_INVALID_CHARS, wide)) return false;
+  if (wcslen(wide) + 2 < MAX_PATH) return true;
+  WCHAR normal[kFolderChars];
+  if (normalise(wide, normal) != Form::kRelative && wcslen(normal) + 8 < kWidePathChars) {
+    verbatimForm(normal, wcslen(normal), wide);
+  }
+  return true;
 }
 
 // ---- Process ----------------------------------------------------------------
