@@ -33,8 +33,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export BENCH_TRASH
 BENCH_TRASH=$(windows_path "$XDG_DATA_HOME/Trash")
 
+# Code page 1252: wine takes it from the locale, and no setting of the caller's wins.
 bench() {
-  timeout 3600 wine "$build/bench/engine/quorvel_engine_bench.exe" "$(windows_path "$build/QuorvelCustomActions.dll")" \
+  LC_ALL=C.UTF-8 timeout 3600 wine "$build/bench/engine/quorvel_engine_bench.exe" "$(windows_path "$build/QuorvelCustomActions.dll")" \
     "$(windows_path "$build/bench/engine/QuorvelBareActions.dll")" 'C:\quorvel-engine-bench' "$@"
 }
 

@@ -1,9 +1,11 @@
 // The engine benchmark's bare DLL: the five actions' platform calls in the
 // product's order and with its arguments, and nothing around them. No
-// runtime, no Results, no heap strings: a line is formatted with snprintf and
-// sent as a one-field information record, a path lives in a stack buffer,
-// and the heap is used only where the product's length has no bound (the
-// MsiLogging value, the value names of RemoveRegistries).
+// runtime, no Results, no heap strings: a line is formatted with the system C
+// runtime's snprintf (msvcrt's, so that no printf of its own is linked in,
+// as none is into the product) and sent as a one-field information record, a
+// path lives in a stack buffer, and the heap is used only where the product's
+// length has no bound (the MsiLogging value, the value names of
+// RemoveRegistries) and for the guard's tables.
 //
 // It mirrors the calls the product makes for the benchmark's arguments
 // (fully qualified paths of the package's own folders, every step
@@ -45,9 +47,22 @@ const char* label;
 bool cancelled;
 int verbosityCache = -1;
 
+// msvcrt's snprintf, always terminated.
+void formatList(char* buffer, size_t size, const char* format, va_list arguments) {
+  _vsnprintf(buffer, size - 1, format, arguments);
+  buffer[size - 1] = '\0';
+}
+
+__attribute__((format(gnu_printf, 3, 4))) void format(char* buffer, size_t size, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  formatList(buffer, size, format, arguments);
+  va_end(arguments);
+}
+
 void sendLine(const char* text) {
   char line[2048];
-  std::snprintf(line, sizeof line, "%s:  %s", label, text);
+  format(line, sizeof line, "%s:  %s", label, text);
   const MSIHANDLE record = MsiCreateRecord(1);
   MsiRecordSetStringA(record, 0, line);
   const int answer = MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);
@@ -59,7 +74,7 @@ __attribute__((format(gnu_printf, 1, 2))) void logLine(const char* format, ...) 
   char text[2048];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  formatList(text, sizeof text, format, arguments);
   va_end(arguments);
   sendLine(text);
 }
@@ -68,7 +83,7 @@ __attribute__((format(gnu_printf, 2, 3))) void logError(HRESULT result, const ch
   char message[2048];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(message, sizeof message, format, arguments);
+  formatList(message, sizeof message, format, arguments);
   va_end(arguments);
   logLine("Error 0x%x: %s", static_cast<unsigned>(result), message);
 }
@@ -246,6 +261,20 @@ size_t trailingBackslashes(const char* text, bool* wholeCharacters) {
     ++at;
   }
   return backslashes;
+}
+
+// The first `wanted` that is a character of its own in the ANSI code page,
+// not the trail byte of a double-byte one.
+const char* findCharacter(const char* text, char wanted) {
+  for (const char* at = text; *at;) {
+    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*at))) {
+      at += at[1] != '\0' ? 2 : 1;
+      continue;
+    }
+    if (*at == wanted) return at;
+    ++at;
+  }
+  return nullptr;
 }
 
 constexpr int kWidePathChars = 1024;
@@ -810,15 +839,14 @@ bool runQuietly(const char* commandLine) {
 // icacls on the path, its trailing backslashes doubled inside the quotation marks.
 bool grantUsersFullControl(const char* path, const char* switches) {
   if (!passesGuard(path, true)) return false;
-  if (std::strchr(path, '"')) {
+  if (findCharacter(path, '"')) {
     logError(E_INVALIDARG, "Refusing path '%s': it contains a quotation mark", path);
     return false;
   }
   bool wholeCharacters = true;
   const size_t backslashes = trailingBackslashes(path, &wholeCharacters);
   char commandLine[2 * 1024 + 64];
-  std::snprintf(commandLine, sizeof commandLine, "icacls \"%s%s\" %s", path, path + std::strlen(path) - backslashes,
-                switches);
+  format(commandLine, sizeof commandLine, "icacls \"%s%s\" %s", path, path + std::strlen(path) - backslashes, switches);
   if (!runQuietly(commandLine)) {
     logError(E_FAIL, "execQuietCmdLine() failed");
     return false;
@@ -830,7 +858,7 @@ bool grantUsersFullControl(const char* path, const char* switches) {
 
 bool editEstimatedSize(MSIHANDLE, const char* productCode) {
   char keyPath[320];
-  std::snprintf(keyPath, sizeof keyPath, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{%s}", productCode);
+  format(keyPath, sizeof keyPath, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{%s}", productCode);
   logLine("%s\n", keyPath);
   HKEY key = nullptr;
   const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_SET_VALUE, &key);
@@ -852,7 +880,7 @@ bool editEstimatedSize(MSIHANDLE, const char* productCode) {
 
 bool removeFolder(MSIHANDLE handle, const char* data) {
   logLine("CustomActionData = %s", data);
-  const char* bar = std::strchr(data, '|');
+  const char* bar = findCharacter(data, '|');
   if (!bar) {
     logError(E_INVALIDARG, "Parameters are missing.");
     return false;
