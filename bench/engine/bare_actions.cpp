@@ -9,9 +9,10 @@
 //
 // It mirrors the calls the product makes for the benchmark's arguments
 // (fully qualified paths of the package's own folders, every step
-// succeeding). A failing step still ends the call with the product's error
-// line and 1603, so that a benchmark machine that is not as prepared shows up
-// as a mismatch rather than as a fast call.
+// succeeding). A failing step still ends the call with an error line (the
+// product's, but for the guard's refusals, which name no folder) and 1603, so
+// that a benchmark machine that is not as prepared shows up as a mismatch
+// rather than as a fast call.
 #include <windows.h>
 #include <msiquery.h>
 #include <shellapi.h>
