@@ -16,18 +16,25 @@ bool MeansNotThere(DWORD error) {
 // A failure that leaves no error behind must not read as success.
 DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
 
-bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
-
 }  // namespace
 
+HRESULT AppendListingPattern(const WCHAR* folder, SIZE_T length, WideText* pattern) {
+  HRESULT result = pattern->Append(folder, length);
+  if (SUCCEEDED(result) && (length == 0 || (folder[length - 1] != L'\\' && folder[length - 1] != L'/'))) {
+    result = pattern->Append(L'\\');
+  }
+  if (SUCCEEDED(result)) result = pattern->Append(L'*');
+  return result;
+}
+
+bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
+
 DWORD FsQueryInformation(const WCHAR* path, DWORD flags, BY_HANDLE_FILE_INFORMATION* information) {
-  const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  const BOOL answered = GetFileInformationByHandle(file, information);
-  const DWORD error = answered ? 0 : GetLastError();
-  CloseHandle(file);
-  return answered ? 0 : ErrorOrGeneralFailure(error);
+  const FileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) return GetLastError();
+  if (GetFileInformationByHandle(file.Get(), information)) return 0;
+  return ErrorOrGeneralFailure(GetLastError());
 }
 
 HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
@@ -49,14 +56,8 @@ HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
     return S_OK;
   }
 
-  // The listing pattern: the folder, one separator, "*".
   WideText pattern;
-  const SIZE_T length = TextLength(path);
-  HRESULT result = pattern.Append(path, length);
-  if (SUCCEEDED(result) && (length == 0 || (path[length - 1] != L'\\' && path[length - 1] != L'/'))) {
-    result = pattern.Append(L'\\');
-  }
-  if (SUCCEEDED(result)) result = pattern.Append(L'*');
+  const HRESULT result = AppendListingPattern(path, TextLength(path), &pattern);
   if (FAILED(result)) {
     LogErrorLine(result, "Failed to allocate the listing pattern of '%ls'", path);
     return result;
@@ -65,8 +66,9 @@ HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
   // Empty exactly when the listing opens and yields nothing but "." and "..";
   // a listing that fails says nothing about the folder, so it is not empty.
   WIN32_FIND_DATAW entry = {};
-  const HANDLE find = FindFirstFileExW(pattern.Get(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
+  const FolderListing listing(
+      FindFirstFileExW(pattern.Get(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+  if (listing.Get() == INVALID_HANDLE_VALUE) {
     *answer = {false, ErrorOrGeneralFailure(GetLastError())};
     return S_OK;
   }
@@ -76,13 +78,12 @@ HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
       *answer = {false, 0};
       break;
     }
-    if (!FindNextFileW(find, &entry)) {
+    if (!FindNextFileW(listing.Get(), &entry)) {
       const DWORD nextError = GetLastError();
       if (nextError != ERROR_NO_MORE_FILES) *answer = {false, ErrorOrGeneralFailure(nextError)};
       break;
     }
   }
-  FindClose(find);
   return S_OK;
 }
 

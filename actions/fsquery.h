@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "runtime/strutil.h"
+
 // A query's answer: the flag it asks about and the Win32 error of the query
 // itself, 0 when the query did not fail. A query answers a failed Result only
 // for what it could not do on its own account (memory), after an error line.
@@ -11,6 +13,12 @@ struct FsAnswer {
   bool flag;
   DWORD error;
 };
+
+// The listing pattern of a folder (its first `length` characters): the
+// folder, one separator, "*". Fails only with E_OUTOFMEMORY.
+HRESULT AppendListingPattern(const WCHAR* folder, SIZE_T length, WideText* pattern);
+// The entries "." and ".." that a listing yields for the folder and its parent.
+bool IsDotEntry(const WCHAR* name);
 
 // Opens the object (no access asked, folders included) and reads its
 // information, links followed unless `flags` holds

@@ -5,6 +5,7 @@
 
 #include "actions/fsquery.h"
 #include "actions/normalpath.h"
+#include "runtime/handles.h"
 #include "runtime/wcalog.h"
 
 namespace {
@@ -50,26 +51,11 @@ constexpr int kShellFolders[] = {
 
 constexpr SIZE_T kNone = static_cast<SIZE_T>(-1);
 
-bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
-
 bool SameIdentity(const FileIdentity& first, const FileIdentity& second) {
   return first.volume == second.volume && first.indexHigh == second.indexHigh && first.indexLow == second.indexLow;
 }
 
 // An open folder listing; closed when set.
-class FolderListing {
- public:
-  explicit FolderListing(HANDLE find) : find_(find) {}
-  ~FolderListing() {
-    if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
-  }
-  FolderListing(const FolderListing&) = delete;
-  FolderListing& operator=(const FolderListing&) = delete;
-  HANDLE Get() const { return find_; }
-
- private:
-  HANDLE find_;
-};
 
 }  // namespace
 
@@ -172,8 +158,7 @@ HRESULT StandardFolders::AddProfiles(SIZE_T currentProfile) {
 HRESULT StandardFolders::ListProfiles(const WCHAR* profiles, SIZE_T length, WideTextList* folders,
                                       WideTextList* links) {
   WideText pattern;
-  HRESULT result = pattern.Append(profiles, length);
-  if (SUCCEEDED(result)) result = pattern.Append(L"\\*");
+  HRESULT result = AppendListingPattern(profiles, length, &pattern);
   if (FAILED(result)) return result;
   WIN32_FIND_DATAW entry = {};
   FolderListing listing(FindFirstFileExW(pattern.Get(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));

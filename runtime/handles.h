@@ -61,3 +61,35 @@ class HeapWideString {
  private:
   WCHAR* text_ = nullptr;
 };
+
+// A file or folder opened with CreateFileW; closed when valid.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE file) : file_(file) {}
+  ~FileHandle() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  HANDLE Get() const { return file_; }
+
+ private:
+  HANDLE file_;
+};
+
+// A folder listing opened with FindFirstFileExW; closed when valid.
+class FolderListing {
+ public:
+  explicit FolderListing(HANDLE find) : find_(find) {}
+  ~FolderListing() {
+    if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+  }
+  FolderListing(const FolderListing&) = delete;
+  FolderListing& operator=(const FolderListing&) = delete;
+
+  HANDLE Get() const { return find_; }
+
+ private:
+  HANDLE find_;
+};

@@ -70,6 +70,17 @@ struct Directive {
   char conversion = 0;
 };
 
+enum class ConversionKind { kUnknown, kInteger, kCharacter, kString, kFloating, kPercent };
+
+ConversionKind KindOf(char conversion) {
+  if (conversion == '%') return ConversionKind::kPercent;
+  if (conversion == 'c') return ConversionKind::kCharacter;
+  if (conversion == 's') return ConversionKind::kString;
+  if (conversion && std::strchr("diuoxX", conversion)) return ConversionKind::kInteger;
+  if (conversion && std::strchr("eEfFgGaA", conversion)) return ConversionKind::kFloating;
+  return ConversionKind::kUnknown;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int ReadNumber(const char** at) {
@@ -117,28 +128,7 @@ bool ReadDirective(const char** at, va_list* arguments, Directive* directive) {
   directive->conversion = **at;
   if (!directive->conversion) return false;
   ++*at;
-  switch (directive->conversion) {
-    case 'd':
-    case 'i':
-    case 'u':
-    case 'o':
-    case 'x':
-    case 'X':
-    case 'c':
-    case 's':
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-    case '%':
-      return true;
-    default:
-      return false;
-  }
+  return KindOf(directive->conversion) != ConversionKind::kUnknown;
 }
 
 bool Is(const Directive& directive, const char* length) { return std::strcmp(directive.length, length) == 0; }
@@ -368,28 +358,23 @@ HRESULT FormatCountedList(char* buffer, SIZE_T capacity, const char* format, va_
       out.Put(start, static_cast<SIZE_T>(at - start));
       continue;
     }
-    switch (directive.conversion) {
-      case '%':
+    switch (KindOf(directive.conversion)) {
+      case ConversionKind::kPercent:
         out.Put('%');
         break;
-      case 'c':
+      case ConversionKind::kCharacter:
         PutCharacter(&out, directive, &rest);
         break;
-      case 's':
+      case ConversionKind::kString:
         PutString(&out, directive, &rest);
         break;
-      case 'e':
-      case 'E':
-      case 'f':
-      case 'F':
-      case 'g':
-      case 'G':
-      case 'a':
-      case 'A':
+      case ConversionKind::kFloating:
         PutFloating(&out, directive, &rest);
         break;
-      default:
+      case ConversionKind::kInteger:
         PutInteger(&out, directive, &rest);
+        break;
+      case ConversionKind::kUnknown:  // written as it stands above
         break;
     }
   }
