@@ -256,7 +256,9 @@ void PutString(CountedOutput* out, const Directive& directive, va_list* argument
     wide = va_arg(*arguments, const WCHAR*);
     if (!wide) wide = L"(null)";
     flags = AnsiConversionFlags();
-    length = WalkWide(wide, limit, flags, [](const char*, SIZE_T) {});
+    // Measured only when a width needs the length: each character is one
+    // conversion call.
+    if (directive.width > 0) length = WalkWide(wide, limit, flags, [](const char*, SIZE_T) {});
   } else {
     narrow = va_arg(*arguments, const char*);
     if (!narrow) narrow = "(null)";
