@@ -55,8 +55,6 @@ bool SameIdentity(const FileIdentity& first, const FileIdentity& second) {
   return first.volume == second.volume && first.indexHigh == second.indexHigh && first.indexLow == second.indexLow;
 }
 
-// An open folder listing; closed when set.
-
 }  // namespace
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {

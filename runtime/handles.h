@@ -62,34 +62,24 @@ class HeapWideString {
   WCHAR* text_ = nullptr;
 };
 
-// A file or folder opened with CreateFileW; closed when valid.
-class FileHandle {
+// A handle that INVALID_HANDLE_VALUE marks as none (a file opened with
+// CreateFileW, a listing opened with FindFirstFileExW), released by `Release`
+// when valid.
+template <BOOL(WINAPI* Release)(HANDLE)>
+class ValidatedHandle {
  public:
-  explicit FileHandle(HANDLE file) : file_(file) {}
-  ~FileHandle() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  explicit ValidatedHandle(HANDLE handle) : handle_(handle) {}
+  ~ValidatedHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) Release(handle_);
   }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
+  ValidatedHandle(const ValidatedHandle&) = delete;
+  ValidatedHandle& operator=(const ValidatedHandle&) = delete;
 
-  HANDLE Get() const { return file_; }
+  HANDLE Get() const { return handle_; }
 
  private:
-  HANDLE file_;
+  HANDLE handle_;
 };
 
-// A folder listing opened with FindFirstFileExW; closed when valid.
-class FolderListing {
- public:
-  explicit FolderListing(HANDLE find) : find_(find) {}
-  ~FolderListing() {
-    if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
-  }
-  FolderListing(const FolderListing&) = delete;
-  FolderListing& operator=(const FolderListing&) = delete;
-
-  HANDLE Get() const { return find_; }
-
- private:
-  HANDLE find_;
-};
+using FileHandle = ValidatedHandle<CloseHandle>;
+using FolderListing = ValidatedHandle<FindClose>;
