@@ -3,7 +3,7 @@
 #include "actions/exports.h"
 
 #include "actions/frame.h"
-#include "actions/fsquery.h"
+#include "targetguard/fsquery.h"
 #include "actions/icacls.h"
 #include "runtime/wcalog.h"
 
@@ -23,7 +23,7 @@ HRESULT changeQuorvelFolderPermission(MSIHANDLE, const char* folderPath) {
 
   // A recursive grant on a drive root or a system folder would open it to
   // every user; only now that there is something to grant on is it refused.
-  return GrantUsersFullControl(folderPath, kGrantUsersOnTree);
+  return GrantUsersFullControl(folderPath, GrantScope::kFolderTree);
 }
 
 const ActionDefinition kAction{"ChangeQuorvelFolderPermission", "Failed to initialize", 1024,

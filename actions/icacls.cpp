@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "actions/frame.h"
-#include "actions/targetpath.h"
+#include "targetguard/targetguard.h"
 #include "process/quietcmd.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
@@ -11,6 +11,8 @@
 namespace {
 
 constexpr char kTool[] = "icacls \"";
+constexpr char kTreeSwitches[] = "/t /l /q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr char kFolderSwitches[] = "/l /q /grant *S-1-5-32-545:(OI)(CI)F";
 constexpr char kClosingQuote[] = "\" ";
 // Room for the longest argument with every character a trailing backslash
 // (each doubled), the tool's name, the quotation marks and the switches. A
@@ -51,13 +53,15 @@ HRESULT BuildCommandLine(const char* path, const char* switches, char* commandLi
 
 }  // namespace
 
-HRESULT GrantUsersFullControl(const char* path, const char* switches) {
-  // Checked here, not by the tool: a link planted after the check is not seen.
+HRESULT GrantUsersFullControl(const char* path, GrantScope scope) {
+  // Checked here, not by the tool: a link planted after the check is left
+  // to /l.
   HRESULT result = RefuseUnsafeTarget(path);
+  if (SUCCEEDED(result) && scope == GrantScope::kFolderTree) result = RefuseUntrustedLinksInTree(path);
   if (FAILED(result)) return result;
 
   char commandLine[kCommandLineChars];
-  result = BuildCommandLine(path, switches, commandLine);
+  result = BuildCommandLine(path, scope == GrantScope::kFolderTree ? kTreeSwitches : kFolderSwitches, commandLine);
   if (FAILED(result)) return result;
 
   result = execQuietCmdLine(commandLine, kIcaclsTimeoutMilliseconds);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "actions/frame.h"
-#include "actions/targetpath.h"
+#include "targetguard/targetguard.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
 #include "runtime/strutil.h"
@@ -41,18 +41,19 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   LogLine(kLogStandard, "removePath = %s", removePath);
   LogLine(kLogStandard, "sdkName = %s", sdkName);
 
-  // A recursive delete of a drive root, a standard folder or what a planted
-  // link leads to would take data no package owns. An empty path passes here
-  // and fails the existence test. The check and the deletion are separate
-  // calls: a link planted in between is not seen.
-  HRESULT result = RefuseUnsafeTarget(removePath);
-  if (FAILED(result)) return result;
-
   if (PathFileExistsA(removePath) != TRUE) {
-    // Already gone (or untestable): nothing left to do.
+    // Already gone, or out of reach (a server that does not answer, a drive
+    // without media): nothing left to do, so that the product can always be
+    // uninstalled.
     LogLine(kLogStandard, "PathFileExists failed : GetLastError() = 0x%08x", static_cast<unsigned>(GetLastError()));
     return S_OK;
   }
+
+  // A recursive delete of a drive root, a standard folder or what a planted
+  // link leads to would take data no package owns. The check and the
+  // deletion are separate calls: a link planted in between is not seen.
+  HRESULT result = RefuseUnsafeTarget(removePath);
+  if (FAILED(result)) return result;
 
   SHFILEOPSTRUCTA operation = {};
   operation.hwnd = nullptr;

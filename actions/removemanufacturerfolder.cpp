@@ -3,7 +3,7 @@
 #include "actions/exports.h"
 
 #include "actions/frame.h"
-#include "actions/fsquery.h"
+#include "targetguard/fsquery.h"
 #include "actions/icacls.h"
 #include "runtime/wcalog.h"
 
@@ -33,7 +33,7 @@ HRESULT removeManufacturerFolder(MSIHANDLE, const char* folderPath) {
   // The grant and the removal are meant for the package's own folder: a drive
   // root or a system folder is refused before either happens, and the folder
   // is removed only after the grant has succeeded.
-  result = GrantUsersFullControl(folderPath, kGrantUsersOnFolder);
+  result = GrantUsersFullControl(folderPath, GrantScope::kFolderOnly);
   if (FAILED(result)) return result;
 
   FsAnswer removed = {};

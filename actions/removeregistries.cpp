@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "actions/frame.h"
-#include "actions/targetpath.h"
+#include "targetguard/targetguard.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
 #include "runtime/strutil.h"

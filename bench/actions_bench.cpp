@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "actions/exports.h"
@@ -129,8 +130,74 @@ void RemoveEmptyManufacturer(benchmark::State& state) {
   });
 }
 
+// A machine of a terminal server: `profiles` more profiles than a default
+// Windows has, each a folder in the profiles folder and a ProfileList entry.
+MSIHANDLE PrepareProfiles(int profiles, const std::string& argument) {
+  const MSIHANDLE session = PrepareMachine(argument);
+  const std::string drives = TheScratch().Drives() + "-" + std::to_string(profiles) + "-profiles";
+  standin::SetSandbox(drives);
+  standin::LayOutProfiles();
+  for (int i = 0; i < profiles; ++i) {
+    const std::wstring name = L"user" + std::to_wstring(i);
+    standin::AddProfile("S-1-5-21-7-7-7-" + std::to_string(5000 + i), L"C:\\Users\\" + name, false);
+    fs::create_directories(drives + "/C/Users/" + std::string(name.begin(), name.end()));
+  }
+  return session;
+}
+
+// RemoveFolder on a package folder of one file, against the number of profiles.
+void DeleteFolderAmongProfiles(benchmark::State& state) {
+  const MSIHANDLE session =
+      PrepareProfiles(static_cast<int>(state.range(0)), "C:\\Program Files\\Quorvel\\SDK|Quorvel SDK");
+  const std::string folder = Host("C:\\Program Files\\Quorvel\\SDK");
+  const auto restore = [&folder] {
+    fs::create_directories(folder);
+    std::ofstream(folder + "/readme.txt") << "Quorvel";
+  };
+  restore();
+  bench::Check(RemoveFolder(session) == ERROR_SUCCESS, "RemoveFolder failed among profiles");
+  for (auto _ : state) {
+    state.PauseTiming();
+    restore();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(RemoveFolder(session));
+  }
+}
+
+// The floor of reading the profiles' lists: the profiles folder's listing
+// and each ProfileList entry's image path, the bare calls.
+void ReadProfileLists(benchmark::State& state) {
+  PrepareProfiles(static_cast<int>(state.range(0)), "unused");
+  for (auto _ : state) {
+    WIN32_FIND_DATAW entry = {};
+    const HANDLE listing =
+        FindFirstFileExW(L"\\\\?\\C:\\Users\\*", FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    while (FindNextFileW(listing, &entry)) benchmark::DoNotOptimize(entry.dwFileAttributes);
+    FindClose(listing);
+    HKEY list = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, standin::kProfileListKey, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &list);
+    WCHAR sid[256];
+    WCHAR path[1024];
+    DWORD sidChars = 256;
+    for (DWORD index = 0; RegEnumKeyExW(list, index, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) == 0;
+         ++index, sidChars = 256) {
+      DWORD bytes = sizeof path;
+      RegGetValueW(list, sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, path,
+                   &bytes);
+    }
+    RegCloseKey(list);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(DeleteFolderAmongProfiles)
+    ->Name("Profiles/RemoveFolder")
+    ->Arg(5)
+    ->Arg(500)
+    ->Arg(5000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReadProfileLists)->Name("Profiles/ListsFloor")->Arg(5)->Arg(500)->Arg(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Frame)->Name("Action/BareFrame")->Unit(benchmark::kMicrosecond);
 BENCHMARK(EditSize)->Name("Action/EditEstimatedSize")->Unit(benchmark::kMicrosecond);
 BENCHMARK(DeleteFolder)->Name("Action/RemoveFolder")->Unit(benchmark::kMicrosecond);

@@ -88,6 +88,15 @@ void Summarise(const SummaryReporter& reporter) {
         values, paired->realNanoseconds / 1e3, Counter(*paired, "raw_loop_us"), ratio, ratio <= 1.2 ? "within" : "OVER",
         Counter(*paired, "ns_per_value"));
   }
+  const Measured* fewProfiles = Find(reporter, "Profiles/RemoveFolder/5");
+  for (int profiles : {5, 500, 5000}) {
+    const Measured* call = Find(reporter, "Profiles/RemoveFolder/" + std::to_string(profiles));
+    const Measured* floor = Find(reporter, "Profiles/ListsFloor/" + std::to_string(profiles));
+    if (!call || !floor || !fewProfiles) continue;
+    std::printf(
+        "  RemoveFolder, %4d more profiles: %8.1f us (%.2f times the call with 5), reading their lists %8.1f us\n",
+        profiles, call->nanoseconds / 1e3, call->nanoseconds / fewProfiles->nanoseconds, floor->nanoseconds / 1e3);
+  }
   const Measured* frame = Find(reporter, "Action/BareFrame");
   if (frame) {
     std::printf("  Bare frame: %.2f us per call\n", frame->nanoseconds / 1e3);

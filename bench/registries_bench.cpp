@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "actions/exports.h"
-#include "actions/targetpath.h"
+#include "targetguard/targetguard.h"
 #include "bench.h"
 
 namespace {

@@ -34,8 +34,8 @@ std::vector<Call> calls();
 
 namespace quorvel::authoring::icacls {
 
-constexpr const char* kGrantOnTree = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
-constexpr const char* kGrantOnFolder = "/q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr const char* kGrantOnTree = "/t /l /q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr const char* kGrantOnFolder = "/l /q /grant *S-1-5-32-545:(OI)(CI)F";
 
 // The command line the actions hand to the system for a path (text of the
 // ANSI code page): trailing backslash characters are doubled inside the

@@ -83,3 +83,21 @@ class ValidatedHandle {
 
 using FileHandle = ValidatedHandle<CloseHandle>;
 using FolderListing = ValidatedHandle<FindClose>;
+
+// A block that the system allocated for the caller (a security descriptor);
+// freed with LocalFree when set.
+class LocalBlock {
+ public:
+  LocalBlock() = default;
+  ~LocalBlock() {
+    if (block_) LocalFree(block_);
+  }
+  LocalBlock(const LocalBlock&) = delete;
+  LocalBlock& operator=(const LocalBlock&) = delete;
+
+  // For the call to fill in.
+  PSECURITY_DESCRIPTOR* Receive() { return &block_; }
+
+ private:
+  PSECURITY_DESCRIPTOR block_ = nullptr;
+};

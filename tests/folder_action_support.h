@@ -50,18 +50,19 @@ class FolderActionTest : public ActionTest {
     return CallsAmong({"AreFileApisANSI", "MultiByteToWideChar", "CreateFileW", "GetFileInformationByHandle",
                        "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "RemoveDirectoryW",
                        "DeleteFileW", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle",
-                       "SHGetFolderPathW"});
+                       "GetSystemWindowsDirectoryW"});
   }
 
   // The platform calls are `before`, then the guard's (which look up the
-  // standard folders), then `after`.
+  // standard folders, the Windows folder among them), then `after`.
   static void ExpectGuardBetween(const std::vector<std::string>& before, const std::vector<std::string>& after) {
     const std::vector<std::string> calls = PlatformCalls();
     ASSERT_GE(calls.size(), before.size() + after.size());
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + before.size()), before);
     EXPECT_EQ(std::vector<std::string>(calls.end() - after.size(), calls.end()), after);
     const std::vector<std::string> guard(calls.begin() + before.size(), calls.end() - after.size());
-    EXPECT_NE(std::find(guard.begin(), guard.end(), "SHGetFolderPathW"), guard.end()) << "the guard runs in between";
+    EXPECT_NE(std::find(guard.begin(), guard.end(), "GetSystemWindowsDirectoryW"), guard.end())
+        << "the guard runs in between";
   }
 
   TemporaryFolder folder_;

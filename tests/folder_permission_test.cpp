@@ -2,14 +2,18 @@
 // recording icacls double standing in for the tool.
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "actions/exports.h"
+#include "process/quietcmd.h"
 #include "folder_action_support.h"
 
 namespace {
 
 constexpr char kLabel[] = "ChangeQuorvelFolderPermission";
 constexpr char kData[] = "C:\\Quorvel\\Data";
-constexpr char kGrant[] = "/t /q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr char kGrant[] = "/t /l /q /grant *S-1-5-32-545:(OI)(CI)F";
 
 std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
 
@@ -36,19 +40,20 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
     UINT ansiCodePage = 1252;
     const char* received = nullptr;  // the tool's argument (UTF-8 on the host) when not the path itself
   } cases[] = {
-      {"C:\\Quorvel\\Data", "icacls \"C:\\Quorvel\\Data\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Quorvel\\Data\\", "icacls \"C:\\Quorvel\\Data\\\\\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Quorvel\\Data\\\\", "icacls \"C:\\Quorvel\\Data\\\\\\\\\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false},
+      {"C:\\Quorvel\\Data", "icacls \"C:\\Quorvel\\Data\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
+      {"C:\\Quorvel\\Data\\", "icacls \"C:\\Quorvel\\Data\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
+      {"C:\\Quorvel\\Data\\\\", "icacls \"C:\\Quorvel\\Data\\\\\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
       {"C:\\Quorvel\\Program Files\\App",
-       "icacls \"C:\\Quorvel\\Program Files\\App\" /t /q /grant "
+       "icacls \"C:\\Quorvel\\Program Files\\App\" /t /l /q /grant "
        "*S-1-5-32-545:(OI)(CI)F",
        false},
-      {"C:\\Quorvel\\notes.txt", "icacls \"C:\\Quorvel\\notes.txt\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", true},
+      {"C:\\Quorvel\\notes.txt", "icacls \"C:\\Quorvel\\notes.txt\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", true},
       // Code page 932: the last byte of 機能 (8B 40 94 5C) is no backslash.
-      {"C:\\Quorvel\\\x8b\x40\x94\x5c", "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\" /t /q /grant *S-1-5-32-545:(OI)(CI)F",
-       false, 932, u8"C:\\Quorvel\\機能"},
+      {"C:\\Quorvel\\\x8b\x40\x94\x5c",
+       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
+       u8"C:\\Quorvel\\機能"},
       {"C:\\Quorvel\\\x8b\x40\x94\x5c\\",
-       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\\\\\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
+       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
        u8"C:\\Quorvel\\機能\\"},
   };
   for (const auto& row : cases) {
@@ -67,7 +72,7 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
     EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
     const auto runs = tool_->Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0], (std::vector<std::string>{row.received ? row.received : row.path, "/t", "/q", "/grant",
+    EXPECT_EQ(runs[0], (std::vector<std::string>{row.received ? row.received : row.path, "/t", "/l", "/q", "/grant",
                                                  "*S-1-5-32-545:(OI)(CI)F"}));
   }
 }
@@ -75,8 +80,7 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
 TEST_F(FolderPermissionTest, CallsConvertTestGuardThenRunTheTool) {
   MakeFolder(kData);
   EXPECT_EQ(Run(kData), kSuccess);
-  ExpectGuardBetween({"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar", "CreateFileW",
-                      "GetFileInformationByHandle", "CloseHandle"},
+  ExpectGuardBetween({"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar", "CreateFileW", "CloseHandle"},
                      {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
 }
 
@@ -182,7 +186,8 @@ TEST_F(FolderPermissionTest, UnsafeTargetsAreRefusedAfterTheExistenceTest) {
       {"C:\\Users\\ann\\AppData\\Roaming", std::string(kIs) + "'C:\\Users\\ann\\AppData\\Roaming'", true},
       {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'", false},
       {"C:\\PROGRA~1", std::string(kIs) + "'C:\\Program Files'", false},
-      {"C:\\Users\\All Users\\Quorvel", "it runs through the link 'C:\\Users\\All Users'", false},
+      // The system's link is followed, the user's planted one behind it is not.
+      {"C:\\Users\\All Users\\Quorvel", "it runs through the link 'C:\\Users\\All Users\\Quorvel'", false},
       {"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
       {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
       {"D:\\", "it is relative or a volume root", false},
@@ -207,6 +212,86 @@ TEST_F(FolderPermissionTest, UnsafeTargetsAreRefusedAfterTheExistenceTest) {
   }
 }
 
+// A link a standard user put into the tree (its folders are open to every
+// user after the first grant) would carry a recursive grant to whatever it
+// leads to: the tree is walked first, and the tool is told (/l) to change
+// links themselves, so that one planted after the walk gives nothing away.
+TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGrant) {
+  const std::string kSystem32 = "C:\\Windows\\System32";
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string refusal;  // empty: granted
+    std::vector<std::string> granted;
+  } cases[] = {
+      {"a user's link",
+       [] { PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32"); },
+       "it holds the link 'C:\\Quorvel\\Data\\logs'",
+       {}},
+      {"a user's link deeper down",
+       [] { PlantLink("C:\\Quorvel\\Data\\cache\\v2\\logs", "C:\\Windows\\System32"); },
+       "it holds the link 'C:\\Quorvel\\Data\\cache\\v2\\logs'",
+       {}},
+      {"a link whose owner cannot be read",
+       [] {
+         PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32");
+         standin::SetOwner("C:\\Quorvel\\Data\\logs", standin::Owner::kUnreadable);
+       },
+       "it holds the link 'C:\\Quorvel\\Data\\logs'",
+       {}},
+      {"a folder that cannot be listed",
+       [] {
+         MakeFolder("C:\\Quorvel\\Data\\cache\\v2");
+         standin::FailCall("FindFirstFileExW", ERROR_ACCESS_DENIED, 1);
+       },
+       "it cannot be examined (error 0x00000005)",
+       {}},
+      {"an administrator's link, changed itself",
+       [] {
+         MakeFolder("D:\\Disk\\Logs");
+         PlantLink("C:\\Quorvel\\Data\\logs", "D:\\Disk");
+         standin::SetOwner("C:\\Quorvel\\Data\\logs", standin::Owner::kAdministrators);
+       },
+       "",
+       {"C:\\Quorvel\\Data", "C:\\Quorvel\\Data\\a.txt", "C:\\Quorvel\\Data\\logs"}},
+      {"a user's link planted after the walk, changed itself",
+       [] {
+         standin::BeforeCall("CreateProcessA", [] { PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32"); });
+       },
+       "",
+       {"C:\\Quorvel\\Data", "C:\\Quorvel\\Data\\a.txt", "C:\\Quorvel\\Data\\logs"}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    tool_->GrantIn(sandbox_);
+    MakeFolder(kSystem32 + "\\config");
+    MakeFile(std::string(kData) + "\\a.txt", "data");
+    row.arrange();
+    const bool granted = row.refusal.empty();
+    EXPECT_EQ(Run(kData), granted ? kSuccess : kFailure);
+    EXPECT_EQ(ActionLines(kLabel),
+              granted ? FoundLines(kData) : Plus(FoundLines(kData), {Line(RefusalLine(kData, row.refusal))}));
+    EXPECT_EQ(Starts(), granted ? 1u : 0u);
+    std::vector<std::string> reached = tool_->Granted();
+    std::sort(reached.begin(), reached.end());
+    EXPECT_EQ(reached, row.granted);
+  }
+
+  // What the planted link gave the Users group before the walk and /l: the
+  // system folder and everything in it.
+  Restart();
+  tool_->GrantIn(sandbox_);
+  MakeFolder(kSystem32 + "\\config");
+  MakeFolder(kData);
+  PlantLink("C:\\Quorvel\\Data\\logs", kSystem32);
+  ASSERT_EQ(execQuietCmdLine("icacls \"C:\\Quorvel\\Data\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", 60000), S_OK);
+  std::vector<std::string> reached = tool_->Granted();
+  std::sort(reached.begin(), reached.end());
+  EXPECT_EQ(reached,
+            (std::vector<std::string>{"C:\\Quorvel\\Data", "C:\\Windows\\System32", "C:\\Windows\\System32\\config"}));
+}
+
 // Such a path cannot exist on Windows, but where it can, it must not end
 // the quoted argument and add switches of its own.
 TEST_F(FolderPermissionTest, PathWithAQuotationMarkIsRefused) {
@@ -220,7 +305,7 @@ TEST_F(FolderPermissionTest, PathWithAQuotationMarkIsRefused) {
 }
 
 TEST_F(FolderPermissionTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
-  const std::string longest = PathOfLength(977);
+  const std::string longest = PathOfLength(974);
   MakeFolder(longest);
   EXPECT_EQ(Run(longest), kSuccess);
   ASSERT_EQ(Starts(), 1u);
@@ -228,7 +313,7 @@ TEST_F(FolderPermissionTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
   EXPECT_EQ(standin::ProcessStarts()[0].commandLine.size(), 1023u);
 
   Restart();
-  const std::string tooLong = PathOfLength(978);
+  const std::string tooLong = PathOfLength(975);
   MakeFolder(tooLong);
   EXPECT_EQ(Run(tooLong), kFailure);
   EXPECT_EQ(ActionLines(kLabel),

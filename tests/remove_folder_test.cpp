@@ -148,6 +148,7 @@ struct Absent {
   const char* argument;
   const char* removePath;
   const char* lastError;
+  const char* unreachableRoot = nullptr;  // answers `lastError` to every file call
 };
 
 TEST_F(RemoveFolderTest, AbsentFolderIsNothingToDo) {
@@ -155,18 +156,28 @@ TEST_F(RemoveFolderTest, AbsentFolderIsNothingToDo) {
       {"|Vendor SDK", "", "0x00000003"},                                    // empty path: nothing to test
       {"C:\\Vendor\\Gone|Vendor SDK", "C:\\Vendor\\Gone", "0x00000002"},    // folder missing
       {"C:\\Missing\\Gone|Vendor SDK", "C:\\Missing\\Gone", "0x00000003"},  // its parent missing too
+      // Out of reach: a server that does not answer, a share it does not
+      // have, a drive without media. The product must stay removable.
+      {"\\\\offline\\apps\\Vendor|Vendor SDK", "\\\\offline\\apps\\Vendor", "0x00000035", "\\\\offline\\apps"},
+      {"\\\\server\\gone\\Vendor|Vendor SDK", "\\\\server\\gone\\Vendor", "0x00000043", "\\\\server\\gone"},
+      {"E:\\Vendor|Vendor SDK", "E:\\Vendor", "0x00000015", "E:"},
   };
   for (const Absent& absent : cases) {
     SCOPED_TRACE(absent.argument);
     Restart();
     MakeTree(kApp);
     SetArgument(absent.argument);
+    if (absent.unreachableRoot) {
+      standin::SetUnreachable(absent.unreachableRoot, static_cast<DWORD>(std::stoul(absent.lastError, nullptr, 16)));
+    }
 
     EXPECT_EQ(RemoveFolder(session_), kSuccess);
     EXPECT_EQ(ActionLines("RemoveFolder"),
               Plus(SplitLines(absent.argument, absent.removePath, "Vendor SDK"),
                    {Line(std::string("PathFileExists failed : GetLastError() = ") + absent.lastError)}));
     EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+    EXPECT_EQ(standin::CallCount("GetFileAttributesW") + standin::CallCount("GetSystemWindowsDirectoryW"), 0)
+        << "nothing examined";
     EXPECT_EQ(standin::CallCount("MsiCreateRecord"), standin::CallCount("MsiProcessMessage"))
         << "no prompt record beside the log lines' own";
     EXPECT_TRUE(Exists(std::string(kApp) + "\\a.txt"));
@@ -245,7 +256,8 @@ TEST_F(RemoveFolderTest, ShellErrorIsConvertedIntoTheResult) {
 
 // Each kind of folder that no package owns, in other spellings and through
 // links, and a package's own folder inside each kind, which is deleted.
-TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
+// Each is found first: what is not there is nothing to refuse.
+TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsOnceItIsFound) {
   const char* const kIs = "it is the standard folder ";
   const char* const kRelative = "it is relative or a volume root";
   const struct {
@@ -269,7 +281,7 @@ TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
       {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'", false},
       {"C:\\Users\\ann\\Documents", std::string(kIs) + "'C:\\Users\\ann\\Documents'", true},
       {"C:\\PROGRA~2\\COMMON~1", std::string(kIs) + "'C:\\Program Files (x86)\\Common Files'", false},
-      {"C:\\Documents and Settings\\ann", "it runs through the link 'C:\\Documents and Settings'", false},
+      {"C:\\Documents and Settings\\ann", std::string(kIs) + "'C:\\Users\\ann'", false},
       {"C:\\ProgramData\\Vendor\\App", "it runs through the link 'C:\\ProgramData\\Vendor'", false},
       {"\\\\localhost\\C$\\Vendor\\App", "it is on an administrative share", false},
       {"C:\\Users\\installer\\AppData\\Roaming\\Vendor", "", false},
@@ -282,9 +294,10 @@ TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
     standin::LayOutProfiles();
     if (row.asSystem) standin::SetAccount(standin::Account::kLocalSystem);
     // What each target would reach, so that a deletion would show.
-    for (const char* tree : {"C:\\Windows\\System32\\Vendor", "C:\\Vendor\\App", "D:\\Data",
-                             "C:\\Users\\installer\\AppData\\Roaming\\Vendor", "C:\\Users\\ann\\AppData\\Local\\Vendor",
-                             "C:\\Program Files (x86)\\Common Files\\Vendor"}) {
+    for (const char* tree :
+         {"C:\\Windows\\System32\\Vendor", "C:\\Vendor\\App", "D:\\Data", "C:\\Windows\\App",
+          "\\\\localhost\\C$\\Vendor\\App", "C:\\Users\\installer\\AppData\\Roaming\\Vendor",
+          "C:\\Users\\ann\\AppData\\Local\\Vendor", "C:\\Program Files (x86)\\Common Files\\Vendor"}) {
       MakeTree(tree);
     }
     fs::create_directory_symlink(*standin::HostPath(std::string("C:\\Windows")),
@@ -299,12 +312,12 @@ TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsBeforeTestingIt) {
               deleted ? SplitLines(argument, row.target, "Vendor SDK")
                       : Plus(SplitLines(argument, row.target, "Vendor SDK"),
                              {Line("Error 0x80070057: Refusing path '" + row.target + "': " + row.reason)}));
-    EXPECT_EQ(standin::CallCount("PathFileExistsA"), deleted ? 1 : 0);
+    EXPECT_EQ(standin::CallCount("PathFileExistsA"), 1);
     EXPECT_EQ(standin::CallCount("SHFileOperationA"), deleted ? 1 : 0);
     EXPECT_EQ(Exists(row.target), existed && !deleted);
     for (const char* kept : {"C:\\Windows\\System32\\Vendor\\a.txt", "C:\\Vendor\\App\\a.txt", "D:\\Data\\a.txt",
-                             "C:\\Users\\installer\\AppData\\Roaming", "C:\\Users\\ann\\AppData\\Local",
-                             "C:\\Program Files (x86)\\Common Files"}) {
+                             "C:\\Windows\\App\\a.txt", "C:\\Users\\installer\\AppData\\Roaming",
+                             "C:\\Users\\ann\\AppData\\Local", "C:\\Program Files (x86)\\Common Files"}) {
       EXPECT_TRUE(Exists(kept)) << kept;
     }
   }

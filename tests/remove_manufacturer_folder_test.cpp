@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 constexpr char kLabel[] = "RemoveManufacturerFolder";
 constexpr char kVendor[] = "C:\\Program Files\\Quorvel";
-constexpr char kGrant[] = "/q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr char kGrant[] = "/l /q /grant *S-1-5-32-545:(OI)(CI)F";
 
 std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
 
@@ -35,12 +35,13 @@ TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
     const char* commandLine;
     bool file;
   } cases[] = {
-      {"C:\\Program Files\\Quorvel", "icacls \"C:\\Program Files\\Quorvel\" /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Program Files\\Quorvel\\", "icacls \"C:\\Program Files\\Quorvel\\\\\" /q /grant *S-1-5-32-545:(OI)(CI)F",
+      {"C:\\Program Files\\Quorvel", "icacls \"C:\\Program Files\\Quorvel\" /l /q /grant *S-1-5-32-545:(OI)(CI)F",
+       false},
+      {"C:\\Program Files\\Quorvel\\", "icacls \"C:\\Program Files\\Quorvel\\\\\" /l /q /grant *S-1-5-32-545:(OI)(CI)F",
        false},
       // A file of size 0 counts as empty.
-      {"C:\\Program Files\\Quorvel.txt", "icacls \"C:\\Program Files\\Quorvel.txt\" /q /grant *S-1-5-32-545:(OI)(CI)F",
-       true},
+      {"C:\\Program Files\\Quorvel.txt",
+       "icacls \"C:\\Program Files\\Quorvel.txt\" /l /q /grant *S-1-5-32-545:(OI)(CI)F", true},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.path);
@@ -58,7 +59,7 @@ TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
     EXPECT_EQ(standin::ProcessStarts()[0].commandLine, row.commandLine);
     EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
     EXPECT_EQ(tool_->Runs(),
-              (std::vector<std::vector<std::string>>{{row.path, "/q", "/grant", "*S-1-5-32-545:(OI)(CI)F"}}));
+              (std::vector<std::vector<std::string>>{{row.path, "/l", "/q", "/grant", "*S-1-5-32-545:(OI)(CI)F"}}));
   }
 }
 
@@ -68,10 +69,9 @@ TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
   MakeFolder(kVendor);
   EXPECT_EQ(Run(kVendor), kSuccess);
   const std::vector<std::string> convert = {"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar"};
-  const std::vector<std::string> status = {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"};
-  std::vector<std::string> before = Plus(convert, status);
+  std::vector<std::string> before = Plus(convert, {"CreateFileW", "CloseHandle"});
   before = Plus(before, convert);
-  before = Plus(before, status);
+  before = Plus(before, {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"});
   before = Plus(before, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
   std::vector<std::string> after = {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess",
                                     "CloseHandle"};
@@ -187,7 +187,11 @@ TEST_F(RemoveManufacturerFolderTest, FailingToolLeavesTheFolder) {
     EXPECT_EQ(Run(kVendor), kFailure);
     EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), row.more));
     EXPECT_TRUE(Exists(kVendor));
-    EXPECT_EQ(standin::CallCount("GetFileAttributesW") + standin::CallCount("RemoveDirectoryW"), 0);
+    // No removal is tried once the tool has failed.
+    const std::vector<std::string> calls = PlatformCalls();
+    const auto tool = std::find(calls.begin(), calls.end(), "CreateProcessA");
+    EXPECT_EQ(std::count(tool, calls.end(), "GetFileAttributesW"), 0);
+    EXPECT_EQ(standin::CallCount("RemoveDirectoryW"), 0);
   }
 }
 
@@ -285,7 +289,7 @@ TEST_F(RemoveManufacturerFolderTest, EmptyVolumeRootIsLeftAlone) {
 }
 
 TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
-  const std::string longest = PathOfLength(980);
+  const std::string longest = PathOfLength(977);
   MakeFolder(longest);
   EXPECT_EQ(Run(longest), kSuccess);
   ASSERT_EQ(Starts(), 1u);
@@ -294,7 +298,7 @@ TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunn
   EXPECT_FALSE(Exists(longest));
 
   Restart();
-  const std::string tooLong = PathOfLength(981);
+  const std::string tooLong = PathOfLength(978);
   MakeFolder(tooLong);
   EXPECT_EQ(Run(tooLong), kFailure);
   EXPECT_EQ(ActionLines(kLabel),

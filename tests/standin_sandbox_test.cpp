@@ -4,9 +4,9 @@
 // Inside, names are found as Windows finds them (letter case, short names)
 // and links are reparse points with identities of their own.
 #include <gtest/gtest.h>
-#include <shlobj.h>
+#include <aclapi.h>
+#include <shlwapi.h>
 #include <standin.h>
-#include <userenv.h>
 
 #include <cstring>
 #include <filesystem>
@@ -189,41 +189,118 @@ TEST_F(StandinMachineTest, LinksAreReparsePointsAndOneObjectHasOneIdentity) {
   EXPECT_EQ(listed[L"ann"], static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 }
 
-TEST_F(StandinMachineTest, ShellFoldersFollowTheAccount) {
+std::wstring Expanded(const wchar_t* text) {
+  WCHAR buffer[MAX_PATH];
+  const DWORD chars = ExpandEnvironmentStringsW(text, buffer, MAX_PATH);
+  return chars && chars <= MAX_PATH ? std::wstring(buffer, chars - 1) : L"error";
+}
+
+// What the guard reads of a machine: the account's environment and
+// temporary folder, ProfileList, the loaded hives and their shell folders.
+TEST_F(StandinMachineTest, EnvironmentAndRegistryFollowTheAccountAndTheLayOut) {
   const struct {
     standin::Account account;
-    int csidl;
-    const wchar_t* folder;
+    const wchar_t* text;
+    const wchar_t* expanded;
   } cases[] = {
-      {standin::Account::kInstaller, CSIDL_APPDATA, L"C:\\Users\\installer\\AppData\\Roaming"},
-      {standin::Account::kInstaller, CSIDL_COMMON_STARTUP,
-       L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
-      {standin::Account::kLocalSystem, CSIDL_APPDATA,
-       L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming"},
-      {standin::Account::kLocalSystem, CSIDL_PROGRAM_FILES_COMMONX86, L"C:\\Program Files (x86)\\Common Files"},
+      {standin::Account::kInstaller, L"%USERPROFILE%\\x", L"C:\\Users\\installer\\x"},
+      {standin::Account::kInstaller, L"%programfiles(x86)%;%Nothing%;%", L"C:\\Program Files (x86);%Nothing%;%"},
+      {standin::Account::kLocalSystem, L"%APPDATA%", L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming"},
+      {standin::Account::kLocalSystem, L"%SystemRoot%\\Temp", L"C:\\Windows\\Temp"},
   };
   for (const auto& row : cases) {
-    SCOPED_TRACE(row.csidl);
+    SCOPED_TRACE(testing::PrintToString(std::wstring(row.text)));
     standin::SetAccount(row.account);
-    WCHAR path[MAX_PATH] = {};
-    ASSERT_EQ(SHGetFolderPathW(nullptr, row.csidl, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
-    EXPECT_EQ(std::wstring(path), row.folder);
+    EXPECT_EQ(Expanded(row.text), row.expanded);
   }
   WCHAR temp[MAX_PATH + 1] = {};
   EXPECT_EQ(GetTempPathW(MAX_PATH + 1, temp), 16u);
   EXPECT_EQ(std::wstring(temp), L"C:\\Windows\\Temp\\");
+  standin::SetEnvironment(L"ProgramData", std::nullopt);
+  EXPECT_EQ(Expanded(L"%PROGRAMDATA%"), L"%PROGRAMDATA%");
+  EXPECT_EQ(GetSystemWow64DirectoryW(temp, 19), 20u) << "too small: the size with its terminator";
 
-  // A folder that does not exist is answered only when it need not be verified.
-  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\Public\\Pictures")));
-  WCHAR path[MAX_PATH] = {};
-  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_PICTURES, nullptr, SHGFP_TYPE_CURRENT, path),
-            static_cast<HRESULT>(0x80070002));
-  EXPECT_EQ(
-      SHGetFolderPathW(nullptr, CSIDL_COMMON_PICTURES | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path),
-      S_OK);
-  EXPECT_EQ(std::wstring(path), L"C:\\Users\\Public\\Pictures");
-  standin::FailFolder(CSIDL_FONTS, E_FAIL);
-  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_FONTS | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path), E_FAIL);
+  // Subkeys enumerate in the order of their names, from a predefined root too.
+  std::vector<std::wstring> hives;
+  WCHAR name[256];
+  DWORD chars = 256;
+  for (DWORD index = 0; RegEnumKeyExW(HKEY_USERS, index, name, &chars, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++index, chars = 256) {
+    hives.emplace_back(name, chars);
+  }
+  EXPECT_EQ(hives,
+            (std::vector<std::wstring>{L".DEFAULT", L"S-1-5-18", L"S-1-5-21-1004336348-1177238915-682003330-1001",
+                                       L"S-1-5-21-1004336348-1177238915-682003330-1001_Classes"}));
+  HKEY list = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, standin::kProfileListKey, 0, KEY_QUERY_VALUE, &list), 0);
+  WCHAR value[MAX_PATH];
+  DWORD bytes = sizeof value;
+  DWORD type = 0;
+  EXPECT_EQ(RegGetValueW(list, L"S-1-5-18", L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                         &type, value, &bytes),
+            0);
+  EXPECT_EQ(std::wstring(value), L"%systemroot%\\system32\\config\\systemprofile");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(RegGetValueW(list, L"S-1-5-18", L"ProfileImagePath", RRF_RT_REG_SZ, nullptr, value, &bytes),
+            ERROR_UNSUPPORTED_TYPE);
+  chars = 256;
+  EXPECT_EQ(RegEnumKeyExW(list, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED)
+      << "opened without KEY_ENUMERATE_SUB_KEYS";
+  RegCloseKey(list);
+  EXPECT_EQ(standin::GetValue(standin::UserShellFoldersKey(standin::kInstallerSid), "Personal")->type,
+            static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
+std::wstring FinalPath(const wchar_t* path, DWORD flags) {
+  const HANDLE file = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return L"error " + std::to_wstring(GetLastError());
+  WCHAR buffer[MAX_PATH];
+  const DWORD chars = GetFinalPathNameByHandleW(file, buffer, MAX_PATH, 0);
+  CloseHandle(file);
+  return chars ? std::wstring(buffer, chars) : L"error " + std::to_wstring(GetLastError());
+}
+
+// Final paths resolve links and letter case; a link opened as itself keeps
+// its name; owners default by kind; an unreachable root answers its error.
+TEST_F(StandinMachineTest, FinalPathsOwnersAndUnreachableRoots) {
+  EXPECT_EQ(FinalPath(L"c:\\documents and settings\\ANN\\.", 0), L"\\\\?\\C:\\Users\\ann");
+  EXPECT_EQ(FinalPath(L"C:\\Users\\All Users", FILE_FLAG_OPEN_REPARSE_POINT), L"\\\\?\\C:\\Users\\All Users");
+  fs::create_directories(folder_.Path() + "/UNC/server/share/data");
+  EXPECT_EQ(FinalPath(L"\\\\server\\share\\DATA", 0), L"\\\\?\\UNC\\server\\share\\data");
+  fs::create_directory_symlink("/", folder_.Path() + "/C/outside");
+  EXPECT_EQ(FinalPath(L"C:\\outside", 0), L"error 3") << "nothing outside the sandbox has a path";
+
+  const auto owner = [](const wchar_t* path) {
+    const HANDLE file = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error =
+        GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr, nullptr, &descriptor);
+    CloseHandle(file);
+    std::string text = "error " + std::to_string(error);
+    if (error == 0) {
+      const SID* owned = static_cast<const SID*>(sid);
+      text = "S-1-5";
+      for (BYTE i = 0; i < owned->SubAuthorityCount; ++i) text += "-" + std::to_string(owned->SubAuthority[i]);
+      LocalFree(descriptor);
+    }
+    return text;
+  };
+  EXPECT_EQ(owner(L"C:\\Users\\All Users"), "S-1-5-18");
+  EXPECT_EQ(owner(L"C:\\Windows"), "S-1-5-32-544");
+  EXPECT_EQ(owner(L"C:\\outside"), "S-1-5-21-1004336348-1177238915-682003330-1001") << "a link a user made";
+  standin::SetOwner("C:\\outside", standin::Owner::kUnreadable);
+  EXPECT_EQ(owner(L"C:\\outside"), "error 5");
+  EXPECT_EQ(standin::LiveHeapBlocks(), 0);
+
+  standin::SetUnreachable("\\\\offline\\share", ERROR_BAD_NETPATH);
+  standin::SetUnreachable("E:", ERROR_NOT_READY);
+  EXPECT_EQ(GetFileAttributesW(L"\\\\OFFLINE\\share\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+  EXPECT_FALSE(PathFileExistsA("E:\\Quorvel"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
 }
 
 }  // namespace

@@ -2,12 +2,11 @@
 // administrative shares, the standard folders of the machine, its users and
 // its profiles (and what holds them) in any spelling, and links.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <filesystem>
 #include <iostream>
 
-#include "actions/targetpath.h"
+#include "targetguard/targetguard.h"
 #include "support.h"
 #include "tool_double.h"
 
@@ -24,6 +23,37 @@ void PlantLink(const std::string& windowsPath, const std::string& target) {
 }
 
 void PlantPackageLink() { PlantLink("C:\\ProgramData\\Quorvel", "C:\\Windows"); }
+// The same link made by an account that a standard user cannot act as.
+template <standin::Owner kOwner>
+void PlantOwnedLink() {
+  fs::create_directories(*standin::HostPath(std::string("D:\\Quorvel Data")));
+  PlantLink("C:\\ProgramData\\Quorvel", "D:\\Quorvel Data");
+  standin::SetOwner("C:\\ProgramData\\Quorvel", kOwner);
+}
+// A profile that an administrator moved to another disk, a link left in its place.
+void MoveBobToAnotherDisk() {
+  standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1003", L"C:\\Users\\bob", false);
+  standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1099", L"D:\\Profiles\\bob");
+  PlantLink("C:\\Users\\bob", "D:\\Profiles\\bob");
+  standin::SetOwner("C:\\Users\\bob", standin::Owner::kAdministrators);
+  fs::remove_all(*standin::HostPath(std::string("D:\\Profiles\\bob")));
+  fs::create_directories(*standin::HostPath(std::string("D:\\Profiles\\bob\\AppData\\Roaming")));
+  standin::SetValue(standin::kProfileListKey + std::string("\\S-1-5-21-1004336348-1177238915-682003330-1099"),
+                    "ProfileImagePath", REG_DWORD, {0, 0, 0, 0});  // not a path: passed over
+}
+// Profiles that ProfileList places outside the profiles folder.
+void RegisterProfilesElsewhere() {
+  standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1004", L"D:\\Users\\carol");
+  standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1005", L"%SystemDrive%\\accounts\\dave", false);
+}
+// The installing user moved Documents and Desktop (the Location tab, folder redirection).
+void RedirectInstallersFolders() {
+  const std::string key = standin::UserShellFoldersKey(standin::kInstallerSid);
+  standin::SetStringValue(key, "Personal", L"D:\\Redirected\\installer\\Documents", REG_EXPAND_SZ);
+  standin::SetStringValue(key, "Desktop", L"%SystemDrive%\\Redirected Desktop", REG_SZ);
+  standin::SetStringValue(key, "Favorites", L"%USERPROFILE%\\Saved Links", REG_EXPAND_SZ);
+}
+void FailProfileList() { standin::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED); }
 // A folder whose name is "Café" in UTF-8, which the ANSI code page reads as
 // "CafÃ©": only the file queries' reading in UTF-8 meets the link.
 void PlantUtf8Link() { PlantLink("C:\\Data\\Caf\xC3\xA9", "C:\\Windows"); }
@@ -33,12 +63,13 @@ void ReadPathsAsUtf8() {
 }
 void RunAsSystem() { standin::SetAccount(standin::Account::kLocalSystem); }
 void UseJapaneseCodePages() { standin::SetSystemCodePages(932, 932); }
-void DenyOpening() { standin::FailCall("CreateFileW", ERROR_ACCESS_DENIED); }
-void FailFonts() { standin::FailFolder(CSIDL_FONTS, E_FAIL); }
+void DenyLooking() { standin::FailCall("GetFileAttributesW", ERROR_ACCESS_DENIED); }
+void FailWindowsFolder() { standin::FailCall("GetSystemWindowsDirectoryW", ERROR_INVALID_PARAMETER); }
 void FailEveryLookUp() {
-  standin::FailCall("SHGetFolderPathW", ERROR_FILE_NOT_FOUND);
-  standin::FailCall("GetTempPathW", ERROR_FILE_NOT_FOUND);
-  standin::FailCall("GetProfilesDirectoryW", ERROR_FILE_NOT_FOUND);
+  for (const char* call : {"GetSystemWindowsDirectoryW", "GetSystemDirectoryW", "GetSystemWow64DirectoryW",
+                           "ExpandEnvironmentStringsW", "GetTempPathW", "RegOpenKeyExW", "RegEnumKeyExW"}) {
+    standin::FailCall(call, ERROR_ACCESS_DENIED);
+  }
 }
 
 struct Target {
@@ -85,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Packages' own folders, inside standard folders too: allowed.
         Target{"C:\\Program Files\\Quorvel"}, Target{"D:\\Data\\"}, Target{"d:/data"},
         Target{"\\\\server\\share\\folder"}, Target{"\\\\?\\C:\\Data"}, Target{"\\\\?\\UNC\\server\\share\\folder"},
-        Target{"\\\\server\\data$\\folder"}, Target{"C:\\Windows\\Temp"}, Target{""}, Target{"C:\\..\\Data"},
+        Target{"\\\\server\\data$\\folder"}, Target{"C:\\Windows\\Temp\\Quorvel"}, Target{""}, Target{"C:\\..\\Data"},
         Target{"C:\\Users\\installer\\AppData\\Roaming\\Quorvel"}, Target{"C:\\PROGRA~2\\COMMON~1\\Quorvel\\"},
         Target{"C:\\ProgramData\\Quorvel"}, Target{"C:\\Users\\ann\\AppData\\Roaming\\Quorvel", nullptr, RunAsSystem},
         Target{"C:\\Data\\Caf\xC3\xA9\\x", nullptr, PlantUtf8Link},
@@ -147,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                RunAsSystem},
         Target{"C:\\Users\\installer\\Documents", "it is the standard folder 'C:\\Users\\installer\\Documents'",
                RunAsSystem},
-        Target{"C:\\Windows\\Temp\\", "it is the standard folder 'C:\\Windows\\Temp'", RunAsSystem},
+        Target{"C:\\Windows\\Temp\\", "it is the standard folder 'C:\\Windows\\Temp'"},
         Target{"C:\\Windows\\system32\\config",
                "it holds the standard folder 'C:\\Windows\\system32\\config\\systemprofile'", RunAsSystem},
         // Short names.
@@ -156,19 +187,58 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Users\\INSTAL~1\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'"},
         Target{"C:\\Users\\Public\\AppData\\Roaming\\MICROS~1",
                nullptr},  // no such entry: a name inside a folder, allowed
-        // Links to standard folders, and a package's folder behind a planted link.
-        Target{"C:\\Documents and Settings", "it runs through the link 'C:\\Documents and Settings'"},
-        Target{"C:\\Documents and Settings\\ann\\AppData\\Roaming\\Quorvel",
-               "it runs through the link 'C:\\Documents and Settings'"},
-        Target{"c:\\users\\all users\\Quorvel", "it runs through the link 'c:\\users\\all users'"},
-        Target{"C:\\Users\\Default User", "it runs through the link 'C:\\Users\\Default User'", RunAsSystem},
+        // Links: those the system or an administrator made are followed and
+        // what they lead to is judged; one a standard user made is refused.
+        Target{"C:\\Documents and Settings", "it is the standard folder 'C:\\Users'"},
+        Target{"C:\\Documents and Settings\\ann\\AppData\\Roaming",
+               "it is the standard folder 'C:\\Users\\ann\\AppData\\Roaming'"},
+        Target{"C:\\Documents and Settings\\ann\\AppData\\Roaming\\Quorvel"}, Target{"c:\\users\\all users\\Quorvel"},
+        Target{"c:\\users\\all users", "it is the standard folder 'C:\\ProgramData'"},
+        Target{"C:\\Users\\Default User", "it is the standard folder 'C:\\Users\\Default'", RunAsSystem},
         Target{"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'",
                PlantPackageLink},
+        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kAdministrators>},
+        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kSystem>},
+        Target{"C:\\ProgramData\\Quorvel", nullptr, PlantOwnedLink<standin::Owner::kTrustedInstaller>},
+        Target{"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'",
+               PlantOwnedLink<standin::Owner::kUnreadable>},
+        // A moved profile: what really holds it, and its folders where they are.
+        Target{"D:\\Profiles", "it holds the standard folder 'C:\\Users\\bob'", MoveBobToAnotherDisk},
+        Target{"D:\\Profiles\\bob", "it is the standard folder 'C:\\Users\\bob'", MoveBobToAnotherDisk},
+        Target{"d:\\profiles\\BOB\\AppData\\Roaming", "it is the standard folder 'C:\\Users\\bob\\AppData\\Roaming'",
+               MoveBobToAnotherDisk},
+        Target{"D:\\Profiles\\bob\\Quorvel", nullptr, MoveBobToAnotherDisk},
+        // ProfileList's profiles outside the profiles folder, and everything in them.
+        Target{"D:\\Users\\carol", "it is the standard folder 'D:\\Users\\carol'", RegisterProfilesElsewhere},
+        Target{"D:\\Users", "it holds the standard folder 'D:\\Users\\carol'", RegisterProfilesElsewhere},
+        Target{"D:\\Users\\carol\\Music", "it is the standard folder 'D:\\Users\\carol\\Music'",
+               RegisterProfilesElsewhere},
+        Target{"C:\\accounts\\dave\\AppData\\Local\\Temp",
+               "it is the standard folder 'C:\\accounts\\dave\\AppData\\Local\\Temp'", RegisterProfilesElsewhere},
+        Target{"C:\\accounts", "it holds the standard folder 'C:\\accounts\\dave'", RegisterProfilesElsewhere},
+        Target{"D:\\Users\\carol\\Quorvel", nullptr, RegisterProfilesElsewhere},
+        Target{"D:\\Users\\carol", nullptr, FailProfileList},
+        // A loaded hive's folders, moved or not.
+        Target{"D:\\Redirected\\installer\\Documents",
+               "it is the standard folder 'D:\\Redirected\\installer\\Documents'", RedirectInstallersFolders},
+        Target{"D:\\Redirected", "it holds the standard folder 'D:\\Redirected\\installer\\Documents'",
+               RedirectInstallersFolders},
+        Target{"C:\\Redirected Desktop", "it is the standard folder 'C:\\Redirected Desktop'",
+               RedirectInstallersFolders},
+        Target{"C:\\Users\\ann\\Saved Links", "it is the standard folder 'C:\\Users\\ann\\Saved Links'",
+               RedirectInstallersFolders},
+        // Every profile's user-data folders.
+        Target{"C:\\Users\\ann\\Downloads", "it is the standard folder 'C:\\Users\\ann\\Downloads'"},
+        Target{"C:\\Users\\ann\\AppData\\LocalLow", "it is the standard folder 'C:\\Users\\ann\\AppData\\LocalLow'"},
+        Target{"C:\\Users\\Default\\OneDrive", "it is the standard folder 'C:\\Users\\Default\\OneDrive'"},
+        Target{"C:\\Windows\\system32\\config\\systemprofile\\Saved Games",
+               "it is the standard folder 'C:\\Windows\\system32\\config\\systemprofile\\Saved Games'"},
+        Target{"C:\\Users\\ann\\Videos\\Quorvel"},
         // Each reading of the narrow path: the file queries' one in UTF-8 meets the link.
         Target{"C:\\Data\\Caf\xC3\xA9\\x", "it runs through the link 'C:\\Data\\Caf\xE9'", ReadPathsAsUtf8},
         // What cannot be seen is refused; a folder that cannot be resolved is left out.
-        Target{"C:\\Program Files\\Quorvel", "it cannot be examined (error 0x00000005)", DenyOpening},
-        Target{"C:\\Windows\\Fonts", nullptr, FailFonts}, Target{"C:\\Windows", nullptr, FailEveryLookUp},
+        Target{"C:\\Program Files\\Quorvel", "it cannot be examined (error 0x00000005)", DenyLooking},
+        Target{"C:\\Windows\\Fonts", nullptr, FailWindowsFolder}, Target{"C:\\Windows", nullptr, FailEveryLookUp},
         Target{"C:\\", kRelative, FailEveryLookUp}));
 
 // A registered folder's prefix is a name: its spelling decides, short names
@@ -219,6 +289,58 @@ TEST_F(TargetPathTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
     }
   }
   standin::FailAllocation(0);
+}
+
+}  // namespace
+
+namespace {
+
+// Each extra profile costs the guard one entry of the profiles folder's
+// listing and the reading of its ProfileList entry, and nothing else: the
+// decision itself looks at no profile it is not in.
+TEST_F(TargetPathTest, WorkIsFlatInTheProfileCountBeyondReadingTheirList) {
+  fs::create_directories(*standin::HostPath(std::string("C:\\Program Files\\Quorvel\\SDK")));
+  const auto addProfiles = [](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      const std::string name = "user" + std::to_string(i);
+      standin::AddProfile("S-1-5-21-7-7-7-" + std::to_string(2000 + i),
+                          L"C:\\Users\\" + std::wstring(name.begin(), name.end()), false);
+      fs::create_directories(*standin::HostPath("C:\\Users\\" + name));
+    }
+  };
+  const char* const fileQueries[] = {
+      "CreateFileW",      "GetFileAttributesW",        "FindFirstFileExW", "FindNextFileW", "GetFinalPathNameByHandleW",
+      "GetLongPathNameW", "GetFileInformationByHandle"};
+  struct Work {
+    int files = 0;
+    int listed = 0;
+    int comparisons = 0;
+    int listReads = 0;
+  };
+  const auto measure = [&](const char* path) {
+    standin::ClearCalls();
+    EXPECT_EQ(RefuseUnsafeTarget(path), S_OK) << path;
+    Work work;
+    for (const char* query : fileQueries) work.files += standin::CallCount(query);
+    work.listed = standin::CallCount("FindNextFileW");
+    work.comparisons = standin::CallCount("CompareStringOrdinal");
+    work.listReads = standin::CallCount("RegEnumKeyExW") + standin::CallCount("RegGetValueW");
+    return work;
+  };
+  const char* const paths[] = {"C:\\Program Files\\Quorvel\\SDK", "C:\\Users\\user3\\Quorvel"};
+  addProfiles(0, 5);
+  const Work few[] = {measure(paths[0]), measure(paths[1])};
+  addProfiles(5, 205);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(paths[i]);
+    const Work many = measure(paths[i]);
+    EXPECT_EQ(many.listed - few[i].listed, 200) << "one listing entry per profile";
+    EXPECT_EQ(many.files - few[i].files, 200) << "no other file query";
+    EXPECT_EQ(many.listReads - few[i].listReads, 400) << "its ProfileList entry read once";
+    EXPECT_EQ(many.comparisons - few[i].comparisons, 200) << "one comparison with the profiles folder per entry";
+    std::cout << paths[i] << ": " << few[i].files << " file queries and " << few[i].comparisons
+              << " comparisons with 5 extra profiles\n";
+  }
 }
 
 }  // namespace

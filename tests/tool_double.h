@@ -20,12 +20,27 @@ class ToolDouble {
     setenv("QUORVEL_ICACLS_RECORD", record_.c_str(), 1);
     unsetenv("QUORVEL_ICACLS_EXIT");
     unsetenv("QUORVEL_ICACLS_SLEEP_MS");
+    unsetenv("QUORVEL_ICACLS_SANDBOX");
     std::ofstream truncate(record_, std::ios::trunc);
   }
 
   // "0", "1", "crash", ...
   void ExitWith(const std::string& code) { setenv("QUORVEL_ICACLS_EXIT", code.c_str(), 1); }
   void SleepFor(int milliseconds) { setenv("QUORVEL_ICACLS_SLEEP_MS", std::to_string(milliseconds).c_str(), 1); }
+  // Grants as the tool does on the stand-in's sandbox (see Granted).
+  void GrantIn(const std::string& sandbox) { setenv("QUORVEL_ICACLS_SANDBOX", sandbox.c_str(), 1); }
+
+  // Every object a grant reached, as a Windows path (a host path outside the
+  // sandbox), in the order the tool reached them.
+  std::vector<std::string> Granted() const {
+    std::vector<std::string> granted;
+    std::ifstream file(record_);
+    std::string line;
+    while (std::getline(file, line)) {
+      if (line.rfind("granted=", 0) == 0) granted.push_back(line.substr(8));
+    }
+    return granted;
+  }
 
   // The arguments of every run, in order (the program name left out).
   std::vector<std::vector<std::string>> Runs() const {

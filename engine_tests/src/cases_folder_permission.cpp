@@ -297,13 +297,13 @@ bool createLongFolder(const std::string& path) {
   }
 }
 
-// The runner takes command lines of at most 1023 characters: a path of 977
+// The runner takes command lines of at most 1023 characters: a path of 974
 // characters is the longest that reaches the tool.
 void addLengthCases(Suite& suite) {
-  suite.add(kLabel, "path of 977 characters reaches the tool whole", kLabel, [](Case& c) {
+  suite.add(kLabel, "path of 974 characters reaches the tool whole", kLabel, [](Case& c) {
     SETUP_OK(c, icacls::installed());
-    const std::string path = pathOfLength(caseFolder(c), 977);
-    SETUP_OK(c, path.size() == 977 && createLongFolder(path));
+    const std::string path = pathOfLength(caseFolder(c), 974);
+    SETUP_OK(c, path.size() == 974 && createLongFolder(path));
     icacls::reset();
     ActionRequest request;
     request.action = kLabel;
@@ -318,10 +318,10 @@ void addLengthCases(Suite& suite) {
     }
   });
 
-  suite.add(kLabel, "path of 978 characters is refused by the runner", kLabel, [](Case& c) {
+  suite.add(kLabel, "path of 975 characters is refused by the runner", kLabel, [](Case& c) {
     SETUP_OK(c, icacls::installed());
-    const std::string path = pathOfLength(caseFolder(c), 978);
-    SETUP_OK(c, path.size() == 978 && createLongFolder(path));
+    const std::string path = pathOfLength(caseFolder(c), 975);
+    SETUP_OK(c, path.size() == 975 && createLongFolder(path));
     icacls::reset();
     ActionRequest request;
     request.action = kLabel;

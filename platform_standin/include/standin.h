@@ -65,7 +65,10 @@ void ScriptAnswers(int messageKind, const std::vector<int>& answers);
 // Installer handles (records and databases) created and not yet closed.
 int OpenInstallerHandles();
 
-// ---- Registry (HKEY_LOCAL_MACHINE only) ------------------------------------
+// ---- Registry ------------------------------------------------------------------
+
+// Key paths are below HKEY_LOCAL_MACHINE, or below HKEY_USERS when they begin
+// with "HKEY_USERS\\". Making a key makes the keys above it.
 
 struct RegistryValue {
   DWORD type = REG_NONE;
@@ -75,7 +78,7 @@ struct RegistryValue {
 void CreateKey(const std::string& path);
 bool KeyExists(const std::string& path);
 void SetValue(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data);
-void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value);
+void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value, DWORD type = REG_SZ);
 void SetDwordValue(const std::string& path, const std::string& name, DWORD value);
 std::optional<RegistryValue> GetValue(const std::string& path, const std::string& name);
 // Value names of a key in enumeration order.
@@ -164,24 +167,55 @@ std::optional<std::string> HostPath(const std::wstring& windowsPath);
 // The 8.3 name of an existing entry's last component, or nothing.
 std::optional<std::wstring> ShortName(const std::wstring& windowsPath);
 
-// ---- Shell folders and profiles ----------------------------------------------
+// ---- Machine folders, environment and profiles ------------------------------
 
 // The account the action runs as: the installing user "installer" (profile
 // C:\Users\installer, the default) or the local system account (profile
 // C:\Windows\system32\config\systemprofile, temporary folder C:\Windows\Temp).
+// Its environment (USERPROFILE, TEMP, ...) and GetTempPathW follow it; the
+// system folder calls answer C:\Windows, C:\Windows\system32 and
+// C:\Windows\SysWOW64 whatever the account.
 enum class Account { kInstaller, kLocalSystem };
 void SetAccount(Account account);
-// Makes SHGetFolderPathW answer `result` for the folder `csidl`.
-void FailFolder(int csidl, HRESULT result);
+// Sets (a value) or unsets (nothing) a variable of the account's environment.
+void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value);
 // The temporary folder that GetTempPathW answers instead of the account's
 // (an empty path: the account's again).
 void SetTempPath(const std::wstring& path);
-// Lays out in the sandbox what a default 64-bit Windows has: the machine's
-// folders, the profiles installer, ann, Public and Default with every
-// per-user folder, the system account's profile, and the links
-// "C:\Users\All Users" -> C:\ProgramData, "C:\Users\Default User" -> Default
-// and "C:\Documents and Settings" -> C:\Users.
+
+extern const char* const kProfileListKey;
+extern const char* const kMachineShellFoldersKey;
+extern const char* const kInstallerSid;
+extern const char* const kAnnSid;
+// The User Shell Folders key of a hive loaded under HKEY_USERS.
+std::string UserShellFoldersKey(const std::string& sid);
+// Registers a profile in ProfileList (its ProfileImagePath, REG_EXPAND_SZ, as
+// given) and, with `layOut`, makes its folder with every per-user folder.
+void AddProfile(const std::string& sid, const std::wstring& imagePath, bool layOut = true);
+// Loads a user hive under HKEY_USERS whose User Shell Folders name the
+// default per-user folders below %USERPROFILE%.
+void LoadUserHive(const std::string& sid);
+// Lays out in the sandbox and the registry what a default 64-bit Windows
+// has: the machine's folders and common shell folders, the profiles
+// installer, ann, Public and Default with every per-user folder, the system
+// account's profile, ProfileList with the accounts' entries and its own
+// values, the hives of the system account (also as .DEFAULT) and of the
+// installing user, and the links "C:\Users\All Users" -> C:\ProgramData,
+// "C:\Users\Default User" -> Default and "C:\Documents and Settings" ->
+// C:\Users, owned by the system account.
 void LayOutProfiles();
+
+// Who owns a file-system object, as its security descriptor says. A link
+// that a test makes is the installing user's (a standard user) unless it is
+// given another owner; every other object is the Administrators group's.
+enum class Owner { kAdministrators, kSystem, kTrustedInstaller, kInstallingUser, kUnreadable };
+// Sets the owner of the entry itself (a link, not what it leads to).
+void SetOwner(const std::string& windowsPath, Owner owner);
+
+// Makes every file call on paths below a root ("\\\\server\\share",
+// "E:") fail with `error`: 53 for a server that does not answer, 67 for a
+// share it does not have, 21 for a drive without media.
+void SetUnreachable(const std::string& windowsRoot, DWORD error);
 
 // A shell file operation as the product asked for it (SHFileOperationA).
 struct FileOperation {

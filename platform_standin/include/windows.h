@@ -48,10 +48,27 @@ typedef struct _FILETIME {
   DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef void* PVOID;
+typedef void* HLOCAL;
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+
+// A security identifier: the layout that every SID has.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+typedef struct _SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[1];
+} SID;
 
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
+#define ARRAYSIZE(array) (sizeof(array) / sizeof((array)[0]))
 
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005)
@@ -70,7 +87,9 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_NOT_READY 21L
 #define ERROR_BAD_NETPATH 53L
+#define ERROR_BAD_NET_NAME 67L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
@@ -84,6 +103,7 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_UNSUPPORTED_TYPE 1630L
 #define ERROR_INSTALL_USEREXIT 1602L
 #define ERROR_INSTALL_FAILURE 1603L
 
@@ -94,8 +114,10 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 // Registry
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003)
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_WOW64_64KEY 0x0100
 #define KEY_WOW64_32KEY 0x0200
 #define REG_NONE 0
@@ -104,6 +126,9 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define REG_BINARY 3
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
+#define RRF_RT_REG_SZ 0x00000002
+#define RRF_RT_REG_EXPAND_SZ 0x00000004
+#define RRF_NOEXPAND 0x10000000
 
 // Heap
 #define HEAP_ZERO_MEMORY 0x00000008
@@ -146,6 +171,12 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define OPEN_EXISTING 3
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
+
+// Security
+#define READ_CONTROL 0x00020000
+#define OWNER_SECURITY_INFORMATION 0x00000001
 
 // Ordinal comparison answers
 #define CSTR_LESS_THAN 1
@@ -180,6 +211,7 @@ typedef struct _WIN32_FIND_DATAW {
 
 typedef enum _FINDEX_INFO_LEVELS { FindExInfoStandard, FindExInfoBasic } FINDEX_INFO_LEVELS;
 typedef enum _FINDEX_SEARCH_OPS { FindExSearchNameMatch } FINDEX_SEARCH_OPS;
+#define FIND_FIRST_EX_LARGE_FETCH 0x00000002
 
 typedef struct _STARTUPINFOA {
   DWORD cb;
@@ -245,6 +277,20 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChar
                              LPBYTE data, LPDWORD dataBytes);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPWSTR className,
+                             LPDWORD classChars, PFILETIME lastWrite);
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes);
+LSTATUS WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
+                            LPDWORD dataBytes);
+
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR expanded, DWORD chars);
+UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT chars);
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT chars);
+UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT chars);
+
+BOOL WINAPI EqualSid(PSID first, PSID second);
+HLOCAL WINAPI LocalFree(HLOCAL block);
 
 ATOM WINAPI GlobalFindAtomW(LPCWSTR name);
 ATOM WINAPI GlobalAddAtomW(LPCWSTR name);
@@ -283,6 +329,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
                           DWORD flags, HANDLE templateFile);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD chars, DWORD flags);
 HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID data, FINDEX_SEARCH_OPS search,
                                LPVOID filter, DWORD flags);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);

@@ -37,6 +37,7 @@ void Reset() {
   ResetKernel();
   ResetShell();
   ResetFolders();
+  ResetSecurity();
 }
 
 void ResetCalls() {

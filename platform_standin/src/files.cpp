@@ -57,8 +57,15 @@ DWORD Win32FromErrno(int error, const std::string& hostPath) {
 // file only in its verbatim ("\\?\") form.
 bool TooLong(const std::wstring& path) { return path.size() >= MAX_PATH && path.rfind(L"\\\\?\\", 0) != 0; }
 
-// The host path of a Windows path, or ERROR_PATH_NOT_FOUND as the last error.
+// The host path of a Windows path, or the last error: ERROR_PATH_NOT_FOUND,
+// or what an unreachable root answers.
 bool Resolve(LPCWSTR path, std::string* hostPath) {
+  if (path) {
+    if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(path))) {
+      SetLastError(*unreachable);
+      return false;
+    }
+  }
   const auto mapped = path && !TooLong(path) ? HostPath(std::wstring(path)) : std::nullopt;
   if (!mapped) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -114,6 +121,42 @@ void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, 
   data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(status.st_size) >> 32);
 }
 
+// FindFirstFileExW for one entry named in full: a search that yields that
+// entry alone, its name as the folder holds it.
+HANDLE FindOneEntry(const std::wstring& path, LPWIN32_FIND_DATAW data) {
+  std::string hostPath;
+  if (TooLong(path)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!Resolve(path.c_str(), &hostPath)) return INVALID_HANDLE_VALUE;
+  while (hostPath.size() > 1 && hostPath.back() == '/') hostPath.pop_back();
+  const size_t slash = hostPath.rfind('/');
+  const std::string folder = hostPath.substr(0, slash);
+  const std::string name = hostPath.substr(slash + 1);
+  DIR* listing = opendir(folder.c_str());
+  if (!listing) {
+    SetLastError(Win32FromErrno(errno, folder));
+    return INVALID_HANDLE_VALUE;
+  }
+  const dirent* entry = readdir(listing);
+  while (entry && name != entry->d_name) entry = readdir(listing);
+  if (!entry) {
+    closedir(listing);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  FillFindData(listing, folder, entry, data);
+  auto find = std::make_shared<KernelObject>();
+  find->kind = KernelObject::kFind;
+  find->folder = folder;
+  find->listing = listing;
+  // Nothing more to yield: the search named one entry.
+  while (readdir(listing)) {
+  }
+  return AddHandle(find);
+}
+
 }  // namespace
 }  // namespace standin
 
@@ -122,8 +165,8 @@ using namespace standin;
 // Opens an existing file or folder (a folder only with backup semantics),
 // following links unless asked to open a link itself, as the one form that
 // the product uses.
-extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
-                                     HANDLE) {
+extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                                     DWORD flags, HANDLE) {
   const Call call("CreateFileW");
   if (auto error = call.Failure()) {
     SetLastError(*error);
@@ -154,7 +197,51 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTR
   file->size = folder || link ? 0 : static_cast<uint64_t>(status.st_size);
   file->device = static_cast<uint64_t>(status.st_dev);
   file->inode = static_cast<uint64_t>(status.st_ino);
+  file->access = access;
+  file->hostPath = hostPath;
+  file->linkItself = link;
   return AddHandle(file);
+}
+
+// The path of what a handle has open, every link in it resolved; a link
+// opened as itself keeps its own name. Only the DOS form ("\\?\C:\...",
+// "\\?\UNC\server\share\...") is stood in for; an object outside the
+// sandbox has none.
+extern "C" DWORD WINAPI GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DWORD chars, DWORD flags) {
+  const Call call("GetFinalPathNameByHandleW");
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return 0;
+  }
+  auto file = FindHandle(handle, KernelObject::kFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (flags != (VOLUME_NAME_DOS | FILE_NAME_NORMALIZED)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string host = file->hostPath;
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  std::optional<std::string> windowsPath;
+  if (file->linkItself) {
+    const size_t slash = host.rfind('/');
+    windowsPath = WindowsPathOfHost(host.substr(0, slash));
+    if (windowsPath) *windowsPath += "\\" + host.substr(slash + 1);
+  } else {
+    windowsPath = WindowsPathOfHost(host);
+  }
+  if (!windowsPath) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  const bool unc = windowsPath->rfind("\\\\", 0) == 0;
+  const std::wstring final = WideFromUtf8(unc ? "\\\\?\\UNC\\" + windowsPath->substr(2) : "\\\\?\\" + *windowsPath);
+  if (!path || chars <= final.size()) return static_cast<DWORD>(final.size() + 1);
+  final.copy(path, final.size());
+  path[final.size()] = 0;
+  return static_cast<DWORD>(final.size());
 }
 
 extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
@@ -196,8 +283,10 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
   return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
-// Lists a folder; only the pattern "<folder>\*" is modelled. The entries "."
-// and ".." are yielded as Windows yields them: for a folder below a root.
+// Lists a folder with the pattern "<folder>\\*", or finds one entry by its
+// name (a pattern without wildcards), which answers with the entry's name
+// as the folder holds it. The entries "." and ".." are yielded as Windows
+// yields them: for a folder below a root.
 extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID data, FINDEX_SEARCH_OPS, LPVOID,
                                           DWORD) {
   const Call call("FindFirstFileExW");
@@ -206,12 +295,15 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
     return INVALID_HANDLE_VALUE;
   }
   std::wstring folder = pattern ? pattern : L"";
-  if (folder.size() < 2 || folder.back() != L'*' ||
-      (folder[folder.size() - 2] != L'\\' && folder[folder.size() - 2] != L'/') || !data) {
+  if (folder.empty() || !data || folder.find(L'?', 4) != std::wstring::npos ||
+      (folder.find(L'*') != std::wstring::npos &&
+       (folder.size() < 2 || folder.back() != L'*' ||
+        (folder[folder.size() - 2] != L'\\' && folder[folder.size() - 2] != L'/')))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   const bool tooLong = TooLong(folder);
+  if (folder.back() != L'*') return FindOneEntry(folder, static_cast<LPWIN32_FIND_DATAW>(data));
   folder.pop_back();
   std::string hostPath;
   if (tooLong) {

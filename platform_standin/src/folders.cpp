@@ -1,9 +1,9 @@
-// The shell's folders as a default 64-bit Windows lays them out, for an
-// installation running as the user "installer" or as the local system
-// account, and the profiles folder.
-#include <shlobj.h>
+// The machine's folders as a default 64-bit Windows lays them out: the
+// system folders, the environment of the account an installation runs as
+// (the user "installer" or the local system account), the profiles with
+// their ProfileList entries, the user hives loaded under HKEY_USERS and the
+// shell folders that the registry names.
 #include <standin.h>
-#include <userenv.h>
 
 #include <filesystem>
 #include <map>
@@ -15,68 +15,131 @@ namespace standin {
 namespace {
 
 Account account = Account::kInstaller;
-std::map<int, HRESULT> failingFolders;
 std::wstring tempPath;
+// Changes a test made to the account's environment: a value, or none (unset).
+std::map<std::wstring, std::optional<std::wstring>> environmentChanges;
 
-const wchar_t* const kProfiles = L"C:\\Users";
+const wchar_t* const kWindows = L"C:\\Windows";
 const wchar_t* const kStartMenu = L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu";
-
-// Below the account's profile.
-const std::map<int, std::wstring> kPerUser = {
-    {CSIDL_PROGRAMS, std::wstring(kStartMenu) + L"\\Programs"},
-    {CSIDL_PERSONAL, L"Documents"},
-    {CSIDL_FAVORITES, L"Favorites"},
-    {CSIDL_STARTUP, std::wstring(kStartMenu) + L"\\Programs\\Startup"},
-    {CSIDL_RECENT, L"AppData\\Roaming\\Microsoft\\Windows\\Recent"},
-    {CSIDL_SENDTO, L"AppData\\Roaming\\Microsoft\\Windows\\SendTo"},
-    {CSIDL_STARTMENU, kStartMenu},
-    {CSIDL_DESKTOPDIRECTORY, L"Desktop"},
-    {CSIDL_NETHOOD, L"AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts"},
-    {CSIDL_TEMPLATES, L"AppData\\Roaming\\Microsoft\\Windows\\Templates"},
-    {CSIDL_APPDATA, L"AppData\\Roaming"},
-    {CSIDL_PRINTHOOD, L"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts"},
-    {CSIDL_LOCAL_APPDATA, L"AppData\\Local"},
-    // The all-users favourites are the user's own since Windows Vista.
-    {CSIDL_COMMON_FAVORITES, L"Favorites"},
-    {CSIDL_MYPICTURES, L"Pictures"},
-    {CSIDL_ADMINTOOLS, std::wstring(kStartMenu) + L"\\Programs\\Administrative Tools"},
-};
-
 const wchar_t* const kCommonStartMenu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
 
-const std::map<int, std::wstring> kMachine = {
-    {CSIDL_COMMON_STARTMENU, kCommonStartMenu},
-    {CSIDL_COMMON_PROGRAMS, std::wstring(kCommonStartMenu) + L"\\Programs"},
-    {CSIDL_COMMON_STARTUP, std::wstring(kCommonStartMenu) + L"\\Programs\\Startup"},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, L"C:\\Users\\Public\\Desktop"},
-    {CSIDL_FONTS, L"C:\\Windows\\Fonts"},
-    {CSIDL_COMMON_APPDATA, L"C:\\ProgramData"},
-    {CSIDL_WINDOWS, L"C:\\Windows"},
-    {CSIDL_SYSTEM, L"C:\\Windows\\system32"},
-    {CSIDL_PROGRAM_FILES, L"C:\\Program Files"},
-    {CSIDL_SYSTEMX86, L"C:\\Windows\\SysWOW64"},
-    {CSIDL_PROGRAM_FILESX86, L"C:\\Program Files (x86)"},
-    {CSIDL_PROGRAM_FILES_COMMON, L"C:\\Program Files\\Common Files"},
-    {CSIDL_PROGRAM_FILES_COMMONX86, L"C:\\Program Files (x86)\\Common Files"},
-    {CSIDL_COMMON_TEMPLATES, L"C:\\ProgramData\\Microsoft\\Windows\\Templates"},
-    {CSIDL_COMMON_DOCUMENTS, L"C:\\Users\\Public\\Documents"},
-    {CSIDL_COMMON_ADMINTOOLS, std::wstring(kCommonStartMenu) + L"\\Programs\\Administrative Tools"},
-    {CSIDL_COMMON_PICTURES, L"C:\\Users\\Public\\Pictures"},
+// The per-user folders below a profile, as its User Shell Folders name them
+// (the name of the value, then the place).
+const std::vector<std::pair<std::string, std::wstring>> kPerUser = {
+    {"Programs", std::wstring(kStartMenu) + L"\\Programs"},
+    {"Personal", L"Documents"},
+    {"Favorites", L"Favorites"},
+    {"Startup", std::wstring(kStartMenu) + L"\\Programs\\Startup"},
+    {"Recent", L"AppData\\Roaming\\Microsoft\\Windows\\Recent"},
+    {"SendTo", L"AppData\\Roaming\\Microsoft\\Windows\\SendTo"},
+    {"Start Menu", kStartMenu},
+    {"Desktop", L"Desktop"},
+    {"NetHood", L"AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts"},
+    {"Templates", L"AppData\\Roaming\\Microsoft\\Windows\\Templates"},
+    {"AppData", L"AppData\\Roaming"},
+    {"PrintHood", L"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts"},
+    {"Local AppData", L"AppData\\Local"},
+    {"My Pictures", L"Pictures"},
+    {"My Music", L"Music"},
+    {"My Video", L"Videos"},
+    {"Administrative Tools", std::wstring(kStartMenu) + L"\\Programs\\Administrative Tools"},
+    {"{374DE290-123F-4565-9164-39C4925E467B}", L"Downloads"},
+    {"{4C5C32FF-BB9D-43B0-B5B4-2D72E54EAAA4}", L"Saved Games"},
+    {"{56784854-C6CB-462B-8169-88E350ACB882}", L"Contacts"},
+    {"{7D1D3A04-DEBB-4115-95CF-2F29DA2920DA}", L"Searches"},
+    {"{A520A1A4-1780-4FF6-BD18-167343C5AF16}", L"AppData\\LocalLow"},
+    {"{BFB9D5E0-C6A9-404C-B2B2-AE6DB6AF4968}", L"Links"},
 };
+// Made in every laid-out profile, without a value of their own.
+const std::vector<std::wstring> kPerUserUnnamed = {L"AppData\\Local\\Temp", L"OneDrive"};
+
+// The machine's common folders, as HKEY_LOCAL_MACHINE's User Shell Folders name them.
+const std::vector<std::pair<std::string, std::wstring>> kCommon = {
+    {"Common AppData", L"%ProgramData%"},
+    {"Common Desktop", L"%PUBLIC%\\Desktop"},
+    {"Common Documents", L"%PUBLIC%\\Documents"},
+    {"Common Start Menu", L"%ProgramData%\\Microsoft\\Windows\\Start Menu"},
+    {"Common Programs", L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {"Common Startup", L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+    {"Common Administrative Tools", L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools"},
+    {"Common Templates", L"%ProgramData%\\Microsoft\\Windows\\Templates"},
+    {"CommonPictures", L"%PUBLIC%\\Pictures"},
+    {"CommonMusic", L"%PUBLIC%\\Music"},
+    {"CommonVideo", L"%PUBLIC%\\Videos"},
+};
+
+// Folders a default Windows has, beyond those the registry names.
+const std::vector<std::wstring> kMachineFolders = {
+    L"C:\\Windows\\system32",
+    L"C:\\Windows\\SysWOW64",
+    L"C:\\Windows\\Fonts",
+    L"C:\\Windows\\Temp",
+    L"C:\\Program Files\\Common Files",
+    L"C:\\Program Files (x86)\\Common Files",
+    L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+    L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
+    L"C:\\ProgramData\\Microsoft\\Windows\\Templates",
+    L"C:\\Users\\Public\\Desktop",
+    L"C:\\Users\\Public\\Documents",
+    L"C:\\Users\\Public\\Pictures"};
 
 std::wstring ProfileOf(Account of) {
   return of == Account::kInstaller ? L"C:\\Users\\installer" : L"C:\\Windows\\system32\\config\\systemprofile";
 }
 
-std::wstring TempOf(Account of) {
-  return of == Account::kInstaller ? ProfileOf(of) + L"\\AppData\\Local\\Temp\\" : L"C:\\Windows\\Temp\\";
+std::map<std::wstring, std::wstring> EnvironmentOf(Account of) {
+  const std::wstring profile = ProfileOf(of);
+  const std::wstring temp = of == Account::kInstaller ? profile + L"\\AppData\\Local\\Temp" : L"C:\\Windows\\Temp";
+  return {
+      {L"SystemDrive", L"C:"},
+      {L"SystemRoot", kWindows},
+      {L"windir", kWindows},
+      {L"ProgramFiles", L"C:\\Program Files"},
+      {L"ProgramW6432", L"C:\\Program Files"},
+      {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
+      {L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
+      {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"},
+      {L"CommonProgramFiles(x86)", L"C:\\Program Files (x86)\\Common Files"},
+      {L"ProgramData", L"C:\\ProgramData"},
+      {L"ALLUSERSPROFILE", L"C:\\ProgramData"},
+      {L"PUBLIC", L"C:\\Users\\Public"},
+      {L"COMPUTERNAME", L"QUORVEL-PC"},
+      {L"USERNAME", of == Account::kInstaller ? L"installer" : L"QUORVEL-PC$"},
+      {L"USERPROFILE", profile},
+      {L"APPDATA", profile + L"\\AppData\\Roaming"},
+      {L"LOCALAPPDATA", profile + L"\\AppData\\Local"},
+      {L"TEMP", temp},
+      {L"TMP", temp},
+  };
 }
 
-std::optional<std::wstring> FolderOf(int csidl, const std::wstring& profile) {
-  if (csidl == CSIDL_PROFILE) return profile;
-  if (auto found = kPerUser.find(csidl); found != kPerUser.end()) return profile + L"\\" + found->second;
-  if (auto found = kMachine.find(csidl); found != kMachine.end()) return found->second;
+// The value of an environment variable, named in any letter case.
+std::optional<std::wstring> Variable(const std::wstring& name) {
+  const std::wstring folded = FoldCase(name);
+  for (const auto& [changed, value] : environmentChanges) {
+    if (FoldCase(changed) == folded) return value;
+  }
+  for (const auto& [variable, value] : EnvironmentOf(account)) {
+    if (FoldCase(variable) == folded) return value;
+  }
   return std::nullopt;
+}
+
+// Text with every known %variable% replaced by its value; the rest as it is.
+std::wstring ExpandVariables(const std::wstring& text) {
+  std::wstring result;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text[at] == L'%' ? text.find(L'%', at + 1) : std::wstring::npos;
+    const std::optional<std::wstring> value =
+        end == std::wstring::npos ? std::nullopt : Variable(text.substr(at + 1, end - at - 1));
+    if (value) {
+      result += *value;
+      at = end + 1;
+    } else {
+      result += text[at++];
+    }
+  }
+  return result;
 }
 
 void MakeFolder(const std::wstring& windowsPath) {
@@ -87,89 +150,143 @@ void MakeFolder(const std::wstring& windowsPath) {
 void MakeLink(const std::wstring& link, const std::filesystem::path& target) {
   std::error_code ignored;
   std::filesystem::create_directory_symlink(target, *HostPath(link), ignored);
+  SetOwner(Utf8(link), Owner::kSystem);
 }
 
-// Copies a folder path out as SHGetFolderPathW does, into MAX_PATH characters.
-HRESULT CopyFolder(const std::wstring& folder, LPWSTR path) {
-  if (folder.size() >= MAX_PATH) return static_cast<HRESULT>(0x8007007A);
-  folder.copy(path, folder.size());
-  path[folder.size()] = 0;
-  return S_OK;
+void WriteShellFolders(const std::string& key, const std::vector<std::pair<std::string, std::wstring>>& folders,
+                       const std::wstring& prefix) {
+  for (const auto& [name, place] : folders) SetStringValue(key, name, prefix + place, REG_EXPAND_SZ);
+}
+
+// Copies `text` out as the system-folder calls do: the length without the
+// terminator when it fits, else the size that would fit.
+UINT CopyOut(const std::wstring& text, LPWSTR buffer, UINT chars) {
+  if (!buffer || chars <= text.size()) return static_cast<UINT>(text.size() + 1);
+  text.copy(buffer, text.size());
+  buffer[text.size()] = 0;
+  return static_cast<UINT>(text.size());
+}
+
+template <typename Answer>
+UINT SystemFolder(const char* name, Answer answer, LPWSTR buffer, UINT chars) {
+  const Call call(name);
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return 0;
+  }
+  return CopyOut(answer, buffer, chars);
 }
 
 }  // namespace
 
+const char* const kProfileListKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const char* const kMachineShellFoldersKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const char* const kInstallerSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+const char* const kAnnSid = "S-1-5-21-1004336348-1177238915-682003330-1002";
+
+std::string UserShellFoldersKey(const std::string& sid) {
+  return "HKEY_USERS\\" + sid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+}
+
 void ResetFolders() {
   account = Account::kInstaller;
-  failingFolders.clear();
   tempPath.clear();
+  environmentChanges.clear();
 }
 
 void SetAccount(Account to) { account = to; }
 
-void FailFolder(int csidl, HRESULT result) { failingFolders[csidl] = result; }
-
 void SetTempPath(const std::wstring& path) { tempPath = path; }
 
+void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value) {
+  environmentChanges[name] = std::move(value);
+}
+
+void AddProfile(const std::string& sid, const std::wstring& imagePath, bool layOut) {
+  SetStringValue(std::string(kProfileListKey) + "\\" + sid, "ProfileImagePath", imagePath, REG_EXPAND_SZ);
+  if (!layOut) return;
+  const std::wstring folder = ExpandVariables(imagePath);
+  for (const auto& [name, place] : kPerUser) MakeFolder(folder + L"\\" + place);
+  for (const std::wstring& place : kPerUserUnnamed) MakeFolder(folder + L"\\" + place);
+}
+
+void LoadUserHive(const std::string& sid) { WriteShellFolders(UserShellFoldersKey(sid), kPerUser, L"%USERPROFILE%\\"); }
+
 void LayOutProfiles() {
-  for (const auto& [csidl, folder] : kMachine) MakeFolder(folder);
-  MakeFolder(TempOf(Account::kLocalSystem));
-  for (const std::wstring& profile : {ProfileOf(Account::kInstaller), ProfileOf(Account::kLocalSystem),
-                                      std::wstring(L"C:\\Users\\ann"), std::wstring(L"C:\\Users\\Default")}) {
-    for (const auto& [csidl, folder] : kPerUser) MakeFolder(profile + L"\\" + folder);
-    MakeFolder(profile + L"\\AppData\\Local\\Temp");
+  for (const std::wstring& folder : kMachineFolders) MakeFolder(folder);
+  const std::string list = kProfileListKey;
+  SetStringValue(list, "ProfilesDirectory", L"%SystemDrive%\\Users", REG_EXPAND_SZ);
+  SetStringValue(list, "Default", L"%SystemDrive%\\Users\\Default", REG_EXPAND_SZ);
+  SetStringValue(list, "Public", L"%SystemDrive%\\Users\\Public", REG_EXPAND_SZ);
+  SetStringValue(list, "ProgramData", L"%SystemDrive%\\ProgramData", REG_EXPAND_SZ);
+  AddProfile("S-1-5-18", L"%systemroot%\\system32\\config\\systemprofile");
+  AddProfile("S-1-5-19", L"%systemroot%\\ServiceProfiles\\LocalService", false);
+  AddProfile("S-1-5-20", L"%systemroot%\\ServiceProfiles\\NetworkService", false);
+  AddProfile(kInstallerSid, L"C:\\Users\\installer");
+  AddProfile(kAnnSid, L"C:\\Users\\ann");
+  // Default and Public are profiles without a user, named by ProfileList's
+  // own values: Default has every per-user folder (new profiles are copied
+  // from it), Public only the shared ones.
+  for (const auto& [name, place] : kPerUser) MakeFolder(L"C:\\Users\\Default\\" + place);
+  for (const std::wstring& place : kPerUserUnnamed) MakeFolder(L"C:\\Users\\Default\\" + place);
+  for (const wchar_t* place : {L"Desktop", L"Documents", L"Downloads", L"Music", L"Pictures", L"Videos"}) {
+    MakeFolder(std::wstring(L"C:\\Users\\Public\\") + place);
   }
+  // The hives loaded while an installation runs: the local system account's
+  // (also as .DEFAULT) and the installing user's, with its class hive.
+  for (const char* sid : {".DEFAULT", "S-1-5-18", kInstallerSid}) {
+    LoadUserHive(sid);
+  }
+  CreateKey("HKEY_USERS\\" + std::string(kInstallerSid) + "_Classes");
+  WriteShellFolders(kMachineShellFoldersKey, kCommon, L"");
   MakeLink(L"C:\\Users\\All Users", *HostPath(std::wstring(L"C:\\ProgramData")));
   MakeLink(L"C:\\Users\\Default User", "Default");
-  MakeLink(L"C:\\Documents and Settings", *HostPath(std::wstring(kProfiles)));
+  MakeLink(L"C:\\Documents and Settings", *HostPath(std::wstring(L"C:\\Users")));
 }
 
 }  // namespace standin
 
 using namespace standin;
 
-extern "C" HRESULT WINAPI SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWSTR path) {
-  const Call call("SHGetFolderPathW");
-  if (auto error = call.Failure()) return static_cast<HRESULT>(0x80070000 | *error);
-  const int csidl = folder & ~CSIDL_FLAG_MASK;
-  if (auto failing = failingFolders.find(csidl); failing != failingFolders.end()) return failing->second;
-  const std::optional<std::wstring> found = FolderOf(csidl, ProfileOf(account));
-  if (!found) return E_INVALIDARG;
-  if (!(folder & CSIDL_FLAG_DONT_VERIFY)) {
-    const std::optional<std::string> host = HostPath(*found);
-    std::error_code ignored;
-    if (!host || !std::filesystem::is_directory(*host, ignored)) return static_cast<HRESULT>(0x80070002);
-  }
-  return CopyFolder(*found, path);
-}
-
-extern "C" BOOL WINAPI GetProfilesDirectoryW(LPWSTR path, LPDWORD chars) {
-  const Call call("GetProfilesDirectoryW");
+extern "C" DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR expanded, DWORD chars) {
+  const Call call("ExpandEnvironmentStringsW");
   if (auto error = call.Failure()) {
     SetLastError(*error);
-    return FALSE;
+    return 0;
   }
-  const std::wstring profiles = kProfiles;
-  if (!path || *chars <= profiles.size()) {
-    *chars = static_cast<DWORD>(profiles.size() + 1);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
+  const std::wstring result = ExpandVariables(source ? source : L"");
+  if (expanded && chars > result.size()) {
+    result.copy(expanded, result.size());
+    expanded[result.size()] = 0;
   }
-  profiles.copy(path, profiles.size());
-  path[profiles.size()] = 0;
-  return TRUE;
+  return static_cast<DWORD>(result.size() + 1);
 }
 
-// The account's temporary folder, with its trailing backslash.
+extern "C" UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT chars) {
+  return SystemFolder("GetSystemWindowsDirectoryW", kWindows, buffer, chars);
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT chars) {
+  return SystemFolder("GetSystemDirectoryW", L"C:\\Windows\\system32", buffer, chars);
+}
+
+extern "C" UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT chars) {
+  return SystemFolder("GetSystemWow64DirectoryW", L"C:\\Windows\\SysWOW64", buffer, chars);
+}
+
+// The account's temporary folder (TMP, else TEMP), with its trailing backslash.
 extern "C" DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR buffer) {
   const Call call("GetTempPathW");
   if (auto error = call.Failure()) {
     SetLastError(*error);
     return 0;
   }
-  const std::wstring temp = tempPath.empty() ? TempOf(account) : tempPath;
-  if (!buffer || chars <= temp.size()) return static_cast<DWORD>(temp.size() + 1);
-  temp.copy(buffer, temp.size());
-  buffer[temp.size()] = 0;
-  return static_cast<DWORD>(temp.size());
+  std::wstring temp = tempPath;
+  if (temp.empty()) {
+    const std::optional<std::wstring> variable = Variable(L"TMP") ? Variable(L"TMP") : Variable(L"TEMP");
+    temp = variable ? *variable : std::wstring(kWindows);
+    if (temp.back() != L'\\') temp += L'\\';
+  }
+  return CopyOut(temp, buffer, chars);
 }

@@ -74,6 +74,8 @@ void CountOperatorNew(bool on) { countOperatorNew = on; }
 
 int LiveHeapBlocks() { return static_cast<int>(liveBlocks.size()); }
 
+void* SystemBlock(SIZE_T bytes) { return NewBlock(bytes, true); }
+
 uint64_t HeapAllocations() { return allocations; }
 
 }  // namespace standin
@@ -155,5 +157,18 @@ extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
   const Call call("GlobalFree");
   if (block) DropBlock(block);
+  return nullptr;
+}
+
+// Blocks that the system hands out for the caller to free (security
+// descriptors) come from the process heap, as LocalAlloc's do.
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL block) {
+  const Call call("LocalFree");
+  if (!block) return nullptr;
+  if (!liveBlocks.count(block)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return block;
+  }
+  DropBlock(block);
   return nullptr;
 }

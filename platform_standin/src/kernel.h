@@ -26,6 +26,9 @@ struct KernelObject {
   Kind kind = kProcess;
   std::shared_ptr<Child> child;  // process and thread
   DWORD attributes = 0;          // file
+  DWORD access = 0;              // file: the access asked for at the open
+  std::string hostPath;          // file: the entry opened
+  bool linkItself = false;       // file: a link opened as itself, not followed
   uint64_t size = 0;             // file
   uint64_t device = 0;           // file: its identity
   uint64_t inode = 0;            // file

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <standin.h>
+
 #include <optional>
 #include <string>
 
@@ -55,6 +57,21 @@ std::optional<std::wstring> Widen(UINT codePage, const std::string& text);
 std::wstring WidenLeniently(UINT codePage, const std::string& text);
 // Wide text as UTF-8, how host paths and arguments carry it.
 std::string Utf8(const std::wstring& wide);
+
+// A zeroed heap block that a system call hands out (freed with LocalFree):
+// a live block, but no allocation point of the product's.
+void* SystemBlock(SIZE_T bytes);
+
+// The error every file call answers for a path below an unreachable root
+// (SetUnreachable), if any; `windowsPath` in UTF-8.
+std::optional<DWORD> UnreachableError(const std::string& windowsPath);
+// The Windows path (UTF-8, "C:\\a" or "\\\\server\\share\\a") of a host path
+// in the sandbox, resolved of links; nothing outside it.
+std::optional<std::string> WindowsPathOfHost(const std::string& hostPath);
+// The owner of the host entry (lstat identity) as SetOwner recorded it, or
+// the default for a link (`link`) or another object.
+Owner OwnerOf(uint64_t device, uint64_t inode, bool link);
+void ResetSecurity();
 
 // Registry paths and atom names compare without regard to ASCII case.
 std::string FoldCase(std::string text);

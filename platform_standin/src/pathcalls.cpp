@@ -21,6 +21,12 @@ DWORD Answer(const std::wstring& text, LPWSTR buffer, DWORD chars) {
 // The path with every component replaced by the name of the entry it leads
 // to, long or short; false with the last error when one does not exist.
 bool Rename(LPCWSTR path, bool shortNames, std::wstring* renamed) {
+  if (path) {
+    if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(path))) {
+      SetLastError(*unreachable);
+      return false;
+    }
+  }
   const std::optional<WindowsPath> resolved = path ? ResolveWindowsPath(Utf8(path)) : std::nullopt;
   const std::optional<std::string> root = resolved ? HostRoot(*resolved) : std::nullopt;
   if (!root) {

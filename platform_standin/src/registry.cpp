@@ -1,7 +1,9 @@
-// An in-memory HKEY_LOCAL_MACHINE. Key paths and value names compare without
-// regard to case, as on Windows; values enumerate in the order they were made.
+// An in-memory HKEY_LOCAL_MACHINE and HKEY_USERS. Key paths and value names
+// compare without regard to case, as on Windows; values enumerate in the
+// order they were made, subkeys in the order of their names.
 #include <cstring>
 #include <map>
+#include <optional>
 #include <standin.h>
 #include <unordered_map>
 
@@ -28,6 +30,10 @@ struct Value {
 // machine), as they are on Windows.
 class Key {
  public:
+  // The key's own name as it was made (the last component of its path).
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& name) { name_ = name; }
+
   Value* Find(const std::string& name) {
     auto found = index_.find(FoldCase(name));
     return found == index_.end() ? nullptr : &slots_[found->second].value;
@@ -144,6 +150,7 @@ class Key {
     }
   }
 
+  std::string name_;
   std::vector<Slot> slots_;
   std::vector<size_t> tree_ = std::vector<size_t>(1, 0);  // 1-based; tree_[0] unused
   std::unordered_map<std::string, size_t> index_;         // folded name -> slot
@@ -153,16 +160,65 @@ class Key {
   size_t cursorSlot_ = 0;
 };
 
-std::map<std::string, Key> keys;       // by folded path
+// Keys by folded path below a root token: "hklm\\software\\..." or "hku\\s-1-5-18".
+std::map<std::string, Key> keys;
 std::map<HKEY, std::string> openKeys;  // handle -> folded path
 std::map<HKEY, REGSAM> openAccess;     // handle -> access asked for at the open
+// Where the last subkey enumeration of a handle stopped, so that walking the
+// indexes in turn stays cheap on keys with thousands of subkeys.
+struct SubkeyCursor {
+  DWORD index;
+  std::map<std::string, Key>::iterator at;
+};
+std::map<HKEY, SubkeyCursor> subkeyCursors;
 uintptr_t nextKey = 0x1000;
 bool keyWithFailedOpen = false;
 
+constexpr char kMachineRoot[] = "hklm";
+constexpr char kUsersRoot[] = "hku";
+constexpr char kUsersPrefix[] = "HKEY_USERS";
+
+std::string Trimmed(std::string path) {
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+std::string Below(const std::string& parent, const std::string& subKey) {
+  const std::string sub = Trimmed(subKey);
+  return sub.empty() ? parent : parent + "\\" + FoldCase(sub);
+}
+
+// A test's key path: below HKEY_LOCAL_MACHINE, or below HKEY_USERS when it
+// begins with "HKEY_USERS".
 std::string PathOf(const std::string& path) {
-  std::string folded = FoldCase(path);
-  while (!folded.empty() && folded.back() == '\\') folded.pop_back();
-  return folded;
+  const std::string trimmed = Trimmed(path);
+  if (FoldCase(trimmed.substr(0, sizeof kUsersPrefix - 1)) == FoldCase(kUsersPrefix) &&
+      (trimmed.size() == sizeof kUsersPrefix - 1 || trimmed[sizeof kUsersPrefix - 1] == '\\')) {
+    return Below(kUsersRoot, trimmed.size() > sizeof kUsersPrefix ? trimmed.substr(sizeof kUsersPrefix) : "");
+  }
+  return Below(kMachineRoot, trimmed);
+}
+
+// The key at a folded path, made with every key above it, as creating a key
+// makes its parents on Windows; `display` spells the path's components.
+Key& EnsureKey(const std::string& path, const std::string& display) {
+  auto found = keys.find(path);
+  if (found != keys.end()) return found->second;
+  const size_t parentEnd = path.rfind('\\');
+  const size_t displayEnd = display.rfind('\\');
+  if (parentEnd != std::string::npos) {
+    EnsureKey(path.substr(0, parentEnd), displayEnd == std::string::npos ? "" : display.substr(0, displayEnd));
+  }
+  Key& key = keys[path];
+  key.SetName(displayEnd == std::string::npos ? display : display.substr(displayEnd + 1));
+  return key;
+}
+
+Key& EnsureTestKey(const std::string& path) {
+  const std::string folded = PathOf(path);
+  const std::string trimmed = Trimmed(path);
+  const bool users = folded.rfind(kUsersRoot, 0) == 0;
+  return EnsureKey(folded, users ? trimmed : std::string(kMachineRoot) + (trimmed.empty() ? "" : "\\" + trimmed));
 }
 
 Key* KeyOf(HKEY handle) {
@@ -172,8 +228,19 @@ Key* KeyOf(HKEY handle) {
   return key == keys.end() ? nullptr : &key->second;
 }
 
-// As on Windows, a handle allows only what was asked for when it was opened.
+// The folded path a handle names: an open key or a predefined root.
+std::optional<std::string> PathOfHandle(HKEY handle) {
+  if (handle == HKEY_LOCAL_MACHINE) return std::string(kMachineRoot);
+  if (handle == HKEY_USERS) return std::string(kUsersRoot);
+  auto open = openKeys.find(handle);
+  if (open == openKeys.end()) return std::nullopt;
+  return open->second;
+}
+
+// As on Windows, a handle allows only what was asked for when it was opened;
+// the predefined roots allow everything.
 bool Grants(HKEY handle, REGSAM access) {
+  if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) return true;
   auto open = openAccess.find(handle);
   return open != openAccess.end() && (open->second & access) == access;
 }
@@ -187,12 +254,13 @@ HKEY NewHandle(const std::string& path, REGSAM access) {
 
 LSTATUS OpenKey(const Call& call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
-  const std::string path = PathOf(subKey);
+  const std::optional<std::string> parent = PathOfHandle(root);
+  const std::string path = parent ? Below(*parent, subKey) : std::string();
   if (auto error = call.Failure()) {
     if (*error && keyWithFailedOpen && keys.count(path)) *result = NewHandle(path, access);
     return *error;
   }
-  if (root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!parent) return ERROR_INVALID_HANDLE;
   if (!keys.count(path)) return ERROR_FILE_NOT_FOUND;
   *result = NewHandle(path, access);
   return ERROR_SUCCESS;
@@ -204,30 +272,61 @@ std::string Narrow(LPCWSTR text) {
   return narrow;
 }
 
+// The next subkey of `parent` from `at` on (grandchildren passed over).
+std::map<std::string, Key>::iterator NextChild(const std::string& parent, std::map<std::string, Key>::iterator at) {
+  const std::string prefix = parent + "\\";
+  for (; at != keys.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
+    if (at->first.find('\\', prefix.size()) == std::string::npos) return at;
+  }
+  return keys.end();
+}
+
+// The index-th subkey of the key at `path`, or keys.end().
+std::map<std::string, Key>::iterator Subkey(HKEY handle, const std::string& path, DWORD index) {
+  auto cursor = subkeyCursors.find(handle);
+  std::map<std::string, Key>::iterator at;
+  DWORD reached = 0;
+  if (cursor != subkeyCursors.end() && cursor->second.index <= index && cursor->second.at != keys.end()) {
+    at = cursor->second.at;
+    reached = cursor->second.index;
+  } else {
+    at = NextChild(path, keys.lower_bound(path + "\\"));
+  }
+  while (reached < index && at != keys.end()) {
+    at = NextChild(path, std::next(at));
+    ++reached;
+  }
+  subkeyCursors[handle] = SubkeyCursor{index, at};
+  return at;
+}
+
 }  // namespace
 
 void ResetRegistry() {
   keys.clear();
+  keys[kMachineRoot];
+  keys[kUsersRoot];
   openKeys.clear();
   openAccess.clear();
+  subkeyCursors.clear();
   nextKey = 0x1000;
   keyWithFailedOpen = false;
 }
 
 void HandBackKeyWithFailedOpen(bool handBack) { keyWithFailedOpen = handBack; }
 
-void CreateKey(const std::string& path) { keys[PathOf(path)]; }
+void CreateKey(const std::string& path) { EnsureTestKey(path); }
 
 bool KeyExists(const std::string& path) { return keys.count(PathOf(path)) != 0; }
 
 void SetValue(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-  keys[PathOf(path)].Set(name, RegistryValue{type, data});
+  EnsureTestKey(path).Set(name, RegistryValue{type, data});
 }
 
-void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value) {
+void SetStringValue(const std::string& path, const std::string& name, const std::wstring& value, DWORD type) {
   std::vector<BYTE> data((value.size() + 1) * sizeof(WCHAR));
   std::memcpy(data.data(), value.c_str(), data.size());
-  SetValue(path, name, REG_SZ, data);
+  SetValue(path, name, type, data);
 }
 
 void SetDwordValue(const std::string& path, const std::string& name, DWORD value) {
@@ -291,10 +390,10 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD 
                                          DWORD dataBytes) {
   const Call call("RegSetValueExA");
   if (auto error = call.Failure()) return *error;
-  auto open = openKeys.find(handle);
-  if (open == openKeys.end()) return ERROR_INVALID_HANDLE;
+  Key* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
   if (!Grants(handle, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  SetValue(open->second, name ? name : "", type, std::vector<BYTE>(data, data + dataBytes));
+  key->Set(name ? name : "", RegistryValue{type, std::vector<BYTE>(data, data + dataBytes)});
   return ERROR_SUCCESS;
 }
 
@@ -308,6 +407,88 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD,
   if (subKeys) *subKeys = 0;
   if (values) *values = static_cast<DWORD>(key->Count());
   if (maxValueNameChars) *maxValueNameChars = key->LongestName();
+  return ERROR_SUCCESS;
+}
+
+extern "C" LSTATUS WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD, LPWSTR,
+                                        LPDWORD, PFILETIME) {
+  const Call call("RegEnumKeyExW");
+  if (auto error = call.Failure()) return *error;
+  const std::optional<std::string> path = PathOfHandle(handle);
+  if (!path) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  auto subkey = Subkey(handle, *path, index);
+  if (subkey == keys.end()) return ERROR_NO_MORE_ITEMS;
+  if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+  const std::wstring wide = WidenLeniently(CP_ACP, subkey->second.Name());
+  if (wide.size() >= *nameChars) return ERROR_MORE_DATA;
+  wide.copy(name, wide.size());
+  name[wide.size()] = 0;
+  *nameChars = static_cast<DWORD>(wide.size());
+  return ERROR_SUCCESS;
+}
+
+extern "C" LSTATUS WINAPI RegEnumValueW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
+                                        LPBYTE data, LPDWORD dataBytes) {
+  const Call call("RegEnumValueW");
+  if (auto error = call.Failure()) return *error;
+  Key* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  const Value* found = key->At(index);
+  if (!found) return ERROR_NO_MORE_ITEMS;
+  if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+  const std::wstring wide = WidenLeniently(CP_ACP, found->name);
+  const DWORD size = static_cast<DWORD>(found->value.data.size());
+  // Either buffer too small: both hold nothing usable, as on Windows.
+  if (wide.size() >= *nameChars || (data && dataBytes && size > *dataBytes)) {
+    if (dataBytes) *dataBytes = size;
+    return ERROR_MORE_DATA;
+  }
+  wide.copy(name, wide.size());
+  name[wide.size()] = 0;
+  *nameChars = static_cast<DWORD>(wide.size());
+  if (type) *type = found->value.type;
+  if (dataBytes) {
+    if (data) std::memcpy(data, found->value.data.data(), size);
+    *dataBytes = size;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Only the string types are asked for by the product: the data comes back
+// terminated, and its size counts the terminator.
+extern "C" LSTATUS WINAPI RegGetValueW(HKEY handle, LPCWSTR subKey, LPCWSTR valueName, DWORD flags, LPDWORD type,
+                                       PVOID data, LPDWORD dataBytes) {
+  const Call call("RegGetValueW");
+  if (auto error = call.Failure()) return *error;
+  const std::optional<std::string> parent = PathOfHandle(handle);
+  if (!parent) return ERROR_INVALID_HANDLE;
+  const bool ownValue = !subKey || !*subKey;
+  if (ownValue && !Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  // An expandable string must be asked for unexpanded or together with REG_SZ.
+  if ((flags & RRF_RT_REG_EXPAND_SZ) && !(flags & RRF_NOEXPAND) && !(flags & RRF_RT_REG_SZ)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  auto key = keys.find(Below(*parent, Narrow(subKey)));
+  if (key == keys.end()) return ERROR_FILE_NOT_FOUND;
+  Value* value = key->second.Find(Narrow(valueName));
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  const DWORD stored = value->value.type;
+  const bool wanted = (stored == REG_SZ && (flags & RRF_RT_REG_SZ)) ||
+                      (stored == REG_EXPAND_SZ && (flags & RRF_RT_REG_EXPAND_SZ) && (flags & RRF_NOEXPAND));
+  if (!wanted) return ERROR_UNSUPPORTED_TYPE;
+  std::vector<BYTE> bytes = value->value.data;
+  if (bytes.size() < sizeof(WCHAR) || bytes[bytes.size() - 1] || bytes[bytes.size() - 2]) {
+    bytes.resize(bytes.size() / sizeof(WCHAR) * sizeof(WCHAR) + sizeof(WCHAR), 0);
+  }
+  if (type) *type = stored;
+  if (!dataBytes) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  const DWORD capacity = *dataBytes;
+  *dataBytes = static_cast<DWORD>(bytes.size());
+  if (!data) return ERROR_SUCCESS;
+  if (bytes.size() > capacity) return ERROR_MORE_DATA;
+  std::memcpy(data, bytes.data(), bytes.size());
   return ERROR_SUCCESS;
 }
 
@@ -341,5 +522,6 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
   const Call call("RegCloseKey");
   openAccess.erase(handle);
+  subkeyCursors.erase(handle);
   return openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

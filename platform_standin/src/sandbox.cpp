@@ -7,6 +7,8 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <cctype>
 #include <standin.h>
 
@@ -17,6 +19,8 @@ namespace standin {
 namespace {
 
 std::string sandbox;
+std::string realSandbox;                        // the sandbox's own path with every host link resolved
+std::map<std::string, DWORD> unreachableRoots;  // folded Windows root -> error
 const std::vector<std::string> kCurrentFolder = {"Windows", "system32"};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -275,9 +279,66 @@ std::wstring WideFromUtf8(const std::string& text) {
   return wide;
 }
 
-void ResetSandbox() { sandbox.clear(); }
+void ResetSandbox() {
+  sandbox.clear();
+  realSandbox.clear();
+  unreachableRoots.clear();
+}
 
-void SetSandbox(const std::string& hostFolder) { sandbox = hostFolder; }
+void SetSandbox(const std::string& hostFolder) {
+  sandbox = hostFolder;
+  char* real = realpath(hostFolder.c_str(), nullptr);
+  realSandbox = real ? real : hostFolder;
+  std::free(real);
+}
+
+namespace {
+
+// "C:" or "\\\\server\\share", folded, for a resolved path.
+std::string RootKey(const WindowsPath& path) {
+  return FoldCase(path.drive.empty() ? "\\\\" + path.server + "\\" + path.share : path.drive + ":");
+}
+
+}  // namespace
+
+void SetUnreachable(const std::string& windowsRoot, DWORD error) {
+  if (auto path = ResolveWindowsPath(windowsRoot)) unreachableRoots[RootKey(*path)] = error;
+}
+
+std::optional<DWORD> UnreachableError(const std::string& windowsPath) {
+  const std::optional<WindowsPath> path = ResolveWindowsPath(windowsPath);
+  if (!path) return std::nullopt;
+  auto found = unreachableRoots.find(RootKey(*path));
+  if (found == unreachableRoots.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::string> WindowsPathOfHost(const std::string& hostPath) {
+  if (realSandbox.empty()) return std::nullopt;
+  char* resolved = realpath(hostPath.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  const std::string real = resolved;
+  std::free(resolved);
+  if (real.size() <= realSandbox.size() + 1 || real.compare(0, realSandbox.size(), realSandbox) != 0 ||
+      real[realSandbox.size()] != '/') {
+    return std::nullopt;
+  }
+  const std::vector<std::string> parts = Split(real.substr(realSandbox.size() + 1), false);
+  WindowsPath path;
+  size_t first = 1;
+  if (parts[0] == "UNC") {
+    if (parts.size() < 3) return std::nullopt;
+    path.server = parts[1];
+    path.share = parts[2];
+    first = 3;
+  } else if (parts[0].size() == 1 && IsLetter(parts[0][0])) {
+    path.drive = parts[0];
+  } else {
+    return std::nullopt;
+  }
+  path.components.assign(parts.begin() + static_cast<std::ptrdiff_t>(first), parts.end());
+  return FormatWindowsPath(path, false);
+}
 
 std::optional<std::string> HostPath(const std::string& windowsPath) {
   if (sandbox.empty()) return std::nullopt;

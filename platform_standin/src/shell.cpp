@@ -84,6 +84,10 @@ extern "C" int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA operation) {
   // whole.
   std::vector<std::string> trees;
   for (const std::string& path : operations.back().sources) {
+    const auto wide = Widen(CP_ACP, path);
+    if (wide) {
+      if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(*wide))) return static_cast<int>(*unreachable);
+    }
     auto host = HostPathOfNarrow(path);
     std::error_code error;
     if (!host || !fs::exists(fs::symlink_status(*host, error))) return ERROR_FILE_NOT_FOUND;
@@ -110,6 +114,13 @@ extern "C" BOOL WINAPI PathFileExistsA(LPCSTR path) {
   if (path && std::strlen(path) >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
+  }
+  const auto wide = Widen(CP_ACP, path ? std::string(path) : std::string());
+  if (wide) {
+    if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(*wide))) {
+      SetLastError(*unreachable);
+      return FALSE;
+    }
   }
   auto host = HostPathOfNarrow(path ? std::string(path) : std::string());
   std::error_code error;

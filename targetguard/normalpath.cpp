@@ -1,4 +1,4 @@
-#include "actions/normalpath.h"
+#include "targetguard/normalpath.h"
 
 #include "runtime/result.h"
 
@@ -13,13 +13,15 @@ bool IsSeparator(WCHAR c) { return c == L'\\' || c == L'/'; }
 
 bool IsDriveLetter(WCHAR c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-bool StartsWith(const WCHAR* text, const WCHAR* prefix, BOOL ignoreCase) {
-  const SIZE_T length = TextLength(prefix);
-  for (SIZE_T i = 0; i < length; ++i) {
-    if (!text[i]) return false;
+// Whether `text` begins with an ASCII `prefix`; `ignoreCase` folds ASCII
+// letters only, which no other character folds to.
+bool StartsWith(const WCHAR* text, const WCHAR* prefix, bool ignoreCase) {
+  for (SIZE_T i = 0; prefix[i]; ++i) {
+    WCHAR c = text[i];
+    if (ignoreCase && c >= L'a' && c <= L'z') c = static_cast<WCHAR>(c - L'a' + L'A');
+    if (c != prefix[i]) return false;
   }
-  return CompareStringOrdinal(text, static_cast<int>(length), prefix, static_cast<int>(length), ignoreCase) ==
-         CSTR_EQUAL;
+  return true;
 }
 
 // The end of a segment that stops at a separator (`backslashOnly`: at a
@@ -39,10 +41,10 @@ bool IsShare(const WCHAR* text, bool backslashOnly) {
 }
 
 Qualification Qualify(const WCHAR* path) {
-  if (StartsWith(path, kVerbatimUncPrefix, TRUE)) {
+  if (StartsWith(path, kVerbatimUncPrefix, true)) {
     return IsShare(path + TextLength(kVerbatimUncPrefix), true) ? Qualification::kVerbatimUnc : Qualification::kNone;
   }
-  if (StartsWith(path, kVerbatimPrefix, FALSE)) {
+  if (StartsWith(path, kVerbatimPrefix, false)) {
     const WCHAR* rest = path + TextLength(kVerbatimPrefix);
     return IsDriveLetter(rest[0]) && rest[1] == L':' && rest[2] == L'\\' ? Qualification::kVerbatimDrive
                                                                          : Qualification::kNone;

@@ -1,7 +1,7 @@
-#include "actions/fsquery.h"
+#include "targetguard/fsquery.h"
 
-#include "actions/normalpath.h"
-#include "actions/widepath.h"
+#include "targetguard/normalpath.h"
+#include "targetguard/widepath.h"
 #include "runtime/handles.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
@@ -38,8 +38,10 @@ DWORD FsQueryInformation(const WCHAR* path, DWORD flags, BY_HANDLE_FILE_INFORMAT
 }
 
 HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  const DWORD error = FsQueryInformation(path, 0, &information);
+  // What opens, links followed, exists; nothing more needs reading.
+  const FileHandle object(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const DWORD error = object.Get() == INVALID_HANDLE_VALUE ? ErrorOrGeneralFailure(GetLastError()) : 0;
   *answer = error ? FsAnswer{false, MeansNotThere(error) ? 0 : error} : FsAnswer{true, 0};
   return S_OK;
 }

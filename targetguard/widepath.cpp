@@ -1,4 +1,4 @@
-#include "actions/widepath.h"
+#include "targetguard/widepath.h"
 
 #ifdef _WIN32
 #include <locale.h>

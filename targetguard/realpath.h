@@ -1,0 +1,59 @@
+// Where a path really leads on the file system: its components looked at
+// one by one from the root (links not followed by the look), so that a link
+// on the way is seen, judged and, when it may be, resolved to the folder it
+// leads to. The real path spells each existing component as the path does,
+// except where a link (or the root, a substituted or mapped drive) led
+// elsewhere: from there on it is the final path that the system gives.
+#pragma once
+
+#include <windows.h>
+
+#include "runtime/memutil.h"
+#include "runtime/strutil.h"
+
+enum class LinkRule {
+  kFollowEvery,    // a standard folder is where its links lead
+  kFollowTrusted,  // a target: a link that a standard user made ends the walk
+};
+
+enum class WalkEnd {
+  kWhole,          // every component exists
+  kAbsent,         // from a component on, nothing exists
+  kUnreadable,     // a component cannot be looked at for another reason than its absence
+  kUntrustedLink,  // a component is a link that a standard user made (kFollowTrusted only)
+};
+
+struct RealWalk {
+  WalkEnd end = WalkEnd::kWhole;
+  // The existing part with its links resolved, then the rest as spelled.
+  WideText real;
+  // kWhole: the last component's own attributes (a link's, when it is one).
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  DWORD error = 0;       // kUnreadable: the Win32 error
+  SIZE_T stoppedAt = 0;  // kUnreadable, kUntrustedLink: the end of that component in the path walked
+};
+
+class RealPaths {
+ public:
+  // Walks a normalised path (see normalpath.h). Consecutive walks of paths
+  // that share leading components, with kFollowEvery, look at the shared
+  // ones once. Logs nothing; fails only with E_OUTOFMEMORY.
+  HRESULT Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealWalk* walk);
+
+ private:
+  // One component of the last kFollowEvery walk that exists.
+  struct Step {
+    SIZE_T normalEnd;  // where it ends in the path walked
+    SIZE_T realEnd;    // where the real path stood after it
+    DWORD attributes;  // its own attributes
+  };
+
+  // The steps of the last walk that `normal` shares; 0 when none.
+  SIZE_T SharedSteps(const WCHAR* normal, SIZE_T length) const;
+  HRESULT Remember(const WCHAR* normal, SIZE_T length, const RealWalk& walk);
+
+  WideText query_;  // the verbatim form of the component being looked at
+  WideText lastNormal_;
+  WideText lastReal_;
+  HeapArray<Step> lastSteps_;
+};

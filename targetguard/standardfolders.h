@@ -1,0 +1,87 @@
+// The folders that belong to the machine, to its users and to its profiles
+// rather than to any package, resolved where the action runs:
+// - the machine's folders: the Windows, system and temporary folders, the
+//   program files and common files folders, ProgramData with its common
+//   Start Menu and Templates, Public, and the common shell folders that
+//   HKEY_LOCAL_MACHINE's User Shell Folders name;
+// - the profiles: the profiles folder and every folder in it (decided by
+//   place, never listed one by one), its links (what they lead to is a
+//   profile too), and every ProfileList profile that lives elsewhere, with
+//   ProfileList's Default and Public;
+// - the folders each user hive loaded under HKEY_USERS names in its User
+//   Shell Folders: those below the user's profile become per-user places,
+//   those moved elsewhere (folder redirection) standard folders of their own;
+// - the per-user places, relative to any profile: the defaults of every
+//   Windows (AppData, Documents, Downloads, Music, Saved Games, OneDrive, ...)
+//   and those the hives name.
+// A source that cannot be read is passed over; the others still count.
+#pragma once
+
+#include <windows.h>
+
+#include "runtime/strutil.h"
+#include "targetguard/folderindex.h"
+#include "targetguard/realpath.h"
+
+enum class FolderKind {
+  kStandard,
+  kProfilesFolder,  // every folder in it is a profile
+  kProfile,         // a profile by itself: the places below it are per-user folders
+};
+
+// How the folders are indexed: where they really are on the file system
+// (for a target that is acted on there), or as they are spelled (for a
+// registered name, which is only compared).
+enum class Comparison { kReal, kSpelling };
+
+class StandardFolders {
+ public:
+  explicit StandardFolders(Comparison comparison) : comparison_(comparison) {}
+
+  // Gathers and indexes the folders, once. Fails only with E_OUTOFMEMORY,
+  // logged.
+  HRESULT Gather(RealPaths* realPaths);
+
+  // Keyed by real or spelled normalised paths (see Comparison).
+  const FolderIndex& Folders() const { return folderIndex_; }
+  FolderKind Kind(SIZE_T folder) const { return kinds_[folder]; }
+  // The folder as its source spells it, for log lines.
+  const WCHAR* Spelling(SIZE_T folder) const { return spellings_[folder]; }
+
+  // Keyed by the places' paths relative to a profile ("AppData\Roaming").
+  const FolderIndex& Places() const { return placeIndex_; }
+  const WCHAR* Place(SIZE_T place) const { return places_[place]; }
+
+ private:
+  // Adds a folder as its source spells it; what is not a fully qualified
+  // path below a root is passed over.
+  HRESULT AddFolder(const WCHAR* spelling, FolderKind kind);
+  HRESULT AddExpandedFolder(const WCHAR* unexpanded, FolderKind kind);
+  // Adds a place below a profile; one that climbs out with ".." is passed over.
+  HRESULT AddPlace(const WCHAR* place, SIZE_T length);
+
+  HRESULT GatherMachineFolders();
+  HRESULT GatherProfileList();
+  HRESULT GatherProfilesFolderLinks();
+  HRESULT GatherLoadedHives();
+  // The folders that a User Shell Folders key names: %USERPROFILE%\... is a
+  // place, anything else a folder.
+  HRESULT GatherShellFolders(HKEY root, const WCHAR* subKey);
+  // Whether a normalised path names a folder right in the profiles folder.
+  bool InProfilesFolder(const WCHAR* normal, SIZE_T length) const;
+  // The same for a spelling that needs no resolving to say so.
+  bool NamedPlainlyInProfilesFolder(const WCHAR* spelling) const;
+  HRESULT IndexFolders(RealPaths* realPaths);
+  HRESULT IndexPlaces();
+
+  const Comparison comparison_;
+  bool gathered_ = false;
+  WideTextList spellings_;
+  WideTextList normals_;  // normalised long spellings
+  WideTextList keys_;     // what the index compares: real paths or normals
+  HeapArray<FolderKind> kinds_;
+  SIZE_T profilesFolder_ = static_cast<SIZE_T>(-1);
+  FolderIndex folderIndex_;
+  WideTextList places_;
+  FolderIndex placeIndex_;
+};
