@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_actions fuzz_format)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_actions fuzz_format fuzz_guard)
 
 # libFuzzer comes with clang's runtime libraries.
 scripts/install-deps.sh clang libclang-rt-14-dev
@@ -33,7 +33,7 @@ for target in "${targets[@]}"; do
   fi
   # The product's share of the coverage reached by the corpus the run grew.
   "build/fuzz/fuzz/$target" -runs=0 -print_coverage=1 "$corpus" 2>&1 |
-    awk '/^(UN)?COVERED_FUNC/ && $NF ~ /\/(runtime|actions|process)\// {
+    awk '/^(UN)?COVERED_FUNC/ && $NF ~ /\/(runtime|actions|targetguard|process)\// {
            split($5, e, "/"); covered += e[1]; edges += e[2]; functions++; if (e[1] > 0) reached++ }
          END { if (edges) printf "== %s: product edges covered %d of %d (%.0f%%), functions reached %d of %d\n",
                                  target, covered, edges, 100 * covered / edges, reached, functions }' target="$target"

@@ -3,10 +3,14 @@
 // its profiles (and what holds them) in any spelling, and links.
 #include <windows.h>
 
+#include <cstring>
+#include <cwctype>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "targetguard/targetguard.h"
+#include "guard_reference.h"
 #include "support.h"
 #include "tool_double.h"
 
@@ -341,6 +345,73 @@ TEST_F(TargetPathTest, WorkIsFlatInTheProfileCountBeyondReadingTheirList) {
     std::cout << paths[i] << ": " << few[i].files << " file queries and " << few[i].comparisons
               << " comparisons with 5 extra profiles\n";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// What the guard answers, in the reference's terms; nullopt for a refusal
+// of another kind (a relative path, a root, an administrative share).
+std::optional<guard_reference::Verdict> GuardVerdict(const std::string& path) {
+  standin::ClearMessages();
+  standin::ClearCalls();
+  const HRESULT result = RefuseUnsafeTarget(path.c_str());
+  if (result == S_OK) return guard_reference::Verdict::kAllowed;
+  const std::vector<std::string> lines = standin::LogLines();
+  const std::string line = lines.empty() ? "" : lines.back();
+  if (line.find("': it is the standard folder '") != std::string::npos) return guard_reference::Verdict::kIs;
+  if (line.find("': it holds the standard folder '") != std::string::npos) return guard_reference::Verdict::kHolds;
+  if (line.find("': it runs through the link '") != std::string::npos) return guard_reference::Verdict::kLink;
+  return std::nullopt;
+}
+
+// Every standard folder of a machine with many profiles, links and short
+// names, in the spellings and places a package could name it by, decided
+// as the simple reference decides: by identity.
+TEST(GuardReferenceTest, GuardAgreesWithTheDecisionByIdentity) {
+  standin::Reset();
+  ModuleNotify(standin::DllModule(), DLL_PROCESS_ATTACH);
+  TemporaryFolder folder;
+  standin::SetSandbox(folder.Path());
+  guard_reference::ReferenceMachine machine;
+  machine.LayOut(6);
+  ASSERT_EQ(WcaInitialize(standin::NewSession(false), "Guard"), S_OK);
+  int compared = 0;
+  for (const std::wstring& standard : machine.StandardFolders()) {
+    std::vector<std::wstring> spellings = {standard, standard + L"\\", standard + L"\\Vendor"};
+    const size_t parent = standard.rfind(L'\\');
+    if (parent > 2) spellings.push_back(standard.substr(0, parent));
+    std::wstring upper = standard;
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
+    spellings.push_back(upper + L".");
+    WCHAR shortPath[MAX_PATH];
+    const DWORD shortChars = GetShortPathNameW(standard.c_str(), shortPath, MAX_PATH);
+    if (shortChars && shortChars < MAX_PATH) spellings.emplace_back(shortPath, shortChars);
+    if (standard.rfind(L"C:\\Users\\", 0) == 0) spellings.push_back(L"C:\\Documents and Settings" + standard.substr(8));
+    for (const std::wstring& spelling : spellings) {
+      const guard_reference::Verdict expected = machine.Decide(spelling);
+      if (expected == guard_reference::Verdict::kAbsent) continue;
+      const std::string narrow(spelling.begin(), spelling.end());
+      SCOPED_TRACE(narrow);
+      EXPECT_EQ(GuardVerdict(narrow), std::optional<guard_reference::Verdict>(expected));
+      ++compared;
+    }
+  }
+  for (const char* path :
+       {"C:\\Data\\Planted\\Vendor", "C:\\Data\\Mounted\\Vendor", "C:\\Data\\Mounted", "C:\\ProgramData\\Vendor Shared",
+        "D:\\Profiles", "D:\\Profiles\\mover\\AppData", "C:\\accounts", "D:\\Redirected\\installer"}) {
+    SCOPED_TRACE(path);
+    const guard_reference::Verdict expected = machine.Decide(std::wstring(path, path + std::strlen(path)));
+    ASSERT_NE(expected, guard_reference::Verdict::kAbsent);
+    EXPECT_EQ(GuardVerdict(path), std::optional<guard_reference::Verdict>(expected));
+    ++compared;
+  }
+  std::cout << compared << " spellings compared\n";
+  EXPECT_GT(compared, 1000);
+  FinishSession(0);
+  EXPECT_EQ(standin::LiveHeapBlocks(), 0);
+  EXPECT_EQ(standin::OpenKernelHandles(), 0);
 }
 
 }  // namespace

@@ -143,6 +143,9 @@ void SetSystemCodePages(UINT ansi, UINT oem);
 // Narrow text in the system's ANSI code page as wide text, as the narrow
 // calls read it; nothing when it is not valid there. Records no call.
 std::optional<std::wstring> AnsiToWide(const std::string& text);
+// The same with each byte that begins no character read as the code page's
+// default character, as the narrow calls read it.
+std::wstring AnsiToWideLeniently(const std::string& text);
 
 // ---- File system ------------------------------------------------------------
 

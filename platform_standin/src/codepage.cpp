@@ -206,6 +206,8 @@ std::wstring WidenLeniently(UINT codePage, const std::string& text) {
 
 std::optional<std::wstring> AnsiToWide(const std::string& text) { return Widen(CP_ACP, text); }
 
+std::wstring AnsiToWideLeniently(const std::string& text) { return WidenLeniently(CP_ACP, text); }
+
 std::string Utf8(const std::wstring& wide) {
   std::string out;
   for (size_t i = 0; i < wide.size(); ++i) {
