@@ -27,7 +27,7 @@ cmake --build "$build" --target QuorvelCustomActions quorvel_demo icacls_double 
 
 . "$repo/scripts/wine-prefix.sh"
 trap stop_wineserver EXIT
-use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/engine_tests/icacls_double.exe" || {
+use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/msi_authoring/icacls_double.exe" || {
     echo "no usable wine prefix at $WINEPREFIX" >&2
     exit 1
 }

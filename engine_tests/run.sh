@@ -19,7 +19,7 @@ shift
 
 dll=$build/QuorvelCustomActions.dll
 runner=$build/engine_tests/engine_tests.exe
-double=$build/engine_tests/icacls_double.exe
+double=$build/msi_authoring/icacls_double.exe
 for file in "$dll" "$runner" "$double"; do
     if [[ ! -f $file ]]; then
         echo "missing $file: build the Windows tree first (cmake --build $build)" >&2
