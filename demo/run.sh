@@ -5,9 +5,10 @@
 #
 # Builds the DLL, the demonstration program and the recording icacls
 # stand-in in the Windows build, then runs the program in a wine prefix of
-# its own: it writes the demonstration product's package, installs it with
-# msiexec /i, leaves behind what the running product makes, uninstalls it
-# with msiexec /x, and prints the actions' lines of both logs, what changed
+# its own: it writes the demonstration product's packages of versions 1.0
+# and 2.0, installs 1.0 with msiexec /i, leaves behind what the running
+# product makes, upgrades to 2.0 with msiexec /i, uninstalls 2.0 with
+# msiexec /x, and prints the actions' lines of the three logs, what changed
 # and a summary. Exits 0 when every step did its job.
 set -u
 
@@ -27,7 +28,7 @@ cmake --build "$build" --target QuorvelCustomActions quorvel_demo icacls_double 
 
 . "$repo/scripts/wine-prefix.sh"
 trap stop_wineserver EXIT
-use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/engine_tests/icacls_double.exe" || {
+use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/msi_authoring/icacls_double.exe" || {
     echo "no usable wine prefix at $WINEPREFIX" >&2
     exit 1
 }
@@ -41,8 +42,8 @@ work='C:\QuorvelDemo'
 timeout 900 wine "$build/demo/quorvel_demo.exe" "$(to_windows "$build/QuorvelCustomActions.dll")" "$work" 2>&1 |
     tr -d '\r' | grep -v -E "$wine32_notice"
 status=${PIPESTATUS[0]}
-for log in install uninstall; do
+for log in install upgrade uninstall; do
     cp -f "$WINEPREFIX/drive_c/QuorvelDemo/$log.log" "$build/demo-$log.log" 2>/dev/null
 done
-echo "(full logs: $build/demo-install.log, $build/demo-uninstall.log)"
+echo "(full logs: $build/demo-install.log, $build/demo-upgrade.log, $build/demo-uninstall.log)"
 exit "$status"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the engine tests: shipping checks on the cross-built DLL, then the
 # engine test runner under wine in this build's own prefix, once per ANSI code
-# page: 1252 (every case but the Japanese ones) and 932 (the Japanese cases).
+# page: 1252 (every case but the Japanese ones) and 932 (the Japanese cases),
+# and last one lifecycle case with the signed DLL that the shipping checks
+# built.
 # wine takes a process's code page from its locale, and the processes it
 # starts (the custom-action server, icacls) keep it; one prefix serves both.
 #
@@ -19,7 +21,7 @@ shift
 
 dll=$build/QuorvelCustomActions.dll
 runner=$build/engine_tests/engine_tests.exe
-double=$build/engine_tests/icacls_double.exe
+double=$build/msi_authoring/icacls_double.exe
 for file in "$dll" "$runner" "$double"; do
     if [[ ! -f $file ]]; then
         echo "missing $file: build the Windows tree first (cmake --build $build)" >&2
@@ -46,7 +48,8 @@ output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 
 echo "== shipping checks"
-"$here/ship-check.sh" "$dll" | tee "$output"
+signed_dll=$build/signed-copy/QuorvelCustomActions.dll
+"$here/ship-check.sh" "$dll" "$signed_dll" | tee "$output"
 count "$output" ship-check
 
 . "$here/../scripts/wine-prefix.sh"
@@ -95,18 +98,41 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
     "$here/../scripts/install-deps.sh"
 fi
 
+# Runs the runner on a DLL under a locale, with case filters; its output
+# goes to $output too.
+# The runner's working folder is inherited by the custom-action server.
+# A bound on each pass, so that a hung engine cannot stall the caller.
+# The runner prints UTF-8; bytes it cannot convert come as \xNN.
+run_pass() {
+    local pass_locale=$1 code_page=$2 tested=$3
+    shift 3
+    (cd "$build" && LC_ALL=$pass_locale timeout 900 "$wine_bin" "$runner" "$(to_windows "$tested")" \
+        --code-page "$code_page" "$@") 2>&1 | tr -d '\r' |
+        LC_ALL=C grep -a -v -E "$wine32_notice" | tee "$output"
+}
+
 wine_version=$("$wine_bin" --version 2>/dev/null)
 for pass in "${passes[@]}"; do
     read -r pass_locale code_page <<<"$pass"
     echo "== engine tests under code page $code_page ($pass_locale, $wine_version)"
-    # The runner's working folder is inherited by the custom-action server.
-    # A bound on each pass, so that a hung engine cannot stall the caller.
-    # The runner prints UTF-8; bytes it cannot convert come as \xNN.
-    (cd "$build" && LC_ALL=$pass_locale timeout 900 "$wine_bin" "$runner" "$(to_windows "$dll")" \
-        --code-page "$code_page" "$@") 2>&1 | tr -d '\r' |
-        LC_ALL=C grep -a -v -E "$wine32_notice" | tee "$output"
+    run_pass "$pass_locale" "$code_page" "$dll" "$@"
     count "$output" "engine (code page $code_page)"
 done
+
+# The signed DLL that the shipping checks built, through one whole lifecycle.
+signed_case='lifecycle/install and uninstall without verbose logging'
+echo "== the signed DLL in the engine (code page 1252)"
+if [[ -f $signed_dll ]]; then
+    run_pass C.UTF-8 1252 "$signed_dll" "$signed_case"
+    count "$output" "engine (signed DLL)"
+    if ! grep -q -E "^(ok  |FAIL) $signed_case " "$output"; then
+        echo "FAIL engine (signed DLL): no case named '$signed_case' ran"
+        total_failed=$((total_failed + 1))
+    fi
+else
+    echo "FAIL engine (signed DLL): the shipping checks left no signed DLL at $signed_dll"
+    total_failed=$((total_failed + 1))
+fi
 echo "note: the engine hands deferred actions a database handle (Windows gives 0);" \
     "the database-less session start is covered by the host tests"
 

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Shipping checks on the cross-built DLL: exactly the five exports, only
 # system DLLs imported, a version resource, the stripped size within its
-# bound, and reproducibility: two clean builds of the working tree give the
-# same bytes as the DLL checked.
+# bound, and reproducibility: two clean builds of the working tree, the
+# second signed with a certificate made for the purpose, give the bytes of
+# the DLL checked (the signed one once its signature is taken off again), and
+# the signature verifies.
 #
-#   engine_tests/ship-check.sh <path-to-QuorvelCustomActions.dll>
+#   engine_tests/ship-check.sh <path-to-QuorvelCustomActions.dll> [signed-copy]
+#
+# With a second argument, the signed DLL is copied there (run.sh runs an
+# engine case with it).
 #
 # Prints one line per check and closes with "N passed, N failed".
 set -u
 
-dll=${1:?usage: ship-check.sh <dll>}
+dll=${1:?usage: ship-check.sh <dll> [signed-copy]}
+signed_copy=${2:-}
+[[ -n $signed_copy ]] && rm -f "$signed_copy"
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 strip=${STRIP:-x86_64-w64-mingw32-strip}
 strings=${STRINGS:-x86_64-w64-mingw32-strings}
@@ -73,24 +80,44 @@ else
     fail stripped-size-within-bound "strip failed on $dll"
 fi
 
-# Two clean builds of the same sources, each in a folder of its own.
+# Two clean builds of the same sources, each in a folder of its own; the
+# second is given a certificate made for the purpose and signs its DLL, as a
+# build for a fleet that admits only signed code does.
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_clean() {
-    cmake -S "$repo" -B "$1" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-        cmake --build "$1" --target QuorvelCustomActions -j2 >/dev/null
+    local folder=$1
+    shift
+    cmake -S "$repo" -B "$folder" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null &&
+        cmake --build "$folder" --target QuorvelCustomActions -j2 >/dev/null
 }
-if build_clean "$rebuilds/first" && build_clean "$rebuilds/second"; then
-    first=$rebuilds/first/QuorvelCustomActions.dll
-    second=$rebuilds/second/QuorvelCustomActions.dll
-    if cmp -s "$first" "$second" && cmp -s "$first" "$dll"; then
+certificate=$rebuilds/signing-certificate.pem
+key=$rebuilds/signing-key.pem
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quorvel shipping check" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$key" -out "$certificate" >/dev/null 2>&1
+first=$rebuilds/first/QuorvelCustomActions.dll
+signed=$rebuilds/signed/QuorvelCustomActions.dll
+unsigned=$rebuilds/signature-removed.dll
+if build_clean "$rebuilds/first" &&
+    build_clean "$rebuilds/signed" -DQUORVEL_SIGNING_CERTIFICATE="$certificate" -DQUORVEL_SIGNING_KEY="$key"; then
+    if verified=$(osslsigncode verify -CAfile "$certificate" -in "$signed" 2>&1); then
+        pass signed-build-verifies
+    else
+        fail signed-build-verifies "osslsigncode verify $signed:" "$(tail -n 3 <<<"$verified")"
+    fi
+    # Without its signature the signed DLL is the unsigned one, byte for byte.
+    osslsigncode remove-signature -in "$signed" -out "$unsigned" >/dev/null 2>&1
+    if cmp -s "$first" "$dll" && cmp -s "$unsigned" "$first"; then
         pass reproducible-bytes
     else
-        fail reproducible-bytes "clean builds differ: $(cmp "$first" "$second" | head -n 1)" \
-            "against the checked DLL: $(cmp "$first" "$dll" | head -n 1)"
+        fail reproducible-bytes "against the checked DLL: $(cmp "$first" "$dll" 2>&1 | head -n 1)" \
+            "the signed build without its signature: $(cmp "$unsigned" "$first" 2>&1 | head -n 1)"
+    fi
+    if [[ -n $signed_copy ]]; then
+        mkdir -p "$(dirname "$signed_copy")" && cp -f "$signed" "$signed_copy"
     fi
 else
-    fail reproducible-bytes "a clean build of $repo failed"
+    fail reproducible-bytes "a clean build of $repo, unsigned or signed, failed"
 fi
 
 echo "$passed passed, $failed failed"

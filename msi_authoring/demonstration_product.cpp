@@ -19,17 +19,41 @@ const PackageFolder kFolders[] = {
     {"INSTALLFOLDER", "MANUFACTURERFOLDER", kProductName},
     {"BINFOLDER", "INSTALLFOLDER", "bin"},
     {"INCLUDEFOLDER", "INSTALLFOLDER", "include"},
+    {"SAMPLESFOLDER", "INSTALLFOLDER", "samples"},
     {"CommonAppDataFolder", "TARGETDIR", "CAppData"},
     {"DATAMANUFACTURERFOLDER", "CommonAppDataFolder", kProductManufacturer},
     {"DATAFOLDER", "DATAMANUFACTURERFOLDER", kProductName},
 };
 
-const PackageFile kFiles[] = {
-    {"INSTALLFOLDER", "readme.txt", "Quorvel SDK 1.0: the command-line tool is bin\\quorvel.cmd.\r\n"},
-    {"BINFOLDER", "quorvel.cmd", "@echo Quorvel SDK 1.0\r\n"},
-    {"INCLUDEFOLDER", "quorvel.h", "#define QUORVEL_SDK_VERSION 0x0100\n"},
-    {"DATAFOLDER", "settings.ini", "[quorvel]\r\nchannel=stable\r\n"},
-};
+constexpr const char* kUpgradeCode = "{0B7E5C1D-3F2A-4C69-8D4E-6A1B2C3D4E5F}";
+
+// The files both versions install in the same place, and so in the same
+// components: the data folder's settings and the samples.
+const PackageFile kSettings = {"DATAFOLDER", "settings.ini", "[quorvel]\r\nchannel=stable\r\n", kMainFeature};
+const PackageFile kSample = {"SAMPLESFOLDER", "hello.c", "#include <quorvel.h>\nint main(void) { return 0; }\n",
+                             kSamplesFeature};
+
+// Version 2.0's files differ in size from 1.0's, so that an engine that
+// takes an unversioned file of the same size as already present still
+// replaces them, and it adds a file.
+const ProductRelease kRelease1 = {
+    "1.0.0",
+    kDemonstrationProductCode,
+    {{"INSTALLFOLDER", "readme.txt", "Quorvel SDK 1.0: the command-line tool is bin\\quorvel.cmd.\r\n", kMainFeature},
+     {"BINFOLDER", "quorvel.cmd", "@echo Quorvel SDK 1.0\r\n", kMainFeature},
+     {"INCLUDEFOLDER", "quorvel.h", "#define QUORVEL_SDK_VERSION 0x0100\n", kMainFeature},
+     kSettings,
+     kSample}};
+const ProductRelease kRelease2 = {
+    "2.0.0",
+    "{3C9A7E21-6B4D-4F8E-A1C5-7D2E9B3F6A48}",
+    {{"INSTALLFOLDER", "readme.txt",
+      "Quorvel SDK 2.0: the command-line tool is bin\\quorvel.cmd; it keeps a cache in Cache.\r\n", kMainFeature},
+     {"BINFOLDER", "quorvel.cmd", "@echo Quorvel SDK 2.0 with its cache\r\n", kMainFeature},
+     {"INCLUDEFOLDER", "quorvel.h", "#define QUORVEL_SDK_VERSION 0x0200\n#include <quorvel_cache.h>\n", kMainFeature},
+     {"INCLUDEFOLDER", "quorvel_cache.h", "#define QUORVEL_CACHE_FOLDER \"Cache\"\n", kMainFeature},
+     kSettings,
+     kSample}};
 
 std::string withoutBraces(const std::string& guid) { return guid.substr(1, guid.size() - 2); }
 
@@ -40,39 +64,57 @@ std::string shellFolder(int csidl) {
 
 }  // namespace
 
-InstallationPackage demonstrationProduct(const std::string& dllPath, const std::string& productCode) {
+const ProductRelease& release1() { return kRelease1; }
+const ProductRelease& release2() { return kRelease2; }
+
+InstallationPackage demonstrationProduct(const std::string& dllPath, const ProductRelease& release,
+                                         OldVersionsRemoval removal) {
   InstallationPackage package;
   package.dllPath = dllPath;
   package.productName = kProductName;
   package.manufacturer = kProductManufacturer;
-  package.productCode = productCode;
-  package.upgradeCode = "{0B7E5C1D-3F2A-4C69-8D4E-6A1B2C3D4E5F}";
+  package.productVersion = release.version;
+  package.productCode = release.productCode;
+  package.upgradeCode = kUpgradeCode;
   package.retryPromptText = "The files of [2] are in use. Close the programs using them, then choose Retry.";
   package.folders.assign(std::begin(kFolders), std::end(kFolders));
-  package.files.assign(std::begin(kFiles), std::end(kFiles));
+  package.features = {{kMainFeature, kProductName, 1}, {kSamplesFeature, "Samples", 2}};
+  package.files = release.files;
+  package.oldVersionsRemoval = removal;
   // wine's RegisterProduct writes an EstimatedSize of 0 whatever the files
   // take; a nonzero size stands for the one Windows costs, so that the
   // change EditEstimatedSize makes can be seen.
   package.registrationValues = {
       {std::string(kUninstallKey) + "[ProductCode]", "EstimatedSize", "#" + std::to_string(kCostedEstimatedSize)}};
-  const std::string install = "NOT Installed";
-  const std::string notRemoving = "NOT REMOVE~=\"ALL\"";
-  const std::string removing = "REMOVE~=\"ALL\"";
+  // The first installation of a version, and a repair, which restores what
+  // the installation set up.
+  const std::string installOrRepair = "NOT Installed OR REINSTALL";
+  const std::string keeping = "NOT REMOVE~=\"ALL\"";
   package.steps = {
-      // Install: the data folder exists once InstallFiles has run.
-      {"ChangeQuorvelFolderPermission", "[DATAFOLDER]", install, 4010},
+      // The product's own uninstallation: RemoveFiles and RemoveFolders have
+      // taken what the package installed, so what is left is what the
+      // running product made. The SDK folder goes first, its registrations
+      // only once it is gone, and the manufacturer folder is empty only
+      // after that. After them the uninstallation only unregisters the
+      // product.
+      {"RemoveFolder", std::string("[MANUFACTURERFOLDER]") + kProductName + "|" + kProductName, kUninstallingCondition,
+       3610},
+      {"RemoveRegistries", "[INSTALLFOLDER]", kUninstallingCondition, 3620},
+      {"RemoveManufacturerFolder", "[MANUFACTURERFOLDER]", kUninstallingCondition, 3630},
+      // The data folder exists once InstallFiles has run.
+      {"ChangeQuorvelFolderPermission", "[DATAFOLDER]", installOrRepair, 4010},
       // Every run that keeps the product: RegisterProduct (re)writes the
       // Uninstall entry. Formatted text cannot strip the braces, so the
       // code is written out.
-      {"EditEstimatedSize", withoutBraces(productCode), notRemoving, 6110},
-      // Uninstall: RemoveFiles and RemoveFolders have taken what the package
-      // installed, so what is left is what the running product made. The SDK
-      // folder goes first, its registrations only once it is gone, and the
-      // manufacturer folder is empty only after that.
-      {"RemoveFolder", std::string("[MANUFACTURERFOLDER]") + kProductName + "|" + kProductName, removing, 3610},
-      {"RemoveRegistries", "[INSTALLFOLDER]", removing, 3620},
-      {"RemoveManufacturerFolder", "[MANUFACTURERFOLDER]", removing, 3630},
+      {"EditEstimatedSize", withoutBraces(release.productCode), keeping, 6110},
   };
+  // After every action of the installation, so that its rollback has the
+  // most to undo.
+  package.commands = {
+      {"FailInstallationOnPurpose", "TARGETDIR", "\"[System64Folder]cmd.exe\" /c exit 1", kFailInstallationProperty,
+       6590},
+  };
+  package.secureProperties = {kFailInstallationProperty};
   return package;
 }
 
@@ -90,10 +132,16 @@ ProductLayout productLayout() {
   layout.sdkFolder = paths["INSTALLFOLDER"];
   layout.dataManufacturerFolder = paths["DATAMANUFACTURERFOLDER"];
   layout.dataFolder = paths["DATAFOLDER"];
-  for (const PackageFile& file : kFiles) {
-    layout.files.push_back(paths[file.folder] + "\\" + file.name);
-  }
+  layout.paths = std::move(paths);
   return layout;
+}
+
+std::vector<InstalledFile> ProductLayout::files(const ProductRelease& release) const {
+  std::vector<InstalledFile> installed;
+  for (const PackageFile& file : release.files) {
+    installed.push_back({paths.at(file.folder) + "\\" + file.name, file.content, file.feature});
+  }
+  return installed;
 }
 
 ProductTraces productTraces(const ProductLayout& layout) {
@@ -122,9 +170,11 @@ bool leaveProductTraces(const ProductTraces& traces) {
   return machine::setString(kFoldersKey, traces.keptRegistration, "");
 }
 
-void removeLeftovers(const std::string& productCode, const ProductLayout& layout) {
-  if (machine::productInstalled(productCode)) {
-    machine::runAndWait("msiexec /x " + productCode + " /qn", kInstallerTimeoutMs);
+void removeLeftovers(const ProductLayout& layout) {
+  for (const ProductRelease* release : {&kRelease1, &kRelease2}) {
+    if (machine::productInstalled(release->productCode)) {
+      machine::runAndWait("msiexec /x " + release->productCode + " /qn", kInstallerTimeoutMs);
+    }
   }
   machine::removeTree(layout.manufacturerFolder);
   machine::removeTree(layout.dataManufacturerFolder);

@@ -1,9 +1,11 @@
 // Owning wrappers for the handles the engine tests and the demonstration
-// package builder acquire: Installer handles, registry keys, kernel handles.
+// package builder acquire: Installer handles, registry keys, kernel handles,
+// hash algorithms.
 #pragma once
 
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <msi.h>
 #include <msiquery.h>
 
@@ -73,9 +75,16 @@ struct FileHandleTraits {
   static void close(Raw raw) { CloseHandle(raw); }
 };
 
+struct HashAlgorithmTraits {
+  using Raw = BCRYPT_ALG_HANDLE;
+  static Raw empty() { return nullptr; }
+  static void close(Raw raw) { BCryptCloseAlgorithmProvider(raw, 0); }
+};
+
 using MsiHandle = UniqueHandle<MsiHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using HashAlgorithm = UniqueHandle<HashAlgorithmTraits>;
 
 }  // namespace quorvel::authoring

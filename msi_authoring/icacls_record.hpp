@@ -1,4 +1,4 @@
-// Test side of the recording icacls double (engine_tests/icacls_double): tells
+// Test side of the recording icacls double (icacls_double.cpp): tells
 // it how to behave and reads back what it was started with.
 #pragma once
 

@@ -11,17 +11,27 @@ namespace quorvel::authoring {
 
 namespace {
 
-// The standard actions of an installation that lays down and removes files
-// and registers the product, at their customary sequence numbers.
+// The standard actions of an installation that finds and removes older
+// versions, lays down and removes files and registers the product, at their
+// customary sequence numbers.
 const struct {
   const char* action;
   int sequence;
 } kStandardActions[] = {
-    {"CostInitialize", 800},     {"FileCost", 900},           {"CostFinalize", 1000},      {"InstallValidate", 1400},
-    {"InstallInitialize", 1500}, {"ProcessComponents", 1600}, {"UnpublishFeatures", 1800}, {"RemoveFiles", 3500},
-    {"RemoveFolders", 3600},     {"CreateFolders", 3700},     {"InstallFiles", 4000},      {"RegisterUser", 6000},
-    {"RegisterProduct", 6100},   {"PublishFeatures", 6300},   {"PublishProduct", 6400},    {"InstallFinalize", 6600},
+    {"FindRelatedProducts", 200},   {"CostInitialize", 800},   {"FileCost", 900},           {"CostFinalize", 1000},
+    {"MigrateFeatureStates", 1200}, {"InstallValidate", 1400}, {"InstallInitialize", 1500}, {"ProcessComponents", 1600},
+    {"UnpublishFeatures", 1800},    {"RemoveFiles", 3500},     {"RemoveFolders", 3600},     {"CreateFolders", 3700},
+    {"InstallFiles", 4000},         {"RegisterUser", 6000},    {"RegisterProduct", 6100},   {"PublishFeatures", 6300},
+    {"PublishProduct", 6400},       {"InstallFinalize", 6600},
 };
+
+// The property that FindRelatedProducts sets to the older versions it finds.
+constexpr const char* kOlderVersionsProperty = "QUORVEL_OLDER_VERSIONS";
+
+// RemoveExistingProducts: between InstallValidate and InstallInitialize, or
+// after InstallFinalize.
+constexpr int kEarlyOldVersionsRemoval = 1450;
+constexpr int kLateOldVersionsRemoval = 6650;
 
 // Registry values are removed at the customary place and written right
 // after RegisterProduct (not at the customary 5000), so that they land in the
@@ -29,7 +39,6 @@ const struct {
 constexpr int kRemoveRegistryValues = 2600;
 constexpr int kWriteRegistryValuesAfterRegistration = 6105;
 
-constexpr const char* kFeature = "Main";
 constexpr int kComponent64Bit = 256;
 constexpr int kComponentRegistryKeyPath = 4;
 constexpr int kLocalMachine = 2;
@@ -104,16 +113,44 @@ void addFolders(PackageBuilder& db, const InstallationPackage& package) {
   }
 }
 
-// A component of the one feature, with a fresh component code.
-void addComponent(PackageBuilder& db, const std::string& component, const std::string& folder, int attributes,
-                  const std::string& keyPath) {
-  db.insert("Component", {{"Component", Field::text(component)},
-                          {"ComponentId", Field::text(newGuid())},
-                          {"Directory_", Field::text(folder)},
-                          {"Attributes", Field::integer(attributes)},
+struct ComponentRow {
+  std::string name;
+  std::string place;  // where its resource lies: what fixes its code
+  std::string folder;
+  int attributes;
+  std::string keyPath;
+  std::string feature;
+};
+
+// A component whose code the product family and its place fix, so that every
+// build and version that installs the resource there shares it.
+bool addComponent(PackageBuilder& db, const InstallationPackage& package, const ComponentRow& row, std::string& error) {
+  const std::string code = stableGuid(package.upgradeCode, row.place);
+  if (code.empty()) {
+    error = "hashing the component code of " + row.place + " failed";
+    return false;
+  }
+  db.insert("Component", {{"Component", Field::text(row.name)},
+                          {"ComponentId", Field::text(code)},
+                          {"Directory_", Field::text(row.folder)},
+                          {"Attributes", Field::integer(row.attributes)},
                           {"Condition", Field::null()},
-                          {"KeyPath", Field::text(keyPath)}});
-  db.insert("FeatureComponents", {{"Feature_", Field::text(kFeature)}, {"Component_", Field::text(component)}});
+                          {"KeyPath", Field::text(row.keyPath)}});
+  db.insert("FeatureComponents", {{"Feature_", Field::text(row.feature)}, {"Component_", Field::text(row.name)}});
+  return true;
+}
+
+void addFeatures(PackageBuilder& db, const InstallationPackage& package) {
+  for (const PackageFeature& feature : package.features) {
+    db.insert("Feature", {{"Feature", Field::text(feature.id)},
+                          {"Feature_Parent", Field::null()},
+                          {"Title", Field::text(feature.title)},
+                          {"Description", Field::null()},
+                          {"Display", Field::integer(1)},
+                          {"Level", Field::integer(feature.level)},
+                          {"Directory_", Field::null()},
+                          {"Attributes", Field::integer(0)}});
+  }
 }
 
 bool addFiles(PackageBuilder& db, const InstallationPackage& package, const std::string& sourceRoot,
@@ -125,7 +162,11 @@ bool addFiles(PackageBuilder& db, const InstallationPackage& package, const std:
     ++sequence;
     const std::string key = "File" + std::to_string(sequence);
     const std::string component = "Component" + std::to_string(sequence);
-    addComponent(db, component, file.folder, kComponent64Bit, key);
+    if (!addComponent(db, package,
+                      {component, "[" + file.folder + "]" + file.name, file.folder, kComponent64Bit, key, file.feature},
+                      error)) {
+      return false;
+    }
     db.insert("File", {{"File", Field::text(key)},
                        {"Component_", Field::text(component)},
                        {"FileName", Field::text(filenameColumn(file.name, takenByFolder[file.folder]))},
@@ -150,12 +191,19 @@ bool addFiles(PackageBuilder& db, const InstallationPackage& package, const std:
   return db.ok();
 }
 
-void addRegistrationValues(PackageBuilder& db, const InstallationPackage& package) {
+bool addRegistrationValues(PackageBuilder& db, const InstallationPackage& package, std::string& error) {
   if (package.registrationValues.empty()) {
-    return;
+    return true;
   }
+  // The values belong to one product's registration, so each product code
+  // has a component of its own.
   const std::string component = "Registration";
-  addComponent(db, component, "TARGETDIR", kComponent64Bit | kComponentRegistryKeyPath, component + "1");
+  if (!addComponent(db, package,
+                    {component, "registration of " + package.productCode, "TARGETDIR",
+                     kComponent64Bit | kComponentRegistryKeyPath, component + "1", package.features.front().id},
+                    error)) {
+    return false;
+  }
   int index = 0;
   for (const RegistrationValue& value : package.registrationValues) {
     db.insert("Registry", {{"Registry", Field::text(component + std::to_string(++index))},
@@ -167,6 +215,32 @@ void addRegistrationValues(PackageBuilder& db, const InstallationPackage& packag
   }
   db.executeSequence("RemoveRegistryValues", "", kRemoveRegistryValues);
   db.executeSequence("WriteRegistryValues", "", kWriteRegistryValuesAfterRegistration);
+  return true;
+}
+
+// Every version finds the older ones of its family (same UpgradeCode, a
+// lower ProductVersion) and removes them.
+void addMajorUpgrade(PackageBuilder& db, const InstallationPackage& package) {
+  db.insert("Upgrade", {{"UpgradeCode", Field::text(package.upgradeCode)},
+                        {"VersionMin", Field::null()},
+                        {"VersionMax", Field::text(package.productVersion)},
+                        {"Language", Field::null()},
+                        {"Attributes", Field::integer(0)},
+                        {"Remove", Field::text(package.oldVersionsRemovalFeatures)},
+                        {"ActionProperty", Field::text(kOlderVersionsProperty)}});
+  db.executeSequence(
+      "RemoveExistingProducts", "",
+      package.oldVersionsRemoval == OldVersionsRemoval::Early ? kEarlyOldVersionsRemoval : kLateOldVersionsRemoval);
+}
+
+// The public properties that the server-side sequence reads: a per-machine
+// installation passes only these from its client side.
+std::string secureProperties(const InstallationPackage& package) {
+  std::string names = kOlderVersionsProperty;
+  for (const std::string& name : package.secureProperties) {
+    names += ";" + name;
+  }
+  return names;
 }
 
 void addSteps(PackageBuilder& db, const InstallationPackage& package) {
@@ -182,15 +256,24 @@ void addSteps(PackageBuilder& db, const InstallationPackage& package) {
     db.executeSequence(setter, step.condition, step.sequence - 1);
     db.executeSequence(step.action, step.condition, step.sequence);
   }
+  for (const DeferredCommand& command : package.commands) {
+    db.customAction(command.name, kDeferredCommandNoImpersonate, command.folder, command.commandLine);
+    db.executeSequence(command.name, command.condition, command.sequence);
+  }
 }
 
 }  // namespace
 
 bool buildInstallationPackage(const std::string& path, const InstallationPackage& package, std::string& error) {
+  if (package.features.empty()) {
+    error = "the package has no feature";
+    return false;
+  }
   PackageBuilder db(path);
-  for (const char* sql : {kPropertyTableSql, kBinaryTableSql, kCustomActionTableSql, kErrorTableSql,
-                          kInstallExecuteSequenceTableSql, kDirectoryTableSql, kFeatureTableSql, kComponentTableSql,
-                          kFeatureComponentsTableSql, kFileTableSql, kMediaTableSql, kRegistryTableSql}) {
+  for (const char* sql :
+       {kPropertyTableSql, kBinaryTableSql, kCustomActionTableSql, kErrorTableSql, kInstallExecuteSequenceTableSql,
+        kDirectoryTableSql, kFeatureTableSql, kComponentTableSql, kFeatureComponentsTableSql, kFileTableSql,
+        kMediaTableSql, kRegistryTableSql, kUpgradeTableSql}) {
     db.execute(sql);
   }
   db.property("ProductCode", package.productCode);
@@ -200,14 +283,8 @@ bool buildInstallationPackage(const std::string& path, const InstallationPackage
   db.property("ProductVersion", package.productVersion);
   db.property("ProductLanguage", "1033");
   db.property("ALLUSERS", "1");
-  db.insert("Feature", {{"Feature", Field::text(kFeature)},
-                        {"Feature_Parent", Field::null()},
-                        {"Title", Field::text(package.productName)},
-                        {"Description", Field::null()},
-                        {"Display", Field::integer(1)},
-                        {"Level", Field::integer(1)},
-                        {"Directory_", Field::null()},
-                        {"Attributes", Field::integer(0)}});
+  db.property("SecureCustomProperties", secureProperties(package));
+  addFeatures(db, package);
   db.binary("QuorvelCustomActions", package.dllPath);
   if (!package.retryPromptText.empty()) {
     db.errorMessage(1306, package.retryPromptText);
@@ -216,7 +293,10 @@ bool buildInstallationPackage(const std::string& path, const InstallationPackage
   if (db.ok() && !addFiles(db, package, folderOf(path), error)) {
     return false;
   }
-  addRegistrationValues(db, package);
+  if (db.ok() && !addRegistrationValues(db, package, error)) {
+    return false;
+  }
+  addMajorUpgrade(db, package);
   addSteps(db, package);
 
   SummaryInfo summary;

@@ -1,8 +1,10 @@
 #include "package_builder.hpp"
 
+#include <bcrypt.h>
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace quorvel::authoring {
 
@@ -53,6 +55,10 @@ const char* const kFileTableSql =
 const char* const kMediaTableSql =
     "CREATE TABLE `Media` (`DiskId` SHORT NOT NULL, `LastSequence` SHORT NOT NULL, `DiskPrompt` CHAR(64) "
     "LOCALIZABLE, `Cabinet` CHAR(255), `VolumeLabel` CHAR(32), `Source` CHAR(72) PRIMARY KEY `DiskId`)";
+const char* const kUpgradeTableSql =
+    "CREATE TABLE `Upgrade` (`UpgradeCode` CHAR(38) NOT NULL, `VersionMin` CHAR(20), `VersionMax` CHAR(20), "
+    "`Language` CHAR(255), `Attributes` LONG NOT NULL, `Remove` CHAR(255), `ActionProperty` CHAR(72) NOT NULL "
+    "PRIMARY KEY `UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`)";
 const char* const kRegistryTableSql =
     "CREATE TABLE `Registry` (`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL "
     "LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL "
@@ -199,14 +205,44 @@ bool PackageBuilder::commit() {
   return rc == ERROR_SUCCESS || fail("MsiDatabaseCommit", rc);
 }
 
+namespace {
+
+std::string guidText(const unsigned char (&bytes)[16]) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return text;
+}
+
+}  // namespace
+
 std::string newGuid() {
   GUID guid{};
   CoCreateGuid(&guid);
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
+  // Random bits: in which order they are printed does not matter.
+  unsigned char bytes[16];
+  std::memcpy(bytes, &guid, sizeof bytes);
+  return guidText(bytes);
+}
+
+std::string stableGuid(const std::string& scope, const std::string& name) {
+  HashAlgorithm sha1;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(sha1.put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0))) {
+    return {};
+  }
+  std::string input = scope + "|" + name;
+  unsigned char digest[20];
+  if (!BCRYPT_SUCCESS(BCryptHash(sha1.get(), nullptr, 0, reinterpret_cast<PUCHAR>(input.data()),
+                                 static_cast<ULONG>(input.size()), digest, sizeof digest))) {
+    return {};
+  }
+  unsigned char bytes[16];
+  std::memcpy(bytes, digest, sizeof bytes);
+  // Version 5 (name-based, SHA-1) and the standard variant.
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x50);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+  return guidText(bytes);
 }
 
 }  // namespace quorvel::authoring

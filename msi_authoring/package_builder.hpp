@@ -51,6 +51,7 @@ extern const char* const kFeatureComponentsTableSql;
 extern const char* const kFileTableSql;
 extern const char* const kMediaTableSql;
 extern const char* const kRegistryTableSql;
+extern const char* const kUpgradeTableSql;
 
 class PackageBuilder {
  public:
@@ -84,5 +85,11 @@ class PackageBuilder {
 
 // Returns a new braced, upper-case GUID string.
 std::string newGuid();
+
+// Returns a braced, upper-case GUID that the same scope and name always give
+// (a name-based GUID, from SHA-1), or an empty string when the system cannot
+// hash. Component codes come from here: the Installer's component rules want
+// one code for a resource in one place, in every build and version.
+std::string stableGuid(const std::string& scope, const std::string& name);
 
 }  // namespace quorvel::authoring

@@ -26,7 +26,7 @@ build=$(cd "$build" && pwd)
 
 . scripts/wine-prefix.sh
 trap stop_wineserver EXIT
-use_wine_prefix "$build/bench-wineprefix" "$build/bench-xdg" "$build/engine_tests/icacls_double.exe"
+use_wine_prefix "$build/bench-wineprefix" "$build/bench-xdg" "$build/msi_authoring/icacls_double.exe"
 export ICACLS_DOUBLE_DIR='C:\icacls-double'
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }

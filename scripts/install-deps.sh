@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the builds and tests need, and only those
 # that are missing: the host toolchain with GoogleTest and Google Benchmark,
-# the mingw-w64 cross compiler and wine for the Installer engine. Then
+# the mingw-w64 cross compiler, wine for the Installer engine, and
+# osslsigncode with openssl for the signed DLL of the shipping checks. Then
 # generates the Japanese UTF-8 locale if it is missing: wine takes a
 # process's ANSI code page from the locale, and the engine tests run one pass
 # under code page 932.
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 locales
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 locales osslsigncode openssl
           "$@")  # extra packages of a caller, e.g. clang for scripts/fuzz.sh
 japanese_locale="ja_JP.UTF-8 UTF-8"
 

@@ -7,8 +7,8 @@ namespace quorvel::demo {
 
 namespace {
 
-const char* const kStepNames[kStepCount] = {"before", "installed", "in use", "uninstalled"};
-constexpr int kColumnWidth = 12;
+const char* const kStepNames[kStepCount] = {"before", "1.0 installed", "in use", "2.0 upgraded", "uninstalled"};
+constexpr int kColumnWidth = 13;
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The machine as the demonstration shows it: facts observed before the
-// installation, once installed, while in use and once uninstalled, each with
-// the value it must have at that step.
+// installation, once 1.0 is installed, while it is in use, once 2.0 has
+// upgraded it and once 2.0 is uninstalled, each with the value it must have
+// at that step.
 #pragma once
 
 #include <array>
@@ -10,7 +11,7 @@
 
 namespace quorvel::demo {
 
-enum Step { kBefore, kInstalled, kInUse, kUninstalled, kStepCount };
+enum Step { kBefore, kInstalled, kInUse, kUpgraded, kUninstalled, kStepCount };
 
 using StepValues = std::array<std::string, kStepCount>;
 

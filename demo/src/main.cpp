@@ -1,7 +1,8 @@
 // quorvel_demo <dll-path> <work-folder>
 //
 // The demonstration that demo/run.sh runs under wine: the DLL's five actions
-// in the installation and the uninstallation of a product with files.
+// in the installation, the major upgrade and the uninstallation of a product
+// with files.
 
 #include "lifecycle.hpp"
 

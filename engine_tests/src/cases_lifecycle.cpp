@@ -1,9 +1,10 @@
-// The five actions in the life of a product with files: msiexec installs the
-// demonstration product (ChangeQuorvelFolderPermission and EditEstimatedSize
-// run), the running product leaves a cache folder and folder registrations
-// behind, and the uninstallation runs RemoveFolder, RemoveRegistries and
-// RemoveManufacturerFolder after the Installer has removed the files. The
-// checks read the verbose logs and the machine after each phase.
+// The five actions in the life of a product with files, the demonstration
+// product in its versions 1.0 and 2.0, driven by msiexec: installation,
+// uninstallation, repair, change, major upgrade with the older version
+// removed early and late, a failed installation rolled back, and
+// uninstallations that meet a locked cache file. Between the runs the
+// running product leaves a cache folder and folder registrations behind. The
+// checks read the verbose logs and the machine after each run.
 //
 // The engine still hands a deferred action a database handle (Windows gives
 // 0 there), so the verbosity decision is settled from the properties a
@@ -24,60 +25,120 @@ namespace quorvel::engine {
 namespace {
 
 namespace authoring = quorvel::authoring;
+using authoring::OldVersionsRemoval;
+using authoring::ProductRelease;
 
 constexpr const wchar_t* kVerboseAtom = L"WcaVerboseLogging";
 constexpr const wchar_t* kNotVerboseAtom = L"WcaNotVerboseLogging";
 
-// Each action's lines in one phase, the entry line left out.
-using PhaseLines = std::vector<std::pair<std::string, std::vector<std::string>>>;
+using authoring::kRemovalAsWindowsRunsItOnWine;
+// The removals' condition before it took the upgrade into account.
+constexpr const char* kUninstallingConditionOfOld = "REMOVE~=\"ALL\"";
 
-struct Product {
-  std::string code = authoring::kDemonstrationProductCode;
+// Each action's lines in one run, the entry line left out.
+using RunLines = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// One case's scene: a machine without the product, the logging policy or
+// the atoms of earlier cases, the case's own folder for packages and logs,
+// and where the product's folders and traces lie. The registration that no
+// uninstallation takes, the logging policy and the atoms go with the scene.
+struct Scene {
+  explicit Scene(const Case& c);
+  ~Scene();
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+
+  std::string log(const std::string& run) const { return folder + "\\" + run + ".log"; }
+
   authoring::ProductLayout layout = authoring::productLayout();
   authoring::ProductTraces traces = authoring::productTraces(layout);
-
-  std::string uninstallKey() const { return kUninstallKey + code; }
+  std::string folder;
 };
 
-std::string packagePath(const std::string& folder) { return folder + "\\package\\product.msi"; }
+std::string uninstallKey(const ProductRelease& release) { return kUninstallKey + release.productCode; }
 
-// Starts from a machine without the product and writes its package into
-// the case's folder.
-bool preparePackage(const std::string& folder, const Product& product, std::string& error) {
-  authoring::removeLeftovers(product.code, product.layout);
-  icacls::reset();
-  return machine::createFolders(folder + "\\package") &&
-         authoring::buildInstallationPackage(
-             packagePath(folder), authoring::demonstrationProduct(environment().dllPath, product.code), error);
+// How a case authors the removals of a version's package.
+struct RemovalAuthoring {
+  OldVersionsRemoval removal = OldVersionsRemoval::Early;
+  std::string removalFeatures;  // the Upgrade row's Remove column
+  bool removalsOfOld = false;   // the removals on REMOVE~="ALL" alone
+};
+
+// Writes the package of a version into the case's folder and answers its path.
+std::optional<std::string> writePackage(Case& c, const Scene& scene, const ProductRelease& release,
+                                        const RemovalAuthoring& how) {
+  authoring::InstallationPackage package = authoring::demonstrationProduct(environment().dllPath, release, how.removal);
+  package.oldVersionsRemovalFeatures = how.removalFeatures;
+  if (how.removalsOfOld) {
+    for (authoring::DeferredStep& step : package.steps) {
+      if (step.condition == authoring::kUninstallingCondition) {
+        step.condition = kUninstallingConditionOfOld;
+      }
+    }
+  }
+  const std::string path = scene.folder + "\\" + release.version + "\\product.msi";
+  std::string error;
+  if (!machine::createFolders(scene.folder + "\\" + release.version) ||
+      !authoring::buildInstallationPackage(path, package, error)) {
+    c.setupFailed("writing " + path + ": " + error, __FILE__, __LINE__);
+    return std::nullopt;
+  }
+  return path;
 }
 
-DWORD msiexec(const std::string& arguments, const std::string& logPath, const std::string& properties) {
+Scene::Scene(const Case& c) {
+  authoring::removeLeftovers(layout);
+  icacls::reset();
+  machine::deleteValue(kPolicyKey, "Logging");
+  machine::deleteAtom(kVerboseAtom);
+  machine::deleteAtom(kNotVerboseAtom);
+  folder = caseFolder(c);
+}
+
+Scene::~Scene() {
+  machine::deleteValue(kFoldersKey, traces.keptRegistration);
+  machine::deleteValue(kPolicyKey, "Logging");
+  machine::deleteAtom(kVerboseAtom);
+  machine::deleteAtom(kNotVerboseAtom);
+}
+
+DWORD msiexec(const std::string& arguments, const std::string& logPath, const std::string& properties = "") {
   return machine::runAndWait("msiexec " + arguments + " /qn /l*v \"" + logPath + "\"" + properties,
                              authoring::kInstallerTimeoutMs);
 }
 
-PhaseLines installLines(const Product& product) {
+std::string install(const std::string& package) { return "/i \"" + package + "\""; }
+std::string uninstall(const ProductRelease& release) { return "/x " + release.productCode; }
+
+std::vector<std::string> grantLines(const Scene& scene) {
+  return {"Initialized.", "folderPath = " + scene.layout.dataFolder + "\\", "isExist=1  errorCode=00000000"};
+}
+
+std::vector<std::string> sizeLines(const ProductRelease& release) { return {"Initialized.", uninstallKey(release)}; }
+
+// The lines of a run that keeps the product: the grant where it runs, the
+// size after RegisterProduct, no removal.
+RunLines keepingLines(const Scene& scene, const ProductRelease& release, bool granted) {
   return {
-      {"ChangeQuorvelFolderPermission",
-       {"Initialized.", "folderPath = " + product.layout.dataFolder + "\\", "isExist=1  errorCode=00000000"}},
-      {"EditEstimatedSize", {"Initialized.", product.uninstallKey()}},
+      {"ChangeQuorvelFolderPermission", granted ? grantLines(scene) : std::vector<std::string>{}},
+      {"EditEstimatedSize", sizeLines(release)},
       {"RemoveFolder", {}},
       {"RemoveRegistries", {}},
       {"RemoveManufacturerFolder", {}},
   };
 }
 
-// enumerated: the Folders key's value names in its enumeration order, which
-// the verbose lines and the deletions follow.
-std::vector<std::string> removeFolderLines(const Product& product) {
-  const std::string& sdk = product.layout.sdkFolder;
+std::vector<std::string> removeFolderLines(const Scene& scene) {
+  const std::string& sdk = scene.layout.sdkFolder;
   return {"Initialized.", "CustomActionData = " + sdk + "|" + authoring::kProductName, "removePath = " + sdk,
           std::string("sdkName = ") + authoring::kProductName};
 }
 
-PhaseLines uninstallLines(const Product& product, const std::vector<std::string>& enumerated, bool verbose) {
-  const std::string& sdk = product.layout.sdkFolder;
-  const std::set<std::string> removed(product.traces.registrations.begin(), product.traces.registrations.end());
+// enumerated: the Folders key's value names in its enumeration order, which
+// the verbose lines and the deletions follow.
+RunLines uninstallLines(const Scene& scene, const std::vector<std::string>& enumerated, bool verbose) {
+  const std::string& sdk = scene.layout.sdkFolder;
+  const std::set<std::string> removed(scene.traces.registrations.begin(), scene.traces.registrations.end());
   std::vector<std::string> registryLines = {"Initialized.", "CustomActionData = " + sdk + "\\", kFoldersKey};
   std::vector<std::string> removals;
   for (const std::string& name : enumerated) {
@@ -93,18 +154,18 @@ PhaseLines uninstallLines(const Product& product, const std::vector<std::string>
   return {
       {"ChangeQuorvelFolderPermission", {}},
       {"EditEstimatedSize", {}},
-      {"RemoveFolder", removeFolderLines(product)},
+      {"RemoveFolder", removeFolderLines(scene)},
       {"RemoveRegistries", registryLines},
       {"RemoveManufacturerFolder",
-       {"Initialized.", "folderPath = " + product.layout.manufacturerFolder + "\\", "isExist=1  errorCode=00000000",
+       {"Initialized.", "folderPath = " + scene.layout.manufacturerFolder + "\\", "isExist=1  errorCode=00000000",
         "isEmpty=1  errorCode=00000000", "remove result=1  errorCode=00000000"}},
   };
 }
 
 // Compares each action's lines in the log with the expected ones; verbose
 // lines start with the entry line, which names the DLL's temporary copy.
-void checkLogLines(Case& c, const std::string& logPath, const PhaseLines& expected, bool verbose,
-                   const std::string& phase) {
+void checkLogLines(Case& c, const std::string& logPath, const RunLines& expected, bool verbose,
+                   const std::string& run) {
   const std::string log = machine::readFile(logPath).value_or("");
   for (const auto& [label, texts] : expected) {
     std::vector<std::string> lines = authoring::actionLinesInLog(log, {label});
@@ -114,7 +175,7 @@ void checkLogLines(Case& c, const std::string& logPath, const PhaseLines& expect
       const bool entered = !lines.empty() && lines.front().compare(0, entry.size(), entry) == 0 &&
                            lines.front().size() > version.size() &&
                            lines.front().compare(lines.front().size() - version.size(), version.size(), version) == 0;
-      c.expect(entered, label + " writes its entry line first at " + phase, __FILE__, __LINE__);
+      c.expect(entered, label + " writes its entry line first at " + run, __FILE__, __LINE__);
       if (entered) {
         lines.erase(lines.begin());
       }
@@ -123,43 +184,77 @@ void checkLogLines(Case& c, const std::string& logPath, const PhaseLines& expect
     for (const std::string& text : texts) {
       wanted.push_back(line(label, text));
     }
-    c.lines(lines, wanted, label + " lines at " + phase, __FILE__, __LINE__);
+    c.lines(lines, wanted, label + " lines at " + run, __FILE__, __LINE__);
   }
 }
 
-// The product as the installation leaves it: its files, and the Uninstall
-// entry whose EstimatedSize the package wrote nonzero right after
-// RegisterProduct and EditEstimatedSize then set to 0.
-void checkInstalled(Case& c, const Product& product) {
-  for (const std::string& file : product.layout.files) {
-    c.expect(machine::exists(file), "installed " + file, __FILE__, __LINE__);
+// The grants started since the case began, as command lines.
+std::vector<std::string> grants() {
+  std::vector<std::string> lines;
+  for (const icacls::Call& call : icacls::calls()) {
+    lines.push_back(call.commandLine);
   }
-  const std::optional<DWORD> size = machine::readDword(product.uninstallKey(), "EstimatedSize");
-  CHECK(c, size.has_value() && *size == 0);
-  const std::vector<icacls::Call> calls = icacls::calls();
-  CHECK_EQ(c, calls.size(), 1u);
-  if (!calls.empty()) {
-    CHECK_EQ(c, calls[0].commandLine,
-             icacls::expectedCommandLine(product.layout.dataFolder + "\\", icacls::kGrantOnTree));
+  return lines;
+}
+
+std::string dataFolderGrant(const Scene& scene) {
+  return icacls::expectedCommandLine(scene.layout.dataFolder + "\\", icacls::kGrantOnTree);
+}
+
+std::string manufacturerFolderGrant(const Scene& scene) {
+  return icacls::expectedCommandLine(scene.layout.manufacturerFolder + "\\", icacls::kGrantOnFolder);
+}
+
+// A version as a run that keeps it leaves it: registered, every file of its
+// installed features with its content, and the Uninstall entry whose
+// EstimatedSize the package wrote nonzero right after RegisterProduct and
+// EditEstimatedSize then set to 0.
+void checkInstalled(Case& c, const Scene& scene, const ProductRelease& release, bool withSamples = false) {
+  c.expect(machine::productInstalled(release.productCode), release.version + " installed", __FILE__, __LINE__);
+  for (const authoring::InstalledFile& file : scene.layout.files(release)) {
+    const bool wanted = file.feature == authoring::kMainFeature || withSamples;
+    const std::optional<std::string> content = machine::readFile(file.path);
+    if (wanted) {
+      c.expect(content == file.content, "installed with " + release.version + "'s content: " + file.path, __FILE__,
+               __LINE__);
+    } else {
+      c.expect(!content, "not installed: " + file.path, __FILE__, __LINE__);
+    }
   }
+  const std::optional<DWORD> size = machine::readDword(uninstallKey(release), "EstimatedSize");
+  c.expect(size.has_value() && *size == 0, "EstimatedSize 0 for " + release.version, __FILE__, __LINE__);
+}
+
+// What the running product made: there, or all gone.
+void checkTraces(Case& c, const Scene& scene, bool present) {
+  const std::string state = present ? "kept " : "gone ";
+  for (const std::string& file : scene.traces.cacheFiles) {
+    c.expect(machine::exists(file) == present, state + file, __FILE__, __LINE__);
+  }
+  for (const std::string& name : scene.traces.registrations) {
+    c.expect(registered(name) == present, state + "registration " + name, __FILE__, __LINE__);
+  }
+  c.expect(registered(scene.traces.keptRegistration), "kept " + scene.traces.keptRegistration, __FILE__, __LINE__);
 }
 
 // Nothing of the product is left but the registration outside its SDK folder.
-void checkUninstalled(Case& c, const Product& product) {
-  CHECK(c, !machine::productInstalled(product.code));
-  CHECK(c, !machine::keyExists(product.uninstallKey()));
-  CHECK(c, !machine::exists(product.layout.manufacturerFolder));
-  CHECK(c, !machine::exists(product.layout.dataManufacturerFolder));
-  for (const std::string& name : product.traces.registrations) {
+void checkUninstalled(Case& c, const Scene& scene, const ProductRelease& release) {
+  c.expect(!machine::productInstalled(release.productCode), release.version + " uninstalled", __FILE__, __LINE__);
+  CHECK(c, !machine::keyExists(uninstallKey(release)));
+  CHECK(c, !machine::exists(scene.layout.manufacturerFolder));
+  CHECK(c, !machine::exists(scene.layout.dataManufacturerFolder));
+  for (const std::string& name : scene.traces.registrations) {
     c.expect(!registered(name), "deregistered " + name, __FILE__, __LINE__);
   }
-  CHECK(c, registered(product.traces.keptRegistration));
-  const std::vector<icacls::Call> calls = icacls::calls();
-  CHECK_EQ(c, calls.size(), 2u);
-  if (calls.size() == 2) {
-    CHECK_EQ(c, calls[1].commandLine,
-             icacls::expectedCommandLine(product.layout.manufacturerFolder + "\\", icacls::kGrantOnFolder));
-  }
+  CHECK(c, registered(scene.traces.keptRegistration));
+}
+
+// Installs a version from its package and leaves behind what the running
+// product makes.
+bool installInUse(Case& c, const Scene& scene, const std::string& package, const std::string& logPath) {
+  const DWORD code = msiexec(install(package), logPath);
+  c.equal(code, 0ul, "installing " + package, __FILE__, __LINE__);
+  return code == 0 && authoring::leaveProductTraces(scene.traces);
 }
 
 struct VerbosityCase {
@@ -169,119 +264,255 @@ struct VerbosityCase {
   bool verbose;
 };
 
-void runLifecycle(Case& c, const VerbosityCase& one) {
+void runVerbosity(Case& c, const VerbosityCase& one) {
   SETUP_OK(c, icacls::installed());
-  const Product product;
-  const std::string folder = caseFolder(c);
-  std::string error;
-  SETUP_OK(c, preparePackage(folder, product, error));
-  machine::deleteAtom(kVerboseAtom);
-  machine::deleteAtom(kNotVerboseAtom);
-  machine::deleteValue(kPolicyKey, "Logging");
+  const Scene scene(c);
+  const ProductRelease& release = authoring::release1();
+  const std::optional<std::string> package = writePackage(c, scene, release, {});
+  SETUP_OK(c, package);
   if (one.policy) {
     SETUP_OK(c, machine::createKey(kPolicyKey) && machine::setString(kPolicyKey, "Logging", *one.policy));
   }
 
-  CHECK_EQ(c, msiexec("/i \"" + packagePath(folder) + "\"", folder + "\\install.log", one.properties), 0ul);
-  checkInstalled(c, product);
-  checkLogLines(c, folder + "\\install.log", installLines(product), one.verbose, "install");
+  CHECK_EQ(c, msiexec(install(*package), scene.log("install"), one.properties), 0ul);
+  checkInstalled(c, scene, release);
+  CHECK_LINES(c, grants(), std::vector<std::string>{dataFolderGrant(scene)});
+  checkLogLines(c, scene.log("install"), keepingLines(scene, release, true), one.verbose, "install");
   CHECK_EQ(c, machine::atomExists(kVerboseAtom), one.verbose);
   CHECK_EQ(c, machine::atomExists(kNotVerboseAtom), !one.verbose);
 
-  SETUP_OK(c, authoring::leaveProductTraces(product.traces));
+  SETUP_OK(c, authoring::leaveProductTraces(scene.traces));
   const std::vector<std::string> enumerated = machine::valueNames(kFoldersKey);
-  CHECK_EQ(c, msiexec("/x " + product.code, folder + "\\uninstall.log", one.properties), 0ul);
-  checkUninstalled(c, product);
-  checkLogLines(c, folder + "\\uninstall.log", uninstallLines(product, enumerated, one.verbose), one.verbose,
-                "uninstall");
+  CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall"), one.properties), 0ul);
+  checkUninstalled(c, scene, release);
+  CHECK_LINES(c, grants(), (std::vector<std::string>{dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
+  checkLogLines(c, scene.log("uninstall"), uninstallLines(scene, enumerated, one.verbose), one.verbose, "uninstall");
+}
 
-  machine::deleteValue(kFoldersKey, product.traces.keptRegistration);
-  machine::deleteValue(kPolicyKey, "Logging");
-  machine::deleteAtom(kVerboseAtom);
-  machine::deleteAtom(kNotVerboseAtom);
+// A repair restores a deleted file and gives the grant again; a change adds
+// the samples feature and takes it away. Neither touches what the running
+// product made, and no removal runs in them.
+void runRepairAndChange(Case& c) {
+  SETUP_OK(c, icacls::installed());
+  const Scene scene(c);
+  const ProductRelease& release = authoring::release1();
+  const std::optional<std::string> package = writePackage(c, scene, release, {});
+  SETUP_OK(c, package && installInUse(c, scene, *package, scene.log("install")));
+  const std::string deleted = scene.layout.files(release).front().path;
+  SETUP_OK(c, DeleteFileA(deleted.c_str()));
+
+  const std::string samples = authoring::kSamplesFeature;
+  const struct {
+    const char* name;
+    std::string properties;
+    bool withSamples;  // afterwards
+    bool granted;
+  } runs[] = {
+      // What msiexec /fa sets; the engine's msiexec /f takes no product code.
+      {"repair", " REINSTALL=ALL REINSTALLMODE=a", false, true},
+      {"adding-samples", " ADDLOCAL=" + samples, true, false},
+      {"removing-samples", " REMOVE=" + samples, false, false},
+  };
+  for (const auto& run : runs) {
+    CHECK_EQ(c, msiexec("/i " + release.productCode, scene.log(run.name), run.properties), 0ul);
+    checkInstalled(c, scene, release, run.withSamples);
+    checkTraces(c, scene, true);
+    checkLogLines(c, scene.log(run.name), keepingLines(scene, release, run.granted), false, run.name);
+  }
+  CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall")), 0ul);
+  checkUninstalled(c, scene, release);
+  CHECK_LINES(
+      c, grants(),
+      (std::vector<std::string>{dataFolderGrant(scene), dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
+}
+
+// What 1.0's removal inside the upgrade leaves.
+enum class UpgradeOutcome {
+  // 2.0 whole, with the cache and the registrations: no removal ran.
+  Kept,
+  // 2.0 whole, but the removals ran before it was installed and took the
+  // cache, the registrations and the then empty manufacturer folder.
+  RemovedBeforeInstallation,
+  // The removals ran after 2.0 was installed: the SDK folder went with 2.0's
+  // files, and so did the registrations and the manufacturer folder.
+  SdkFolderTaken,
+};
+
+struct UpgradeCase {
+  const char* name;
+  RemovalAuthoring authoring;  // of both versions
+  UpgradeOutcome outcome;
+};
+
+// The grants of 1.0's installation, the upgrade and 2.0's uninstallation, in
+// their order: the data folder's at each version's installation, the
+// manufacturer folder's where it is removed.
+std::vector<std::string> upgradeGrants(const Scene& scene, UpgradeOutcome outcome) {
+  const std::string data = dataFolderGrant(scene);
+  const std::string manufacturer = manufacturerFolderGrant(scene);
+  if (outcome == UpgradeOutcome::RemovedBeforeInstallation) {
+    return {data, manufacturer, data};
+  }
+  return {data, data, manufacturer};
+}
+
+// 1.0 installed and in use, then 2.0's installation upgrades it; 2.0 is then
+// uninstalled as a product of its own.
+void runUpgrade(Case& c, const UpgradeCase& one) {
+  SETUP_OK(c, icacls::installed());
+  const Scene scene(c);
+  const ProductRelease& old = authoring::release1();
+  const ProductRelease& next = authoring::release2();
+  const std::optional<std::string> oldPackage = writePackage(c, scene, old, one.authoring);
+  const std::optional<std::string> nextPackage = writePackage(c, scene, next, one.authoring);
+  SETUP_OK(c, oldPackage && nextPackage && installInUse(c, scene, *oldPackage, scene.log("install")));
+
+  CHECK_EQ(c, msiexec(install(*nextPackage), scene.log("upgrade")), 0ul);
+  c.expect(!machine::productInstalled(old.productCode), "1.0 removed by the upgrade", __FILE__, __LINE__);
+  CHECK(c, !machine::keyExists(uninstallKey(old)));
+  // The new version's own run: the grant (it is its first installation)
+  // and the size.
+  checkLogLines(c, scene.log("upgrade"), keepingLines(scene, next, true), false, "upgrade");
+  if (one.outcome == UpgradeOutcome::SdkFolderTaken) {
+    c.expect(machine::productInstalled(next.productCode), "2.0 registered", __FILE__, __LINE__);
+    CHECK(c, !machine::exists(scene.layout.manufacturerFolder));
+  } else {
+    checkInstalled(c, scene, next);
+  }
+  checkTraces(c, scene, one.outcome == UpgradeOutcome::Kept);
+
+  CHECK_EQ(c, msiexec(uninstall(next), scene.log("uninstall")), 0ul);
+  checkUninstalled(c, scene, next);
+  CHECK_LINES(c, grants(), upgradeGrants(scene, one.outcome));
+}
+
+// An installation that fails after the grant and every other action: the
+// Installer takes back what it did itself, the grant stays given. The data
+// folder already holds a user's file, so that it outlives the rollback.
+void runFailedInstallation(Case& c) {
+  SETUP_OK(c, icacls::installed());
+  const Scene scene(c);
+  const ProductRelease& release = authoring::release1();
+  const std::optional<std::string> package = writePackage(c, scene, release, {});
+  const std::string userFile = scene.layout.dataFolder + "\\user.ini";
+  SETUP_OK(c, package && machine::createFolders(scene.layout.dataFolder) && machine::writeFile(userFile, "[user]\r\n"));
+
+  // The engine's msiexec answers 1627 when a program that a custom action
+  // runs fails (Windows: 1603).
+  CHECK_EQ(
+      c,
+      msiexec(install(*package), scene.log("install"), std::string(" ") + authoring::kFailInstallationProperty + "=1"),
+      static_cast<DWORD>(ERROR_FUNCTION_FAILED));
+  // Both actions ran before the failure.
+  checkLogLines(c, scene.log("install"), keepingLines(scene, release, true), false, "failed install");
+  CHECK_LINES(c, grants(), std::vector<std::string>{dataFolderGrant(scene)});
+  // The rollback: no product, no Uninstall entry, none of its files.
+  CHECK(c, !machine::productInstalled(release.productCode));
+  CHECK(c, !machine::keyExists(uninstallKey(release)));
+  for (const authoring::InstalledFile& file : scene.layout.files(release)) {
+    c.expect(!machine::exists(file.path), "rolled back " + file.path, __FILE__, __LINE__);
+  }
+  CHECK(c, !machine::exists(scene.layout.manufacturerFolder));
+  CHECK(c, machine::readFile(userFile) == std::optional<std::string>("[user]\r\n"));
+  machine::removeTree(scene.layout.dataManufacturerFolder);
 }
 
 // An uninstallation whose RemoveFolder meets a cache file held open. The
-// engine's real deletion (no trash, see run.sh) fails on it and the prompt
-// 1306 is answered from the runner, which drives the uninstallation itself so
-// that its message handler receives the prompt.
+// engine's real deletion (no trash, see run.sh) fails on it.
 struct LockedFileCase {
   const char* name;
-  int answer;
+  bool silent;  // msiexec /qn: no one answers the prompt
+  int answer;   // otherwise the runner answers it
   bool releaseOnPrompt;
   UINT code;
 };
 
+// The uninstallation with the file held: through msiexec /qn, or driven by
+// the runner so that its message handler receives the 1306 prompt.
+UINT uninstallHoldingFile(const LockedFileCase& one, const ProductRelease& release, const std::string& logPath,
+                          const std::shared_ptr<FileLock>& lock, std::vector<Message>& messages) {
+  EnvironmentOverride noTrash("XDG_DATA_HOME", environment().noTrashDataHome);
+  if (one.silent) {
+    return msiexec(uninstall(release), logPath);
+  }
+  MessageCapture capture;
+  capture.scriptPromptAnswers({one.answer});
+  if (one.releaseOnPrompt) {
+    capture.onPrompt([lock](const Message&) { lock->release(); });
+  }
+  const UINT code = MsiConfigureProductExA(release.productCode.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT, "");
+  messages = capture.messages();
+  return code;
+}
+
 void runLockedFileUninstall(Case& c, const LockedFileCase& one) {
   SETUP_OK(c, icacls::installed() && !environment().noTrashDataHome.empty());
-  const Product product;
-  const std::string folder = caseFolder(c);
-  std::string error;
-  SETUP_OK(c, preparePackage(folder, product, error));
-  SETUP_OK(c, msiexec("/i \"" + packagePath(folder) + "\"", folder + "\\install.log", "") == ERROR_SUCCESS);
-  SETUP_OK(c, authoring::leaveProductTraces(product.traces));
-  const std::string held = product.traces.cacheFiles.front();
+  const Scene scene(c);
+  const ProductRelease& release = authoring::release1();
+  const std::optional<std::string> package = writePackage(c, scene, release, {});
+  SETUP_OK(c, package && installInUse(c, scene, *package, scene.log("install")));
+  const std::string held = scene.traces.cacheFiles.front();
   auto lock = std::make_shared<FileLock>(held);
   SETUP_OK(c, lock->held());
 
   std::vector<Message> messages;
-  UINT code = 0;
-  {
-    EnvironmentOverride noTrash("XDG_DATA_HOME", environment().noTrashDataHome);
-    MessageCapture capture;
-    capture.scriptPromptAnswers({one.answer});
-    if (one.releaseOnPrompt) {
-      capture.onPrompt([lock](const Message&) { lock->release(); });
-    }
-    code = MsiConfigureProductExA(product.code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT, "");
-    messages = capture.messages();
-  }
+  const std::string logPath = scene.log("uninstall");
+  const UINT code = uninstallHoldingFile(one, release, logPath, lock, messages);
   const bool heldFileKept = machine::exists(held);
   lock->release();
 
   CHECK_EQ(c, code, one.code);
-  const std::vector<std::string> removeFolder = actionLines(messages, "RemoveFolder");
+  // Under /qn the engine answers the prompt itself.
+  const int answer = one.silent ? 0 : one.answer;
   std::vector<std::string> expected;
-  for (const std::string& text : removeFolderLines(product)) {
+  for (const std::string& text : removeFolderLines(scene)) {
     expected.push_back(line("RemoveFolder", text));
   }
-  expected.push_back(line("RemoveFolder", "Selected Dialog Box Command IDs = " + std::to_string(one.answer)));
+  expected.push_back(line("RemoveFolder", "Selected Dialog Box Command IDs = " + std::to_string(answer)));
   if (one.code == kFailure) {
     // The shell's sharing violation (32) as a Result.
     expected.push_back(errorLine("RemoveFolder", 0x80070020, "SHFileOperation failed"));
   }
-  CHECK_LINES(c, removeFolder, expected);
-  std::vector<Message> prompts;
-  for (const Message& message : messages) {
-    if (message.kind == INSTALLMESSAGE_ERROR && !message.fields.empty() && message.fields[0] == "1306") {
-      prompts.push_back(message);
+  if (one.silent) {
+    CHECK_LINES(c, authoring::actionLinesInLog(machine::readFile(logPath).value_or(""), {"RemoveFolder"}), expected);
+  } else {
+    CHECK_LINES(c, actionLines(messages, "RemoveFolder"), expected);
+    std::vector<Message> prompts;
+    for (const Message& message : messages) {
+      if (message.kind == INSTALLMESSAGE_ERROR && !message.fields.empty() && message.fields[0] == "1306") {
+        prompts.push_back(message);
+      }
     }
-  }
-  CHECK_EQ(c, prompts.size(), 1u);
-  if (prompts.size() == 1) {
-    CHECK_EQ(c, prompts[0].buttons, static_cast<unsigned>(MB_RETRYCANCEL));
-    CHECK(c, prompts[0].fields.size() >= 2 && prompts[0].fields[1] == authoring::kProductName);
+    CHECK_EQ(c, prompts.size(), 1u);
+    if (prompts.size() == 1) {
+      CHECK_EQ(c, prompts[0].buttons, static_cast<unsigned>(MB_RETRYCANCEL));
+      CHECK(c, prompts[0].fields.size() >= 2 && prompts[0].fields[1] == authoring::kProductName);
+    }
   }
 
   if (one.code == kSuccess) {
-    checkUninstalled(c, product);
+    checkUninstalled(c, scene, release);
   } else {
     // The uninstallation stopped at RemoveFolder: the product stays
     // installed and registered, and neither later action ran.
     CHECK(c, heldFileKept);
-    CHECK(c, actionLines(messages, "RemoveRegistries").empty());
-    CHECK(c, actionLines(messages, "RemoveManufacturerFolder").empty());
-    CHECK(c, machine::productInstalled(product.code));
-    CHECK(c, machine::keyExists(product.uninstallKey()));
-    for (const std::string& name : product.traces.registrations) {
+    const std::string log = one.silent ? machine::readFile(logPath).value_or("") : "";
+    for (const char* later : {"RemoveRegistries", "RemoveManufacturerFolder"}) {
+      const bool ran =
+          one.silent ? !authoring::actionLinesInLog(log, {later}).empty() : !actionLines(messages, later).empty();
+      c.expect(!ran, std::string(later) + " did not run", __FILE__, __LINE__);
+    }
+    CHECK(c, machine::productInstalled(release.productCode));
+    CHECK(c, machine::keyExists(uninstallKey(release)));
+    for (const std::string& name : scene.traces.registrations) {
       c.expect(registered(name), "still registered " + name, __FILE__, __LINE__);
     }
-    CHECK(c, machine::exists(product.layout.manufacturerFolder));
+    CHECK(c, machine::exists(scene.layout.manufacturerFolder));
     // Once the file is released, the product can still be uninstalled.
-    CHECK_EQ(c, msiexec("/x " + product.code, folder + "\\uninstall.log", ""), 0ul);
-    checkUninstalled(c, product);
+    CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall-again")), 0ul);
+    checkUninstalled(c, scene, release);
   }
-  machine::deleteValue(kFoldersKey, product.traces.keptRegistration);
+  CHECK_LINES(c, grants(), (std::vector<std::string>{dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
 }
 
 }  // namespace
@@ -297,13 +528,41 @@ void addLifecycleCases(Suite& suite) {
       {"LOGVERBOSE on the command line reaches the deferred actions here", std::nullopt, " LOGVERBOSE=1", true},
   };
   for (const VerbosityCase& one : verbosities) {
-    suite.add("lifecycle", one.name, "RemoveManufacturerFolder", [one](Case& c) { runLifecycle(c, one); });
+    suite.add("lifecycle", one.name, "RemoveManufacturerFolder", [one](Case& c) { runVerbosity(c, one); });
   }
+  suite.add("lifecycle", "repair restores a file and grants again, a change adds and removes a feature",
+            "RemoveManufacturerFolder", runRepairAndChange);
+  const UpgradeCase upgrades[] = {
+      {"major upgrade, 1.0 removed early as Windows removes it: 2.0 whole, cache and registrations kept",
+       {OldVersionsRemoval::Early, kRemovalAsWindowsRunsItOnWine, false},
+       UpgradeOutcome::Kept},
+      {"major upgrade, 1.0 removed late as Windows removes it: 2.0 whole, cache and registrations kept",
+       {OldVersionsRemoval::Late, kRemovalAsWindowsRunsItOnWine, false},
+       UpgradeOutcome::Kept},
+      // The engine's own removal of 1.0 lacks UPGRADINGPRODUCTCODE, so the
+      // removals run in it, as they do on Windows with the rows of old.
+      {"major upgrade, 1.0 removed early as this engine removes it: the removals run before 2.0 is installed",
+       {OldVersionsRemoval::Early, "", false},
+       UpgradeOutcome::RemovedBeforeInstallation},
+      {"major upgrade, 1.0 removed late as this engine removes it: the removals take 2.0's folder",
+       {OldVersionsRemoval::Late, "", false},
+       UpgradeOutcome::SdkFolderTaken},
+      {"major upgrade, 1.0 removed late as Windows removes it, rows on REMOVE~=\"ALL\" alone: 2.0's folder taken",
+       {OldVersionsRemoval::Late, kRemovalAsWindowsRunsItOnWine, true},
+       UpgradeOutcome::SdkFolderTaken},
+  };
+  for (const UpgradeCase& one : upgrades) {
+    suite.add("lifecycle", one.name, "RemoveManufacturerFolder", [one](Case& c) { runUpgrade(c, one); });
+  }
+  suite.add("lifecycle", "a failed installation is rolled back and leaves the grant given", "RemoveManufacturerFolder",
+            runFailedInstallation);
   const LockedFileCase lockedFiles[] = {
-      {"uninstall meeting a locked cache file, answered with Cancel, fails with 1603 and keeps the product", IDCANCEL,
-       false, kFailure},
-      {"uninstall meeting a locked cache file, answered with Retry once it is released, completes", IDRETRY, true,
-       kSuccess},
+      {"uninstall meeting a locked cache file, answered with Cancel, fails with 1603 and keeps the product", false,
+       IDCANCEL, false, kFailure},
+      {"uninstall meeting a locked cache file, answered with Retry once it is released, completes", false, IDRETRY,
+       true, kSuccess},
+      {"silent uninstall (/qn) meeting a locked cache file fails with 1603 after one attempt and keeps the product",
+       true, 0, false, kFailure},
   };
   for (const LockedFileCase& one : lockedFiles) {
     suite.add("lifecycle", one.name, "RemoveFolder", [one](Case& c) { runLockedFileUninstall(c, one); });

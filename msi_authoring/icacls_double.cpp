@@ -1,6 +1,6 @@
-// Recording stand-in for the system's icacls, used only by the engine tests
-// and the demonstration. Every start appends one block to calls.txt in its
-// folder (ICACLS_DOUBLE_DIR, else C:\icacls-double):
+// Recording stand-in for the system's icacls, used only by the engine tests,
+// the demonstration and the engine benchmark. Every start appends one block
+// to calls.txt in its folder (ICACLS_DOUBLE_DIR, else C:\icacls-double):
 //
 //   start
 //   cmdline=<the command line exactly as received>
