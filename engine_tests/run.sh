@@ -74,6 +74,10 @@ links=$WINEPREFIX/drive_c/quorvel-engine-links
 mkdir -p "$links"
 ln -sfn ../windows "$links/windows"
 ln -sfn "../quorvel-engine-shell/Personal Documents" "$links/scratch-documents"
+# A profile that is a link to a folder elsewhere, as an administrator makes
+# one when profiles move to another disk.
+mkdir -p "$WINEPREFIX/drive_c/quorvel-engine-profiles/linked/Downloads"
+ln -sfn ../quorvel-engine-profiles/linked "$WINEPREFIX/drive_c/users/quorvel-linked"
 # Folders the shell moved into the trash during earlier runs.
 rm -rf "$XDG_DATA_HOME/Trash"
 

@@ -16,6 +16,7 @@ namespace quorvel::authoring {
 constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 constexpr const char* kPolicyKey = "Software\\Policies\\Microsoft\\Windows\\Installer";
+constexpr const char* kProfileListKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 // How long an installation or uninstallation is given.
 constexpr unsigned long kInstallerTimeoutMs = 120000;

@@ -125,6 +125,66 @@ void addGrantCases(Suite& suite) {
   });
 }
 
+// Runs the grant on each path and expects the refusal named for it.
+void expectRefusals(Case& c, const std::vector<std::pair<std::string, std::string>>& refusals) {
+  for (const auto& [path, reason] : refusals) {
+    SETUP_OK(c, machine::exists(path));
+    icacls::reset();
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = path;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kFailure);
+    CHECK(c, icacls::calls().empty());
+    CHECK_LINES(
+        c, outcome.lines,
+        (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
+                                  errorLine(kLabel, 0x80070057, "Refusing path '" + path + "': " + reason)}));
+  }
+}
+
+// Users' folders that the shell of the user running the tests does not name:
+// a profile that ProfileList keeps outside the profiles folder, the folders
+// that a loaded hive has moved elsewhere, and what really holds a profile
+// that is a link (run.sh plants C:\users\quorvel-linked, a host-side link to
+// C:\quorvel-engine-profiles\linked).
+void addUserFolderCases(Suite& suite) {
+  suite.add(kLabel, "ProfileList profile outside the profiles folder is refused with its folders", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string accounts = "C:\\quorvel-engine-accounts";
+    const std::string key = std::string(authoring::kProfileListKey) + "\\S-1-5-21-7-7-7-4242";
+    SETUP_OK(c, machine::createKey(key));
+    SETUP_OK(c, machine::setString(key, "ProfileImagePath", accounts + "\\carol"));
+    SETUP_OK(c, machine::createFolders(accounts + "\\carol\\Saved Games"));
+    expectRefusals(
+        c, {{accounts + "\\carol", "it is the standard folder '" + accounts + "\\carol'"},
+            {accounts + "\\carol\\Saved Games", "it is the standard folder '" + accounts + "\\carol\\Saved Games'"},
+            {accounts, "it holds the standard folder '" + accounts + "\\carol'"}});
+    machine::deleteKeyTree(key);
+    machine::removeTree(accounts);
+  });
+
+  suite.add(kLabel, "folders a loaded user hive moved elsewhere are refused", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string music = std::string(shell::kScratch) + "\\Music Elsewhere";
+    const std::string downloads = std::string(shell::kScratch) + "\\Downloads Elsewhere";
+    SETUP_OK(c, machine::createFolders(music) && machine::createFolders(downloads));
+    const shell::UserShellFolder movedMusic("My Music", music);
+    const shell::UserShellFolder movedDownloads("{374DE290-123F-4565-9164-39C4925E467B}", downloads);
+    SETUP_OK(c, movedMusic.set() && movedDownloads.set());
+    expectRefusals(c, {{music, "it is the standard folder '" + music + "'"},
+                       {downloads, "it is the standard folder '" + downloads + "'"}});
+  });
+
+  suite.add(kLabel, "folder that really holds a linked profile is refused", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string linked = shell::profilesFolder() + "\\quorvel-linked";
+    expectRefusals(c, {{shell::kLinkedProfileHolder, "it holds the standard folder '" + linked + "'"},
+                       {std::string(shell::kLinkedProfileHolder) + "\\linked\\Downloads",
+                        "it is the standard folder '" + linked + "\\Downloads'"}});
+  });
+}
+
 // The prefix's own standard folders, a second profile, a short name and a
 // host-side link: a grant there is harmless here (the tool is the recording
 // double), so the real folders can be named.
@@ -191,6 +251,8 @@ void addRefusalCases(Suite& suite) {
       c.expect(named, "refusal line: " + outcome.lines[3], __FILE__, __LINE__);
     });
   }
+
+  addUserFolderCases(suite);
 
   suite.add(kLabel, "folder inside AppData is granted as before", kLabel, [appData](Case& c) {
     SETUP_OK(c, icacls::installed());

@@ -143,6 +143,22 @@ void addSplitCases(Suite& suite) {
     CHECK_LINES(c, outcome.lines, expected);
   });
 
+  // Out of reach is as good as gone: otherwise such a product could never
+  // be uninstalled.
+  suite.add(kLabel, "folder on a server that does not answer is success, examined no further", kLabel, [](Case& c) {
+    const std::string folder = "\\\\quorvel-offline-server\\apps\\Vendor";
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = folder + "|" + kSdk;
+    const ActionOutcome outcome = runAction(c, request);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    SETUP_OK(c, outcome.lines.size() == 5);
+    CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.begin() + 4),
+                standardLines(*request.customActionData, folder, kSdk));
+    CHECK_EQ(c, outcome.lines.back().substr(0, L("PathFileExists failed : GetLastError() = 0x").size()),
+             L("PathFileExists failed : GetLastError() = 0x"));
+  });
+
   suite.add(kLabel, "argument without a bar fails before anything is tested", kLabel, [](Case& c) {
     const std::string folder = caseFolder(c) + "\\Kept";
     SETUP_OK(c, makeTree(folder));

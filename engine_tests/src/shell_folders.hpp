@@ -26,6 +26,9 @@ constexpr const char* kScratch = "C:\\quorvel-engine-shell";
 // one to <kScratch>\Personal Documents.
 constexpr const char* kLinkToWindows = "C:\\quorvel-engine-links\\windows";
 constexpr const char* kLinkToScratchDocuments = "C:\\quorvel-engine-links\\scratch-documents";
+// What really holds the profile C:\users\quorvel-linked, a host-side link
+// that run.sh plants to <kLinkedProfileHolder>\linked.
+constexpr const char* kLinkedProfileHolder = "C:\\quorvel-engine-profiles";
 
 // Points one of the current user's shell folders (a value of the "User
 // Shell Folders" key that the shell's look-up reads) at `path` for the
