@@ -168,8 +168,8 @@ SIZE_T PreviousComponentEnd(const WCHAR* normal, SIZE_T root, SIZE_T end) {
 enum class Expansion { kExpanded, kAbsent, kUnreadable };
 
 // Appends the long spelling of the first `length` characters when they name
-// something that exists.
-HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Expansion* expansion) {
+// something that exists; `*error` is why they could not be read, when so.
+HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Expansion* expansion, DWORD* error) {
   *expansion = Expansion::kUnreadable;
   // The verbatim form only where the plain one cannot be had: some systems
   // hand a verbatim path back as it is, short names and all.
@@ -178,8 +178,8 @@ HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Ex
   if (FAILED(result)) return result;
   const DWORD needed = GetLongPathNameW(asked.Get(), nullptr, 0);
   if (needed == 0) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) *expansion = Expansion::kAbsent;
+    *error = GetLastError();
+    if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) *expansion = Expansion::kAbsent;
     return S_OK;
   }
   WideText expanded;
@@ -187,28 +187,42 @@ HRESULT AppendExpanded(const WCHAR* normal, SIZE_T length, WideText* spelled, Ex
   result = expanded.AppendRoom(needed - 1, &room);
   if (FAILED(result)) return result;
   const DWORD written = GetLongPathNameW(asked.Get(), room, needed);
-  if (written == 0 || written >= needed) return S_OK;  // changed meanwhile: keep it as spelled
+  if (written == 0 || written >= needed) {
+    // Gone or changed meanwhile.
+    *error = written == 0 ? GetLastError() : static_cast<DWORD>(ERROR_GEN_FAILURE);
+    return S_OK;
+  }
   expanded.Truncate(written);
   // The answer keeps the form it was asked in.
   WideText normalised;
   PathForm form = PathForm::kRelative;
   result = NormalisePath(expanded.Get(), &normalised, &form);
-  if (FAILED(result) || form == PathForm::kRelative) return result;
+  if (result == E_OUTOFMEMORY) return result;
+  if (FAILED(result) || form == PathForm::kRelative) {
+    *error = ERROR_INVALID_NAME;
+    return S_OK;
+  }
   *expansion = Expansion::kExpanded;
   return spelled->Append(normalised.Get(), normalised.Length());
 }
 
 }  // namespace
 
-HRESULT AppendLongSpelling(const WCHAR* normal, SIZE_T length, WideText* spelled) {
+HRESULT AppendLongSpelling(const WCHAR* normal, SIZE_T length, WideText* spelled, DWORD* unreadable) {
+  *unreadable = 0;
   if (!MayHoldShortName(normal, length)) return spelled->Append(normal, length);
   const SIZE_T root = RootLength(normal);
   for (SIZE_T prefix = length; prefix > root; prefix = PreviousComponentEnd(normal, root, prefix)) {
     Expansion expansion = Expansion::kUnreadable;
-    const HRESULT result = AppendExpanded(normal, prefix, spelled, &expansion);
+    DWORD error = 0;
+    const HRESULT result = AppendExpanded(normal, prefix, spelled, &expansion, &error);
     if (FAILED(result)) return result;
     if (expansion == Expansion::kExpanded) return spelled->Append(normal + prefix, length - prefix);
-    if (expansion == Expansion::kUnreadable) break;
+    if (expansion == Expansion::kUnreadable) {
+      // What a shorter prefix would give could hide a short name below it.
+      *unreadable = error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
+      break;
+    }
   }
   return spelled->Append(normal, length);
 }

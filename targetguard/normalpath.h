@@ -48,5 +48,6 @@ PathRelation RelatePaths(const WCHAR* first, SIZE_T firstLength, const WCHAR* se
 // Appends the long spelling of a normalised path: the longest prefix of it
 // that exists with its short (8.3) names expanded by GetLongPathNameW, and
 // the rest as it is spelled. A prefix that cannot be read for another reason
-// than its absence is kept as spelled. Fails only with E_OUTOFMEMORY.
-HRESULT AppendLongSpelling(const WCHAR* normal, SIZE_T length, WideText* spelled);
+// than its absence leaves the path as spelled, with `*unreadable` its Win32
+// error (0 otherwise). Fails only with E_OUTOFMEMORY.
+HRESULT AppendLongSpelling(const WCHAR* normal, SIZE_T length, WideText* spelled, DWORD* unreadable);

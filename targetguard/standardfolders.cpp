@@ -127,7 +127,9 @@ HRESULT StandardFolders::AddFolder(const WCHAR* spelling, FolderKind kind) {
   // A profile in the profiles folder is known by its place there.
   if (kind == FolderKind::kProfile && InProfilesFolder(normal.Get(), normal.Length())) return S_OK;
   WideText spelled;
-  result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled);
+  // One the system spells in short names it cannot expand stays as it is.
+  DWORD unreadable = 0;
+  result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled, &unreadable);
   if (FAILED(result)) return result;
   SIZE_T shown = TextLength(spelling);
   while (shown > 0 && IsSeparator(spelling[shown - 1])) --shown;

@@ -104,8 +104,11 @@ class TargetGuard {
     if (form != PathForm::kBelowRoot) return Refuse("it is relative or a volume root");
     if (IsAdministrativeShare(normal.Get())) return Refuse("it is on an administrative share");
     WideText spelled;
-    result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled);
+    DWORD unreadable = 0;
+    result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled, &unreadable);
     if (FAILED(result)) return Fail(result, "long spelling", "spell out the path");
+    // A short name that cannot be spelled out could be any folder's.
+    if (unreadable) return RefuseUnexamined(unreadable);
     if (examination_ == Examination::kName) return Decide(spelled.Get(), spelled.Length(), true);
 
     RealWalk walk;
@@ -115,10 +118,7 @@ class TargetGuard {
       case WalkEnd::kUntrustedLink:
         return RefuseNaming("it runs through the link", spelled.Get(), walk.stoppedAt);
       case WalkEnd::kUnreadable:
-        // Conservatively: what cannot be seen cannot be shown to be safe.
-        LogErrorLine(E_INVALIDARG, "Refusing path '%s': it cannot be examined (error 0x%08x)", path_,
-                     static_cast<unsigned>(walk.error));
-        return E_INVALIDARG;
+        return RefuseUnexamined(walk.error);
       case WalkEnd::kAbsent:
         return Decide(walk.real.Get(), walk.real.Length(), true);
       case WalkEnd::kWhole:
@@ -200,6 +200,13 @@ class TargetGuard {
     if (!folders_.Places().Find(place, placeLength, &match)) return S_OK;
     const WCHAR* const perUser = folders_.Place(match.folder);
     return verdict->Consider(match.holds, {profile[0], profile[1], {perUser, TextLength(perUser)}});
+  }
+
+  // Conservatively: what cannot be seen cannot be shown to be safe.
+  HRESULT RefuseUnexamined(DWORD error) {
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': it cannot be examined (error 0x%08x)", path_,
+                 static_cast<unsigned>(error));
+    return E_INVALIDARG;
   }
 
   HRESULT Refuse(const char* reason) {

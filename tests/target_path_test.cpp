@@ -68,6 +68,7 @@ void ReadPathsAsUtf8() {
 void RunAsSystem() { standin::SetAccount(standin::Account::kLocalSystem); }
 void UseJapaneseCodePages() { standin::SetSystemCodePages(932, 932); }
 void DenyLooking() { standin::FailCall("GetFileAttributesW", ERROR_ACCESS_DENIED); }
+void DenyLongNames() { standin::FailCall("GetLongPathNameW", ERROR_ACCESS_DENIED); }
 void FailWindowsFolder() { standin::FailCall("GetSystemWindowsDirectoryW", ERROR_INVALID_PARAMETER); }
 void FailEveryLookUp() {
   for (const char* call : {"GetSystemWindowsDirectoryW", "GetSystemDirectoryW", "GetSystemWow64DirectoryW",
@@ -242,6 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Data\\Caf\xC3\xA9\\x", "it runs through the link 'C:\\Data\\Caf\xE9'", ReadPathsAsUtf8},
         // What cannot be seen is refused; a folder that cannot be resolved is left out.
         Target{"C:\\Program Files\\Quorvel", "it cannot be examined (error 0x00000005)", DenyLooking},
+        Target{"C:\\PROGRA~1\\Quorvel", "it cannot be examined (error 0x00000005)", DenyLongNames},
+        Target{"C:\\Program Files\\Quorvel", nullptr, DenyLongNames},
         Target{"C:\\Windows\\Fonts", nullptr, FailWindowsFolder}, Target{"C:\\Windows", nullptr, FailEveryLookUp},
         Target{"C:\\", kRelative, FailEveryLookUp}));
 
