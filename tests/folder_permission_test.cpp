@@ -223,6 +223,7 @@ TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGr
     std::function<void()> arrange;
     std::string refusal;  // empty: granted
     std::vector<std::string> granted;
+    std::string target = kData;
   } cases[] = {
       {"a user's link",
        [] { PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32"); },
@@ -239,6 +240,11 @@ TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGr
        },
        "it holds the link 'C:\\Quorvel\\Data\\logs'",
        {}},
+      {"a user's link in a tree on a share",
+       [] { PlantLink("\\\\server\\share\\Data\\logs", "C:\\Windows\\System32"); },
+       "it holds the link '\\\\server\\share\\Data\\logs'",
+       {},
+       "\\\\server\\share\\Data"},
       {"a folder that cannot be listed",
        [] {
          MakeFolder("C:\\Quorvel\\Data\\cache\\v2");
@@ -266,12 +272,13 @@ TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGr
     Restart();
     tool_->GrantIn(sandbox_);
     MakeFolder(kSystem32 + "\\config");
-    MakeFile(std::string(kData) + "\\a.txt", "data");
+    MakeFile(row.target + "\\a.txt", "data");
     row.arrange();
     const bool granted = row.refusal.empty();
-    EXPECT_EQ(Run(kData), granted ? kSuccess : kFailure);
-    EXPECT_EQ(ActionLines(kLabel),
-              granted ? FoundLines(kData) : Plus(FoundLines(kData), {Line(RefusalLine(kData, row.refusal))}));
+    EXPECT_EQ(Run(row.target), granted ? kSuccess : kFailure);
+    EXPECT_EQ(ActionLines(kLabel), granted
+                                       ? FoundLines(row.target)
+                                       : Plus(FoundLines(row.target), {Line(RefusalLine(row.target, row.refusal))}));
     EXPECT_EQ(Starts(), granted ? 1u : 0u);
     std::vector<std::string> reached = tool_->Granted();
     std::sort(reached.begin(), reached.end());

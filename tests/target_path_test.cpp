@@ -6,10 +6,13 @@
 #include <cstring>
 #include <cwctype>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 
+#include "targetguard/fsquery.h"
 #include "targetguard/targetguard.h"
+#include "targetguard/widepath.h"
 #include "guard_reference.h"
 #include "support.h"
 #include "tool_double.h"
@@ -58,6 +61,14 @@ void RedirectInstallersFolders() {
   standin::SetStringValue(key, "Favorites", L"%USERPROFILE%\\Saved Links", REG_EXPAND_SZ);
 }
 void FailProfileList() { standin::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED); }
+// A link to a file in the profiles folder is no profile.
+void PlantFileLinkAmongProfiles() {
+  fs::create_directories(*standin::HostPath(std::string("C:\\Data")));
+  std::ofstream(*standin::HostPath(std::string("C:\\Data\\notes.txt"))) << "notes";
+  fs::create_symlink(*standin::HostPath(std::string("C:\\Data\\notes.txt")),
+                     *standin::HostPath(std::string("C:\\Users\\notes.lnk")));
+  standin::SetOwner("C:\\Users\\notes.lnk", standin::Owner::kAdministrators);
+}
 // A folder whose name is "Café" in UTF-8, which the ANSI code page reads as
 // "CafÃ©": only the file queries' reading in UTF-8 meets the link.
 void PlantUtf8Link() { PlantLink("C:\\Data\\Caf\xC3\xA9", "C:\\Windows"); }
@@ -245,8 +256,31 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Program Files\\Quorvel", "it cannot be examined (error 0x00000005)", DenyLooking},
         Target{"C:\\PROGRA~1\\Quorvel", "it cannot be examined (error 0x00000005)", DenyLongNames},
         Target{"C:\\Program Files\\Quorvel", nullptr, DenyLongNames},
+        Target{"C:\\Data\\notes.txt", nullptr, PlantFileLinkAmongProfiles},
         Target{"C:\\Windows\\Fonts", nullptr, FailWindowsFolder}, Target{"C:\\Windows", nullptr, FailEveryLookUp},
         Target{"C:\\", kRelative, FailEveryLookUp}));
+
+// The pieces under the guard that the actions call too: the wide path a
+// conversion gives (whatever the text held before, nothing for nothing)
+// and the line of a failed emptiness query.
+TEST_F(TargetPathTest, ConversionsAndQueriesUnderTheGuard) {
+  WideText wide;
+  ASSERT_EQ(wide.Assign(L"left over"), S_OK);
+  EXPECT_EQ(WidePathFromNarrow("C:\\Data", CP_ACP, 0, &wide), S_OK);
+  EXPECT_EQ(std::wstring(wide.Get()), L"C:\\Data");
+  EXPECT_EQ(WidePathFromNarrow("", CP_ACP, MB_ERR_INVALID_CHARS, &wide), S_OK);
+  EXPECT_EQ(wide.Length(), 0u);
+
+  fs::create_directories(*standin::HostPath(std::string("C:\\Data\\Empty")));
+  FsAnswer empty = {};
+  standin::FailAllocation(1);
+  EXPECT_EQ(FsIsEmpty(L"C:\\Data\\Empty", &empty), E_OUTOFMEMORY);
+  standin::FailAllocation(0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         "Guard:  Error 0x8007000e: Failed to allocate the listing pattern of 'C:\\Data\\Empty'"});
+  EXPECT_EQ(FsIsEmpty(L"C:\\Data\\Empty", &empty), S_OK);
+  EXPECT_TRUE(empty.flag);
+}
 
 // A registered folder's prefix is a name: its spelling decides, short names
 // expanded, links not walked.
