@@ -81,14 +81,9 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     walk->attributes = lastSteps_[shared - 1].attributes;
     result = walk->real.Assign(lastReal_.Get(), lastSteps_[shared - 1].realEnd);
   } else {
-    // The root too may lead elsewhere: a substituted or mapped drive.
     end = RootLength(normal);
-    query_.Truncate(0);
     DWORD error = 0;
-    result = AppendVerbatimForm(normal, end, &query_);
-    // A share's root is opened as "\\?\UNC\server\share\".
-    if (SUCCEEDED(result) && normal[0] == L'\\') result = query_.Append(L'\\');
-    if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), &walk->real, &error);
+    result = ResolveRoot(normal, end, &walk->real, &error);
     if (SUCCEEDED(result) && error) {
       walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
       walk->error = MeansAbsent(error) ? 0 : error;
@@ -144,6 +139,27 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     if (remembering) result = lastSteps_.Append(Step{end, walk->real.Length(), attributes});
   }
   if (SUCCEEDED(result) && remembering) result = Remember(normal, length, *walk);
+  return result;
+}
+
+HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, DWORD* error) {
+  for (SIZE_T root = 0; root < rootSpellings_.Count(); ++root) {
+    if (RelatePaths(rootSpellings_[root], TextLength(rootSpellings_[root]), normal, rootLength) ==
+        PathRelation::kSame) {
+      *error = rootErrors_[root];
+      return *error ? S_OK : real->Assign(rootReals_[root]);
+    }
+  }
+  // The root too may lead elsewhere: a substituted or mapped drive.
+  query_.Truncate(0);
+  *error = 0;
+  HRESULT result = AppendVerbatimForm(normal, rootLength, &query_);
+  // A share's root is opened as "\\?\UNC\server\share\".
+  if (SUCCEEDED(result) && normal[0] == L'\\') result = query_.Append(L'\\');
+  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, error);
+  if (SUCCEEDED(result)) result = rootSpellings_.Append(normal, rootLength);
+  if (SUCCEEDED(result)) result = rootReals_.Append(*error ? L"" : real->Get());
+  if (SUCCEEDED(result)) result = rootErrors_.Append(*error);
   return result;
 }
 

@@ -48,11 +48,17 @@ class RealPaths {
     DWORD attributes;  // its own attributes
   };
 
+  // The real path of a root (a substituted or mapped drive leads elsewhere),
+  // each root resolved once; `*error` when it cannot be.
+  HRESULT ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, DWORD* error);
   // The steps of the last walk that `normal` shares; 0 when none.
   SIZE_T SharedSteps(const WCHAR* normal, SIZE_T length) const;
   HRESULT Remember(const WCHAR* normal, SIZE_T length, const RealWalk& walk);
 
   WideText query_;  // the verbatim form of the component being looked at
+  WideTextList rootSpellings_;
+  WideTextList rootReals_;
+  HeapArray<DWORD> rootErrors_;
   WideText lastNormal_;
   WideText lastReal_;
   HeapArray<Step> lastSteps_;
