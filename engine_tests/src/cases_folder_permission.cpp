@@ -125,22 +125,30 @@ void addGrantCases(Suite& suite) {
   });
 }
 
-// Runs the grant on each path and expects the refusal named for it.
-void expectRefusals(Case& c, const std::vector<std::pair<std::string, std::string>>& refusals) {
-  for (const auto& [path, reason] : refusals) {
-    SETUP_OK(c, machine::exists(path));
-    icacls::reset();
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
-    CHECK_EQ(c, outcome.code, kFailure);
-    CHECK(c, icacls::calls().empty());
-    CHECK_LINES(
-        c, outcome.lines,
-        (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000"),
-                                  errorLine(kLabel, 0x80070057, "Refusing path '" + path + "': " + reason)}));
+// Runs the grant on an existing path and expects it refused for one of the
+// reasons, the tool never started.
+void expectRefused(Case& c, const std::string& path, const std::vector<std::string>& reasons) {
+  SETUP_OK(c, machine::exists(path));
+  icacls::reset();
+  ActionRequest request;
+  request.action = kLabel;
+  request.customActionData = path;
+  const ActionOutcome outcome = runAction(c, request);
+  CHECK_EQ(c, outcome.code, kFailure);
+  CHECK(c, icacls::calls().empty());
+  SETUP_OK(c, outcome.lines.size() == 4);
+  CHECK_LINES(
+      c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.begin() + 3),
+      (std::vector<std::string>{L("Initialized."), L("folderPath = " + path), L("isExist=1  errorCode=00000000")}));
+  bool named = false;
+  for (const std::string& reason : reasons) {
+    named = named || outcome.lines[3] == errorLine(kLabel, 0x80070057, "Refusing path '" + path + "': " + reason);
   }
+  c.expect(named, "refusal line: " + outcome.lines[3], __FILE__, __LINE__);
+}
+
+void expectRefusals(Case& c, const std::vector<std::pair<std::string, std::string>>& refusals) {
+  for (const auto& [path, reason] : refusals) expectRefused(c, path, {reason});
 }
 
 // Users' folders that the shell of the user running the tests does not name:
@@ -230,25 +238,8 @@ void addRefusalCases(Suite& suite) {
       SETUP_OK(c, icacls::installed());
       SETUP_OK(c, !refusal.path.empty());
       SETUP_OK(c, machine::createFolders(secondProfile + "\\AppData\\Roaming"));
-      SETUP_OK(c, machine::exists(refusal.path));
-      icacls::reset();
-      ActionRequest request;
-      request.action = kLabel;
-      request.customActionData = refusal.path;
-      const ActionOutcome outcome = runAction(c, request);
+      expectRefused(c, refusal.path, refusal.reasons);
       machine::removeTree(secondProfile);
-      CHECK_EQ(c, outcome.code, kFailure);
-      CHECK(c, icacls::calls().empty());
-      SETUP_OK(c, outcome.lines.size() == 4);
-      CHECK_LINES(c, std::vector<std::string>(outcome.lines.begin(), outcome.lines.begin() + 3),
-                  (std::vector<std::string>{L("Initialized."), L("folderPath = " + refusal.path),
-                                            L("isExist=1  errorCode=00000000")}));
-      bool named = false;
-      for (const std::string& reason : refusal.reasons) {
-        named = named ||
-                outcome.lines[3] == errorLine(kLabel, 0x80070057, "Refusing path '" + refusal.path + "': " + reason);
-      }
-      c.expect(named, "refusal line: " + outcome.lines[3], __FILE__, __LINE__);
     });
   }
 

@@ -300,6 +300,19 @@ std::map<std::string, Key>::iterator Subkey(HKEY handle, const std::string& path
   return at;
 }
 
+// What both value enumerations check before they answer with the
+// index-th value.
+LSTATUS EnumeratedValue(const Call& call, HKEY handle, DWORD index, const void* name, LPDWORD nameChars,
+                        const Value** found) {
+  if (auto error = call.Failure()) return *error;
+  Key* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  *found = key->At(index);
+  if (!*found) return ERROR_NO_MORE_ITEMS;
+  return name && nameChars ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
 }  // namespace
 
 void ResetRegistry() {
@@ -431,13 +444,8 @@ extern "C" LSTATUS WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, L
 extern "C" LSTATUS WINAPI RegEnumValueW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
                                         LPBYTE data, LPDWORD dataBytes) {
   const Call call("RegEnumValueW");
-  if (auto error = call.Failure()) return *error;
-  Key* key = KeyOf(handle);
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  const Value* found = key->At(index);
-  if (!found) return ERROR_NO_MORE_ITEMS;
-  if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+  const Value* found = nullptr;
+  if (const LSTATUS status = EnumeratedValue(call, handle, index, name, nameChars, &found)) return status;
   const std::wstring wide = WidenLeniently(CP_ACP, found->name);
   const DWORD size = static_cast<DWORD>(found->value.data.size());
   // Either buffer too small: both hold nothing usable, as on Windows.
@@ -495,14 +503,9 @@ extern "C" LSTATUS WINAPI RegGetValueW(HKEY handle, LPCWSTR subKey, LPCWSTR valu
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
                                         LPBYTE, LPDWORD) {
   const Call call("RegEnumValueA");
-  if (auto error = call.Failure()) return *error;
-  Key* key = KeyOf(handle);
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  const Value* found = key->At(index);
-  if (!found) return ERROR_NO_MORE_ITEMS;
+  const Value* found = nullptr;
+  if (const LSTATUS status = EnumeratedValue(call, handle, index, name, nameChars, &found)) return status;
   const Value& value = *found;
-  if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   if (value.name.size() >= *nameChars) return ERROR_MORE_DATA;
   std::memcpy(name, value.name.c_str(), value.name.size() + 1);
   *nameChars = static_cast<DWORD>(value.name.size());
