@@ -26,14 +26,18 @@ for target in "${targets[@]}"; do
   cp -R "fuzz/corpus/${target#fuzz_}/." "$corpus/"
   findings="build/fuzz/findings/$target"
   mkdir -p "$findings"
+  # A target's dictionary (fuzz/<name>.dict) gives the mutations the pieces
+  # its inputs are made of.
+  dictionary=()
+  [ -f "fuzz/${target#fuzz_}.dict" ] && dictionary=(-dict="fuzz/${target#fuzz_}.dict")
   echo "== $target for ${seconds}s"
-  if ! "build/fuzz/fuzz/$target" "$corpus" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
-      -artifact_prefix="$findings/"; then
+  if ! "build/fuzz/fuzz/$target" "$corpus" "${dictionary[@]}" -max_total_time="$seconds" -timeout=20 \
+      -print_final_stats=1 -artifact_prefix="$findings/"; then
     status=1
   fi
   # The product's share of the coverage reached by the corpus the run grew.
   "build/fuzz/fuzz/$target" -runs=0 -print_coverage=1 "$corpus" 2>&1 |
-    awk '/^(UN)?COVERED_FUNC/ && $NF ~ /\/(runtime|actions|process)\// {
+    awk '/^(UN)?COVERED_FUNC/ && $NF ~ /\/(runtime|actions|process|targetguard)\// {
            split($5, e, "/"); covered += e[1]; edges += e[2]; functions++; if (e[1] > 0) reached++ }
          END { if (edges) printf "== %s: product edges covered %d of %d (%.0f%%), functions reached %d of %d\n",
                                  target, covered, edges, 100 * covered / edges, reached, functions }' target="$target"
