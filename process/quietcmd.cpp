@@ -14,10 +14,11 @@ HRESULT execQuietCmdLine(const char* commandLine, DWORD timeoutMilliseconds) {
     LogErrorLine(E_INVALIDARG, "No command line to run");
     return E_INVALIDARG;
   }
+  // Measured against the buffer itself, which must hold the terminator too.
   const size_t length = std::strlen(commandLine);
-  if (length > kLongestQuietCommandLine) {
+  if (length >= sizeof command) {
     LogErrorLine(E_INVALIDARG, "Command line of %u characters is too long to run (at most %u)",
-                 static_cast<unsigned>(length), static_cast<unsigned>(kLongestQuietCommandLine));
+                 static_cast<unsigned>(length), static_cast<unsigned>(sizeof command - 1));
     return E_INVALIDARG;
   }
   std::memcpy(command, commandLine, length + 1);

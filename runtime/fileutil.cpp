@@ -35,10 +35,10 @@ HRESULT ReadModuleFileVersion(LPCWSTR path, DWORD* mostSignificant, DWORD* least
 
   LPVOID fixedInfo = nullptr;
   UINT fixedInfoBytes = 0;
-  if (!VerQueryValueW(block.Get(), L"\\", &fixedInfo, &fixedInfoBytes) || !fixedInfo ||
-      fixedInfoBytes < sizeof(VS_FIXEDFILEINFO)) {
-    return LastErrorResult();
-  }
+  if (!VerQueryValueW(block.Get(), L"\\", &fixedInfo, &fixedInfoBytes)) return LastErrorResult();
+  // A root without fixed file information is found, with a length of 0: the
+  // query succeeded, so the last error is not its own.
+  if (fixedInfoBytes < sizeof(VS_FIXEDFILEINFO)) return E_FAIL;
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixedInfo);
   *mostSignificant = info->dwFileVersionMS;
   *leastSignificant = info->dwFileVersionLS;

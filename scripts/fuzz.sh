@@ -26,9 +26,13 @@ for target in "${targets[@]}"; do
   cp -R "fuzz/corpus/${target#fuzz_}/." "$corpus/"
   findings="build/fuzz/findings/$target"
   mkdir -p "$findings"
+  # A target's dictionary (fuzz/<name>.dict) gives the mutations the pieces
+  # its inputs are made of.
+  dictionary=()
+  [ -f "fuzz/${target#fuzz_}.dict" ] && dictionary=(-dict="fuzz/${target#fuzz_}.dict")
   echo "== $target for ${seconds}s"
-  if ! "build/fuzz/fuzz/$target" "$corpus" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
-      -artifact_prefix="$findings/"; then
+  if ! "build/fuzz/fuzz/$target" "$corpus" "${dictionary[@]}" -max_total_time="$seconds" -timeout=20 \
+      -print_final_stats=1 -artifact_prefix="$findings/"; then
     status=1
   fi
   # The product's share of the coverage reached by the corpus the run grew.

@@ -13,10 +13,14 @@
 
 namespace {
 
+// The process calls and the sending of log lines, so that the order shows
+// that every handle is closed before the error line is written.
 const std::set<std::string> kProcessCalls = {"CreateProcessA", "CloseHandle", "WaitForSingleObject",
-                                             "GetExitCodeProcess"};
+                                             "GetExitCodeProcess", "MsiProcessMessage"};
 const std::vector<std::string> kCompleteRun = {"CreateProcessA", "CloseHandle", "WaitForSingleObject",
                                                "GetExitCodeProcess", "CloseHandle"};
+const std::vector<std::string> kCompleteRunAndLine = {"CreateProcessA",     "CloseHandle", "WaitForSingleObject",
+                                                      "GetExitCodeProcess", "CloseHandle", "MsiProcessMessage"};
 
 std::string Line(const std::string& text) { return "Runner:  " + text; }
 
@@ -83,7 +87,7 @@ TEST_F(QuietRunnerTest, NonzeroExitCodeFailsWithTheCodeInEightLowercaseDigits) {
     EXPECT_EQ(execQuietCmdLine("icacls x", 10000), E_FAIL);
     EXPECT_EQ(Lines(), std::vector<std::string>{
                            Line(std::string("Error 0x80004005: error from process : exitCode = 0x") + row.printed)});
-    EXPECT_EQ(ProcessCalls(), kCompleteRun);
+    EXPECT_EQ(ProcessCalls(), kCompleteRunAndLine);
     EXPECT_EQ(standin::OpenKernelHandles(), 0);
   }
 }
@@ -91,7 +95,8 @@ TEST_F(QuietRunnerTest, NonzeroExitCodeFailsWithTheCodeInEightLowercaseDigits) {
 TEST_F(QuietRunnerTest, ProgramThatCannotBeFoundFailsAtCreation) {
   EXPECT_EQ(execQuietCmdLine("quorvel-no-such-tool /q", 5000), static_cast<HRESULT>(0x80070002));
   EXPECT_EQ(Lines(), std::vector<std::string>{Line("Error 0x80070002: CreateProcessW() failed")});
-  EXPECT_EQ(ProcessCalls(), std::vector<std::string>{"CreateProcessA"}) << "no handle exists to be closed";
+  EXPECT_EQ(ProcessCalls(), (std::vector<std::string>{"CreateProcessA", "MsiProcessMessage"}))
+      << "no handle exists to be closed";
   EXPECT_TRUE(tool_->Runs().empty());
 }
 
@@ -106,8 +111,8 @@ TEST_F(QuietRunnerTest, TimeOutLeavesTheChildRunningWithBothHandlesClosed) {
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(timeout));
 
     EXPECT_EQ(Lines(), std::vector<std::string>{Line("Error 0x80004005: CreateProcessW() timeout")});
-    EXPECT_EQ(ProcessCalls(),
-              (std::vector<std::string>{"CreateProcessA", "CloseHandle", "WaitForSingleObject", "CloseHandle"}));
+    EXPECT_EQ(ProcessCalls(), (std::vector<std::string>{"CreateProcessA", "CloseHandle", "WaitForSingleObject",
+                                                        "CloseHandle", "MsiProcessMessage"}));
     EXPECT_EQ(standin::OpenKernelHandles(), 0);
     ASSERT_FALSE(standin::ProcessStarts().empty());
     EXPECT_TRUE(standin::ProcessRunning(standin::ProcessStarts().back().processId));
@@ -126,9 +131,12 @@ TEST_F(QuietRunnerTest, LongestCommandLineIsPassedWholeAndOneMoreIsRefused) {
   standin::ClearCalls();
   const std::string tooLong = longest + "a";
   EXPECT_EQ(execQuietCmdLine(tooLong.c_str(), 10000), E_INVALIDARG);
-  EXPECT_EQ(Lines(), std::vector<std::string>{
-                         Line("Error 0x80070057: Command line of 1024 characters is too long to run (at most 1023)")});
-  EXPECT_TRUE(ProcessCalls().empty()) << "nothing is started";
+  EXPECT_EQ(execQuietCmdLine(nullptr, 10000), E_INVALIDARG);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         Line("Error 0x80070057: Command line of 1024 characters is too long to run (at most 1023)"),
+                         Line("Error 0x80070057: No command line to run")}));
+  EXPECT_EQ(ProcessCalls(), (std::vector<std::string>{"MsiProcessMessage", "MsiProcessMessage"}))
+      << "nothing is started";
   EXPECT_EQ(tool_->Runs().size(), 1u);
 }
 
@@ -164,25 +172,29 @@ TEST_F(QuietRunnerTest, FailedCallsGiveTheirLastErrorOrEFail) {
     const char* line;
     std::vector<std::string> calls;
   } cases[] = {
-      {"CreateProcessA", 0, E_FAIL, "Error 0x80004005: CreateProcessW() failed", {"CreateProcessA"}},
+      {"CreateProcessA",
+       0,
+       E_FAIL,
+       "Error 0x80004005: CreateProcessW() failed",
+       {"CreateProcessA", "MsiProcessMessage"}},
       {"CreateProcessA",
        ERROR_ACCESS_DENIED,
        static_cast<HRESULT>(0x80070005),
        "Error 0x80070005: CreateProcessW() failed",
-       {"CreateProcessA"}},
+       {"CreateProcessA", "MsiProcessMessage"}},
       {"WaitForSingleObject",
        0,
        E_FAIL,
        "Error 0x80004005: WaitForSingleObject() failed",
-       {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "CloseHandle"}},
+       {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "CloseHandle", "MsiProcessMessage"}},
       {"WaitForSingleObject",
        ERROR_INVALID_HANDLE,
        E_HANDLE,
        "Error 0x80070006: WaitForSingleObject() failed",
-       {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "CloseHandle"}},
-      {"GetExitCodeProcess", 0, E_FAIL, "Error 0x80004005: GetExitCodeProcess() failed", kCompleteRun},
+       {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "CloseHandle", "MsiProcessMessage"}},
+      {"GetExitCodeProcess", 0, E_FAIL, "Error 0x80004005: GetExitCodeProcess() failed", kCompleteRunAndLine},
       {"GetExitCodeProcess", ERROR_ACCESS_DENIED, static_cast<HRESULT>(0x80070005),
-       "Error 0x80070005: GetExitCodeProcess() failed", kCompleteRun},
+       "Error 0x80070005: GetExitCodeProcess() failed", kCompleteRunAndLine},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(std::string(row.call) + " " + std::to_string(row.error));

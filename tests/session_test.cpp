@@ -2,6 +2,7 @@
 // stored cancel and the start's failures.
 #include <windows.h>
 
+#include "runtime/fileutil.h"
 #include "runtime/wcalog.h"
 #include "support.h"
 
@@ -96,19 +97,26 @@ INSTANTIATE_TEST_SUITE_P(Reasons, ModuleNotificationTest,
                                            // A null module handle names the process that loaded the DLL.
                                            Notification{DLL_PROCESS_DETACH, "C:\\Windows\\System32\\msiexec.exe"}));
 
+enum class VersionResource { kPresent, kMissing, kWithoutFixedInfo };
+
 struct VersionFailure {
-  const char* call;  // nullptr: no version resource at all
+  VersionResource resource;
+  const char* call;  // a call that fails, or nullptr
   DWORD lastError;
+  HRESULT result;  // what the version read answers
 };
 
-class UnreadableVersionTest : public SessionTest, public ::testing::WithParamInterface<VersionFailure> {};
+class UnreadableVersionTest : public SessionTest, public ::testing::WithParamInterface<VersionFailure> {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    if (GetParam().resource == VersionResource::kMissing) standin::RemoveModuleVersion();
+    if (GetParam().resource == VersionResource::kWithoutFixedInfo) standin::RemoveModuleFixedInfo();
+    if (GetParam().call) standin::FailCall(GetParam().call, GetParam().lastError);
+  }
+};
 
 TEST_P(UnreadableVersionTest, EntryLineShowsZeros) {
-  if (GetParam().call) {
-    standin::FailCall(GetParam().call, GetParam().lastError);
-  } else {
-    standin::RemoveModuleVersion();
-  }
   PublishVerbosity(true);
   const MSIHANDLE session = standin::NewSession(false);
   EXPECT_EQ(WcaInitialize(session, "Probe"), S_OK);
@@ -116,11 +124,30 @@ TEST_P(UnreadableVersionTest, EntryLineShowsZeros) {
   EXPECT_EQ(Lines(), std::vector<std::string>{EntryLine("Probe", "0.0.0.0")});
 }
 
-INSTANTIATE_TEST_SUITE_P(Failures, UnreadableVersionTest,
-                         ::testing::Values(VersionFailure{nullptr, 0}, VersionFailure{"GetFileVersionInfoSizeW", 0},
-                                           VersionFailure{"GetFileVersionInfoW", 5},
-                                           VersionFailure{"GetFileVersionInfoW", 0},
-                                           VersionFailure{"VerQueryValueW", 0}, VersionFailure{"GlobalAlloc", 8}));
+// The read's own answer, which the session start does not examine: never a
+// success, whatever last error the failing call left, and the words untouched.
+TEST_P(UnreadableVersionTest, ReadFailsAndLeavesTheWords) {
+  DWORD mostSignificant = 0xAAAA5555;
+  DWORD leastSignificant = 0x5555AAAA;
+  SetLastError(ERROR_GEN_FAILURE);  // stale: must not leak into the Result
+  EXPECT_EQ(ReadModuleFileVersion(L"C:\\Windows\\Installer\\MSI1A2B.tmp", &mostSignificant, &leastSignificant),
+            GetParam().result);
+  EXPECT_EQ(mostSignificant, 0xAAAA5555u);
+  EXPECT_EQ(leastSignificant, 0x5555AAAAu);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, UnreadableVersionTest,
+    ::testing::Values(VersionFailure{VersionResource::kMissing, nullptr, 0, static_cast<HRESULT>(0x80070715)},
+                      VersionFailure{VersionResource::kWithoutFixedInfo, nullptr, 0, E_FAIL},
+                      VersionFailure{VersionResource::kPresent, "GetFileVersionInfoSizeW", 0, E_FAIL},
+                      VersionFailure{VersionResource::kPresent, "GetFileVersionInfoW", ERROR_ACCESS_DENIED,
+                                     static_cast<HRESULT>(0x80070005)},
+                      VersionFailure{VersionResource::kPresent, "GetFileVersionInfoW", 0, E_FAIL},
+                      VersionFailure{VersionResource::kPresent, "VerQueryValueW", ERROR_RESOURCE_TYPE_NOT_FOUND,
+                                     static_cast<HRESULT>(0x80070715)},
+                      VersionFailure{VersionResource::kPresent, "GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY,
+                                     E_OUTOFMEMORY}));
 
 TEST_F(SessionTest, ModulePathThatDoesNotFitIsCutAndAccepted) {
   const std::wstring longPath = L"C:\\" + std::wstring(300, L'p') + L".dll";

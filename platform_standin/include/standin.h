@@ -120,6 +120,11 @@ uint64_t AllocationPoints();
 // allocation point, and the answer says whether it may be served.
 bool AllowOperatorNew();
 void CountOperatorNew(bool on);
+// What every byte of a block holds until written when Windows leaves it
+// undefined (HeapAlloc and GlobalAlloc without zeroing, the growth of a
+// HeapReAlloc without HEAP_ZERO_MEMORY): never 0, so that reading such a
+// block as if it were zeroed shows.
+constexpr BYTE kUnsetHeapByte = 0xBE;
 
 // ---- Module file and version information -----------------------------------
 
@@ -132,6 +137,9 @@ void SetModulePath(const std::wstring& path);
 // The file version words, or no version resource at all.
 void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant);
 void RemoveModuleVersion();
+// A version resource whose root holds no fixed file information: the query
+// of the root succeeds with a length of 0.
+void RemoveModuleFixedInfo();
 
 // ---- Code pages ------------------------------------------------------------
 

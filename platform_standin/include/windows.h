@@ -134,6 +134,7 @@ typedef struct _SID {
 #define HEAP_ZERO_MEMORY 0x00000008
 #define HEAP_REALLOC_IN_PLACE_ONLY 0x00000010
 #define GMEM_FIXED 0x0000
+#define GMEM_ZEROINIT 0x0040
 
 // Code pages
 #define CP_ACP 0

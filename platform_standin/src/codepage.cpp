@@ -273,6 +273,10 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR tex
 extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR text,
                                           int bytes, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
   const Call call("WideCharToMultiByte");
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return 0;
+  }
   codePage = Actual(codePage);
   if (!wide || wideChars == 0 || !Known(codePage)) {
     SetLastError(ERROR_INVALID_PARAMETER);

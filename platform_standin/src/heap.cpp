@@ -1,6 +1,7 @@
 // The process heap over the C allocator, with a size header per block so that
 // HeapSize can answer, a count of live blocks and of allocations, and the
-// global GlobalAlloc/GlobalFree used for version information.
+// global GlobalAlloc/GlobalFree used for version information. Bytes that
+// Windows leaves undefined (no zeroing asked for) hold kUnsetHeapByte.
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -20,17 +21,25 @@ uint64_t allocationPoints = 0;
 uint64_t failingPoint = 0;  // 0: none
 bool countOperatorNew = false;
 
+// As on 64-bit Windows, a block takes whole granules of 16 bytes: a block can
+// grow in place up to the end of its last granule.
+constexpr SIZE_T kGranule = 16;
+
 struct alignas(16) Header {
   SIZE_T bytes;
+  SIZE_T room;
 };
 
 Header* HeaderOf(LPCVOID block) { return static_cast<Header*>(const_cast<void*>(block)) - 1; }
 
 void* NewBlock(SIZE_T bytes, bool zero) {
-  auto* header = static_cast<Header*>(std::malloc(sizeof(Header) + bytes));
+  const SIZE_T room = bytes <= kGranule ? kGranule : (bytes + kGranule - 1) / kGranule * kGranule;
+  auto* header = static_cast<Header*>(std::malloc(sizeof(Header) + room));
   if (!header) return nullptr;
   header->bytes = bytes;
+  header->room = room;
   void* block = header + 1;
+  std::memset(block, kUnsetHeapByte, room);
   if (zero) std::memset(block, 0, bytes);
   liveBlocks.insert(block);
   ++allocations;
@@ -102,18 +111,18 @@ extern "C" LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZ
   }
   if (!TakeAllocationPoint() || !IsHeap(heap) || !liveBlocks.count(block)) return nullptr;
   const SIZE_T oldBytes = HeaderOf(block)->bytes;
+  // The bytes past the old size are zeroed only on request.
   if (flags & HEAP_REALLOC_IN_PLACE_ONLY) {
-    // Shrinking happens in place; growing never does here.
-    if (bytes > oldBytes) return nullptr;
+    if (bytes > HeaderOf(block)->room) return nullptr;
+    if ((flags & HEAP_ZERO_MEMORY) && bytes > oldBytes) {
+      std::memset(static_cast<BYTE*>(block) + oldBytes, 0, bytes - oldBytes);
+    }
     HeaderOf(block)->bytes = bytes;
     return block;
   }
-  void* moved = NewBlock(bytes, false);
+  void* moved = NewBlock(bytes, flags & HEAP_ZERO_MEMORY);
   if (!moved) return nullptr;
   std::memcpy(moved, block, oldBytes < bytes ? oldBytes : bytes);
-  if ((flags & HEAP_ZERO_MEMORY) && bytes > oldBytes) {
-    std::memset(static_cast<char*>(moved) + oldBytes, 0, bytes - oldBytes);
-  }
   DropBlock(block);
   return moved;
 }
@@ -141,7 +150,7 @@ extern "C" SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
   return HeaderOf(block)->bytes;
 }
 
-extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+extern "C" HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
   const Call call("GlobalAlloc");
   if (auto error = call.Failure()) {
     SetLastError(*error);
@@ -151,7 +160,7 @@ extern "C" HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  return NewBlock(bytes, false);
+  return NewBlock(bytes, flags & GMEM_ZEROINIT);
 }
 
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL block) {

@@ -14,6 +14,7 @@ const wchar_t* const kProcessPath = L"C:\\Windows\\System32\\msiexec.exe";
 
 std::wstring modulePath;
 bool hasVersion = true;
+bool hasFixedInfo = true;
 VS_FIXEDFILEINFO fixedInfo;
 
 }  // namespace
@@ -30,6 +31,7 @@ void SetModulePath(const std::wstring& path) { modulePath = path.empty() ? kDefa
 
 void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant) {
   hasVersion = true;
+  hasFixedInfo = true;
   fixedInfo = VS_FIXEDFILEINFO{};
   fixedInfo.dwSignature = 0xFEEF04BD;
   fixedInfo.dwFileVersionMS = mostSignificant;
@@ -40,6 +42,8 @@ void SetModuleVersion(DWORD mostSignificant, DWORD leastSignificant) {
 }
 
 void RemoveModuleVersion() { hasVersion = false; }
+
+void RemoveModuleFixedInfo() { hasFixedInfo = false; }
 
 }  // namespace standin
 
@@ -104,7 +108,8 @@ extern "C" BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* b
     return FALSE;
   }
   if (!block || !subBlock || std::wcscmp(subBlock, L"\\") != 0) return FALSE;
+  // A root without a value answers a length of 0: no value is available.
   *buffer = const_cast<LPVOID>(block);
-  *bytes = sizeof(VS_FIXEDFILEINFO);
+  *bytes = hasFixedInfo ? sizeof(VS_FIXEDFILEINFO) : 0;
   return TRUE;
 }
