@@ -1,10 +1,10 @@
 #include "targetguard/fsquery.h"
 
-#include "targetguard/normalpath.h"
-#include "targetguard/widepath.h"
 #include "runtime/handles.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
+#include "targetguard/normalpath.h"
+#include "targetguard/widepath.h"
 
 namespace {
 

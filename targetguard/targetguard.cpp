@@ -2,8 +2,6 @@
 
 #include "runtime/handles.h"
 #include "runtime/wcalog.h"
-#include "targetguard/fsquery.h"
-#include "targetguard/linkowner.h"
 #include "targetguard/normalpath.h"
 #include "targetguard/realpath.h"
 #include "targetguard/standardfolders.h"
