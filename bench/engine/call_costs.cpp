@@ -1,0 +1,196 @@
+#include "call_costs.hpp"
+
+#include "handles.hpp"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace quorvel::bench {
+
+namespace {
+
+namespace authoring = quorvel::authoring;
+
+constexpr WCHAR kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr WCHAR kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+// A standard folder four components deep, as the guard spells and walks it.
+constexpr WCHAR kStartMenu[] = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
+constexpr WCHAR kStartMenuVerbatim[] = L"\\\\?\\C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
+
+struct Measure {
+  const char* call;
+  const char* on;
+  // Makes the call (or the calls named together) once, or for an
+  // enumeration to the end; answers how many times it made them.
+  std::function<int()> run;
+};
+
+HANDLE openForFinalPath(const WCHAR* path) {
+  return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int enumerateValues(HKEY key) {
+  WCHAR name[256];
+  WCHAR value[1024];
+  int calls = 0;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = ARRAYSIZE(name);
+    DWORD bytes = sizeof value;
+    DWORD type = 0;
+    ++calls;
+    if (RegEnumValueW(key, index, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) !=
+        ERROR_SUCCESS) {
+      return calls;
+    }
+  }
+}
+
+int enumerateKeys(HKEY key) {
+  WCHAR name[256];
+  int calls = 0;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = ARRAYSIZE(name);
+    ++calls;
+    if (RegEnumKeyExW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return calls;
+  }
+}
+
+// The first ProfileList key, whose ProfileImagePath the guard reads.
+void firstProfile(HKEY list, WCHAR (&sid)[256]) {
+  DWORD chars = ARRAYSIZE(sid);
+  if (RegEnumKeyExW(list, 0, sid, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) sid[0] = 0;
+}
+
+void listFolder(const WCHAR* pattern) {
+  WIN32_FIND_DATAW entry = {};
+  const HANDLE listing =
+      FindFirstFileExW(pattern, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  while (FindNextFileW(listing, &entry)) {
+  }
+  FindClose(listing);
+}
+
+}  // namespace
+
+void printCallCosts(int repetitions) {
+  authoring::RegKey profileList;
+  authoring::RegKey shellFolders;
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, profileList.put());
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFolders, 0, KEY_QUERY_VALUE, shellFolders.put());
+  WCHAR sid[256];
+  firstProfile(profileList.get(), sid);
+  const authoring::FileHandle root(openForFinalPath(L"\\\\?\\C:\\"));
+  const HANDLE heap = GetProcessHeap();
+
+  const Measure measures[] = {
+      {"GetFileAttributesW", "a standard folder, verbatim",
+       [] {
+         GetFileAttributesW(kStartMenuVerbatim);
+         return 1;
+       }},
+      {"CreateFileW + CloseHandle", "the drive's root, no access, folders included",
+       [] {
+         CloseHandle(openForFinalPath(L"\\\\?\\C:\\"));
+         return 1;
+       }},
+      {"GetFinalPathNameByHandleW", "the drive's root, open",
+       [&root] {
+         WCHAR final[MAX_PATH + 1];
+         GetFinalPathNameByHandleW(root.get(), final, MAX_PATH + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+         return 1;
+       }},
+      {"GetFullPathNameW", "a standard folder",
+       [] {
+         WCHAR full[MAX_PATH + 1];
+         GetFullPathNameW(kStartMenu, MAX_PATH + 1, full, nullptr);
+         return 1;
+       }},
+      {"ExpandEnvironmentStringsW", "%ProgramData%\\Microsoft\\Windows\\Start Menu",
+       [] {
+         WCHAR expanded[MAX_PATH + 1];
+         ExpandEnvironmentStringsW(L"%ProgramData%\\Microsoft\\Windows\\Start Menu", expanded, MAX_PATH + 1);
+         return 1;
+       }},
+      {"RegOpenKeyExW + RegCloseKey", "HKLM's User Shell Folders",
+       [] {
+         HKEY key = nullptr;
+         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFolders, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+           RegCloseKey(key);
+         }
+         return 1;
+       }},
+      {"RegEnumValueW", "HKLM's User Shell Folders, name, type and data",
+       [&shellFolders] { return enumerateValues(shellFolders.get()); }},
+      {"RegEnumKeyExW", "ProfileList", [&profileList] { return enumerateKeys(profileList.get()); }},
+      {"RegGetValueW", "a ProfileList key's ProfileImagePath",
+       [&profileList, &sid] {
+         WCHAR image[1024];
+         DWORD bytes = sizeof image;
+         RegGetValueW(profileList.get(), sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                      nullptr, image, &bytes);
+         return 1;
+       }},
+      // The same read in calls of its own: what the subkey's open and close add.
+      {"RegOpenKeyExW + RegQueryValueExW + RegCloseKey", "a ProfileList key's ProfileImagePath",
+       [&profileList, &sid] {
+         HKEY profile = nullptr;
+         if (RegOpenKeyExW(profileList.get(), sid, 0, KEY_QUERY_VALUE, &profile) != ERROR_SUCCESS) return 1;
+         WCHAR image[1024];
+         DWORD bytes = sizeof image;
+         RegQueryValueExW(profile, L"ProfileImagePath", nullptr, nullptr, reinterpret_cast<BYTE*>(image), &bytes);
+         RegCloseKey(profile);
+         return 1;
+       }},
+      {"RegGetValueW", "ProfileList's own ProfilesDirectory",
+       [&profileList] {
+         WCHAR folder[1024];
+         DWORD bytes = sizeof folder;
+         RegGetValueW(profileList.get(), nullptr, L"ProfilesDirectory",
+                      RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, folder, &bytes);
+         return 1;
+       }},
+      {"FindFirstFileExW, FindNextFileW to the end, FindClose", "the profiles folder of the prefix (4 entries)",
+       [] {
+         listFolder(L"\\\\?\\C:\\users\\*");
+         return 1;
+       }},
+      {"CompareStringOrdinal", "two standard folders' paths, case ignored",
+       [] {
+         CompareStringOrdinal(kStartMenu, -1, L"C:\\ProgramData\\Microsoft\\Windows\\Templates", -1, TRUE);
+         return 1;
+       }},
+      {"HeapAlloc + HeapFree", "64 bytes",
+       [heap] {
+         HeapFree(heap, 0, HeapAlloc(heap, 0, 64));
+         return 1;
+       }},
+      {"PathFileExistsA", "the drive's Program Files folder (RemoveFolder's own test)",
+       [] {
+         PathFileExistsA("C:\\Program Files");
+         return 1;
+       }},
+  };
+
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::printf("\n| Call | Made on | Microseconds each time |\n|---|---|---|\n");
+  for (const Measure& measure : measures) {
+    measure.run();  // warm
+    long long times = 0;
+    LARGE_INTEGER started;
+    LARGE_INTEGER ended;
+    QueryPerformanceCounter(&started);
+    for (int i = 0; i < repetitions; ++i) times += measure.run();
+    QueryPerformanceCounter(&ended);
+    const double microseconds =
+        1e6 * static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
+    std::printf("| %s | %s | %.2f |\n", measure.call, measure.on, microseconds / static_cast<double>(times));
+  }
+}
+
+}  // namespace quorvel::bench
