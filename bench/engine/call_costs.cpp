@@ -1,12 +1,14 @@
 #include "call_costs.hpp"
 
 #include "handles.hpp"
+#include "profiles.hpp"
 
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 namespace quorvel::bench {
 
@@ -23,9 +25,7 @@ constexpr WCHAR kStartMenuVerbatim[] = L"\\\\?\\C:\\ProgramData\\Microsoft\\Wind
 struct Measure {
   const char* call;
   const char* on;
-  // Makes the call (or the calls named together) once, or for an
-  // enumeration to the end; answers how many times it made them.
-  std::function<int()> run;
+  std::function<void()> run;  // makes the call (or the calls named together) once
 };
 
 HANDLE openForFinalPath(const WCHAR* path) {
@@ -33,31 +33,32 @@ HANDLE openForFinalPath(const WCHAR* path) {
                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-int enumerateValues(HKEY key) {
-  WCHAR name[256];
-  WCHAR value[1024];
-  int calls = 0;
-  for (DWORD index = 0;; ++index) {
+// The next entry of an enumeration each time, from the first again after the last.
+class Enumeration {
+ public:
+  explicit Enumeration(HKEY key) : key_(key) {}
+
+  void nextValue() {
+    WCHAR name[256];
+    WCHAR value[1024];
     DWORD nameChars = ARRAYSIZE(name);
     DWORD bytes = sizeof value;
     DWORD type = 0;
-    ++calls;
-    if (RegEnumValueW(key, index, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) !=
-        ERROR_SUCCESS) {
-      return calls;
-    }
+    advance(RegEnumValueW(key_, index_, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes));
   }
-}
 
-int enumerateKeys(HKEY key) {
-  WCHAR name[256];
-  int calls = 0;
-  for (DWORD index = 0;; ++index) {
+  void nextKey() {
+    WCHAR name[256];
     DWORD nameChars = ARRAYSIZE(name);
-    ++calls;
-    if (RegEnumKeyExW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return calls;
+    advance(RegEnumKeyExW(key_, index_, name, &nameChars, nullptr, nullptr, nullptr, nullptr));
   }
-}
+
+ private:
+  void advance(LSTATUS answer) { index_ = answer == ERROR_SUCCESS ? index_ + 1 : 0; }
+
+  HKEY key_;
+  DWORD index_ = 0;
+};
 
 // The first ProfileList key, whose ProfileImagePath the guard reads.
 void firstProfile(HKEY list, WCHAR (&sid)[256]) {
@@ -86,35 +87,29 @@ void printCallCosts(int repetitions) {
   firstProfile(profileList.get(), sid);
   const authoring::FileHandle root(openForFinalPath(L"\\\\?\\C:\\"));
   const HANDLE heap = GetProcessHeap();
+  Enumeration userShellFolders(shellFolders.get());
+  Enumeration profiles(profileList.get());
+  const std::string folder = profilesFolder();
+  const std::wstring pattern = L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + L"\\*";
 
   const Measure measures[] = {
-      {"GetFileAttributesW", "a standard folder, verbatim",
-       [] {
-         GetFileAttributesW(kStartMenuVerbatim);
-         return 1;
-       }},
+      {"GetFileAttributesW", "a standard folder, verbatim", [] { GetFileAttributesW(kStartMenuVerbatim); }},
       {"CreateFileW + CloseHandle", "the drive's root, no access, folders included",
-       [] {
-         CloseHandle(openForFinalPath(L"\\\\?\\C:\\"));
-         return 1;
-       }},
+       [] { CloseHandle(openForFinalPath(L"\\\\?\\C:\\")); }},
       {"GetFinalPathNameByHandleW", "the drive's root, open",
        [&root] {
          WCHAR final[MAX_PATH + 1];
          GetFinalPathNameByHandleW(root.get(), final, MAX_PATH + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-         return 1;
        }},
       {"GetFullPathNameW", "a standard folder",
        [] {
          WCHAR full[MAX_PATH + 1];
          GetFullPathNameW(kStartMenu, MAX_PATH + 1, full, nullptr);
-         return 1;
        }},
       {"ExpandEnvironmentStringsW", "%ProgramData%\\Microsoft\\Windows\\Start Menu",
        [] {
          WCHAR expanded[MAX_PATH + 1];
          ExpandEnvironmentStringsW(L"%ProgramData%\\Microsoft\\Windows\\Start Menu", expanded, MAX_PATH + 1);
-         return 1;
        }},
       {"RegOpenKeyExW + RegCloseKey", "HKLM's User Shell Folders",
        [] {
@@ -122,29 +117,26 @@ void printCallCosts(int repetitions) {
          if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFolders, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
            RegCloseKey(key);
          }
-         return 1;
        }},
       {"RegEnumValueW", "HKLM's User Shell Folders, name, type and data",
-       [&shellFolders] { return enumerateValues(shellFolders.get()); }},
-      {"RegEnumKeyExW", "ProfileList", [&profileList] { return enumerateKeys(profileList.get()); }},
+       [&userShellFolders] { userShellFolders.nextValue(); }},
+      {"RegEnumKeyExW", "ProfileList", [&profiles] { profiles.nextKey(); }},
       {"RegGetValueW", "a ProfileList key's ProfileImagePath",
        [&profileList, &sid] {
          WCHAR image[1024];
          DWORD bytes = sizeof image;
          RegGetValueW(profileList.get(), sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
                       nullptr, image, &bytes);
-         return 1;
        }},
       // The same read in calls of its own: what the subkey's open and close add.
       {"RegOpenKeyExW + RegQueryValueExW + RegCloseKey", "a ProfileList key's ProfileImagePath",
        [&profileList, &sid] {
          HKEY profile = nullptr;
-         if (RegOpenKeyExW(profileList.get(), sid, 0, KEY_QUERY_VALUE, &profile) != ERROR_SUCCESS) return 1;
+         if (RegOpenKeyExW(profileList.get(), sid, 0, KEY_QUERY_VALUE, &profile) != ERROR_SUCCESS) return;
          WCHAR image[1024];
          DWORD bytes = sizeof image;
          RegQueryValueExW(profile, L"ProfileImagePath", nullptr, nullptr, reinterpret_cast<BYTE*>(image), &bytes);
          RegCloseKey(profile);
-         return 1;
        }},
       {"RegGetValueW", "ProfileList's own ProfilesDirectory",
        [&profileList] {
@@ -152,28 +144,14 @@ void printCallCosts(int repetitions) {
          DWORD bytes = sizeof folder;
          RegGetValueW(profileList.get(), nullptr, L"ProfilesDirectory",
                       RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, folder, &bytes);
-         return 1;
        }},
-      {"FindFirstFileExW, FindNextFileW to the end, FindClose", "the profiles folder of the prefix (4 entries)",
-       [] {
-         listFolder(L"\\\\?\\C:\\users\\*");
-         return 1;
-       }},
+      {"FindFirstFileExW, FindNextFileW to the end, FindClose", "the profiles folder, whole",
+       [&pattern] { listFolder(pattern.c_str()); }},
       {"CompareStringOrdinal", "two standard folders' paths, case ignored",
-       [] {
-         CompareStringOrdinal(kStartMenu, -1, L"C:\\ProgramData\\Microsoft\\Windows\\Templates", -1, TRUE);
-         return 1;
-       }},
-      {"HeapAlloc + HeapFree", "64 bytes",
-       [heap] {
-         HeapFree(heap, 0, HeapAlloc(heap, 0, 64));
-         return 1;
-       }},
+       [] { CompareStringOrdinal(kStartMenu, -1, L"C:\\ProgramData\\Microsoft\\Windows\\Templates", -1, TRUE); }},
+      {"HeapAlloc + HeapFree", "64 bytes", [heap] { HeapFree(heap, 0, HeapAlloc(heap, 0, 64)); }},
       {"PathFileExistsA", "the drive's Program Files folder (RemoveFolder's own test)",
-       [] {
-         PathFileExistsA("C:\\Program Files");
-         return 1;
-       }},
+       [] { PathFileExistsA("C:\\Program Files"); }},
   };
 
   LARGE_INTEGER frequency;
@@ -181,16 +159,18 @@ void printCallCosts(int repetitions) {
   std::printf("\n| Call | Made on | Microseconds each time |\n|---|---|---|\n");
   for (const Measure& measure : measures) {
     measure.run();  // warm
-    long long times = 0;
     LARGE_INTEGER started;
     LARGE_INTEGER ended;
     QueryPerformanceCounter(&started);
-    for (int i = 0; i < repetitions; ++i) times += measure.run();
+    for (int i = 0; i < repetitions; ++i) measure.run();
     QueryPerformanceCounter(&ended);
     const double microseconds =
         1e6 * static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
-    std::printf("| %s | %s | %.2f |\n", measure.call, measure.on, microseconds / static_cast<double>(times));
+    std::printf("| %s | %s | %.2f |\n", measure.call, measure.on, microseconds / repetitions);
   }
+  const ProfileLists lists = readProfileLists(folder);
+  std::printf("(the profiles folder %s holds %zu entries, ProfileList %zu profiles)\n", folder.c_str(),
+              lists.folderEntries, lists.listedProfiles);
 }
 
 }  // namespace quorvel::bench

@@ -113,6 +113,8 @@ int main(int argc, char** argv) {
       selected.push_back(argv[i]);
     }
   }
+  // Profiles that an interrupted run left would weigh on every call.
+  ExtraProfiles extraProfiles(kMostExtraProfiles);
   if (callCosts) {
     printCallCosts(kCallCostRepetitions);
     return 0;
@@ -168,7 +170,7 @@ int main(int argc, char** argv) {
   }
   if (curve) {
     std::printf("\nRemoveFolder on a one-file package folder against the extra profiles on the machine\n");
-    if (!runProfileCurve(product, bare, oneFileFolderRemoval(trash), calls, checkOnly)) return 1;
+    if (!runProfileCurve(product, bare, oneFileFolderRemoval(trash), calls, checkOnly, extraProfiles)) return 1;
   }
   return 0;
 }

@@ -52,6 +52,34 @@ void awaitCustomActionServers() {
   CloseHandle(snapshot);
 }
 
+// A call that the engine never ends (under wine one did once, with no
+// custom-action server left running) fails the run at once instead of
+// holding the machine until the script's time-out.
+class HangWatch {
+ public:
+  explicit HangWatch(const std::string& action) : action_(action) {
+    if (!CreateTimerQueueTimer(&timer_, nullptr, fail, this, kLongestCallMs, 0, WT_EXECUTEONLYONCE)) timer_ = nullptr;
+  }
+  ~HangWatch() {
+    if (timer_) DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+  }
+  HangWatch(const HangWatch&) = delete;
+  HangWatch& operator=(const HangWatch&) = delete;
+
+ private:
+  static constexpr DWORD kLongestCallMs = 120000;
+
+  static void CALLBACK fail(void* watch, BOOLEAN) {
+    std::printf("FAIL %s: the engine did not end the call within %lu s\n",
+                static_cast<HangWatch*>(watch)->action_.c_str(), kLongestCallMs / 1000);
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+
+  std::string action_;
+  HANDLE timer_ = nullptr;
+};
+
 // The entry line names the temporary copy the engine made of the DLL, which
 // differs from call to call.
 std::string withoutModulePath(const std::string& line) {
@@ -90,6 +118,7 @@ bool callOnce(const Dll& dll, const Workload& work, bool verbose, bool observe, 
     std::printf("FAIL %s: the machine could not be prepared\n", work.action.c_str());
     return false;
   }
+  const HangWatch watch(work.action);
   MSIHANDLE package = 0;
   const UINT opened = MsiOpenPackageA(dll.package.c_str(), &package);
   if (opened != ERROR_SUCCESS) {

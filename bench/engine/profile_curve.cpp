@@ -1,14 +1,11 @@
 #include "profile_curve.hpp"
 
-#include "profiles.hpp"
-
 #include <cstdio>
 
 namespace quorvel::bench {
 
 namespace {
 
-constexpr int kMostProfiles = 2000;
 // What the guard may cost: with the most profiles against none, and with none
 // against the bare calls.
 constexpr double kGrowthTarget = 1.5;
@@ -82,7 +79,7 @@ void printCurve(const std::vector<Point>& points) {
               guardRatio, medianOfPairedRatios(none.timing), kGuardTarget, verdict(guardRatio, kGuardTarget));
   const double floorWithNone = spreadOf(none.floor).median;
   for (const Point& point : points) {
-    if (point.profiles != kMostProfiles) continue;
+    if (point.profiles != kMostExtraProfiles) continue;
     const double product = spreadOf(point.timing.product).median;
     const double growth = product / productWithNone;
     // Set against the bare calls of the same rounds, the growth is free of
@@ -100,14 +97,14 @@ void printCurve(const std::vector<Point>& points) {
 
 }  // namespace
 
-bool runProfileCurve(const Dll& product, const Dll& bare, const Workload& oneFileRemoval, int calls, bool checkOnly) {
-  ExtraProfiles extra(kMostProfiles);
+bool runProfileCurve(const Dll& product, const Dll& bare, const Workload& oneFileRemoval, int calls, bool checkOnly,
+                     ExtraProfiles& extra) {
   std::vector<Point> points = {
       {0, false, {}, {}},
       {500, false, {}, {}},
       {500, true, {}, {}},
-      {kMostProfiles, false, {}, {}},
-      {kMostProfiles, true, {}, {}},
+      {kMostExtraProfiles, false, {}, {}},
+      {kMostExtraProfiles, true, {}, {}},
   };
   ProfileLists none = {};
   for (Point& point : points) {

@@ -44,7 +44,9 @@ std::string profileListEntry(int index) {
          std::to_string(5000 + index);
 }
 
-std::string readProfilesFolder() {
+}  // namespace
+
+std::string profilesFolder() {
   char unexpanded[MAX_PATH] = {};
   DWORD bytes = sizeof unexpanded;
   if (RegGetValueA(HKEY_LOCAL_MACHINE, authoring::kProfileListKey, "ProfilesDirectory",
@@ -56,11 +58,7 @@ std::string readProfilesFolder() {
   return chars > 0 && chars <= MAX_PATH ? expanded : "";
 }
 
-}  // namespace
-
-ExtraProfiles::ExtraProfiles(int most) : folder_(readProfilesFolder()), folders_(most), listed_(most) {
-  layOut(0, false);
-}
+ExtraProfiles::ExtraProfiles(int most) : folder_(profilesFolder()), folders_(most), listed_(most) { layOut(0, false); }
 
 ExtraProfiles::~ExtraProfiles() { layOut(0, false); }
 

@@ -8,6 +8,10 @@
 
 namespace quorvel::bench {
 
+// The profiles folder, as ProfileList's ProfilesDirectory names it, expanded;
+// empty when it cannot be read.
+std::string profilesFolder();
+
 // Extra profiles in the profiles folder, each a folder with the usual
 // per-user folders in it and, for a profile that is listed, a ProfileList
 // entry naming it. Removed again when this goes, and at its start whatever
@@ -23,7 +27,6 @@ class ExtraProfiles {
   // ProfileList entry each when `listed` and none otherwise.
   bool layOut(int count, bool listed);
 
-  // The profiles folder, as ProfileList's ProfilesDirectory names it.
   const std::string& folder() const { return folder_; }
 
  private:
