@@ -87,35 +87,81 @@ std::string environmentVariable(const char* name) {
   return value != nullptr ? value : "";
 }
 
+struct Options {
+  int calls = 60;
+  bool checkOnly = false;
+  bool callCosts = false;
+  std::vector<std::string> selected;  // actions, or kProfileCurve
+};
+
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 4; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--calls" && i + 1 < argc) {
+      options.calls = std::max(kFewestCalls, std::atoi(argv[++i]));
+    } else if (option == "--check-only") {
+      options.checkOnly = true;
+    } else if (option == "--call-costs") {
+      options.callCosts = true;
+    } else {
+      options.selected.push_back(option);
+    }
+  }
+  return options;
+}
+
+bool authorPackages(const Dll& product, const Dll& bare, const std::string& folder) {
+  authoring::machine::createFolders(folder);
+  for (const Dll* dll : {&product, &bare}) {
+    std::string error;
+    if (!authoring::buildActionPackage(dll->package, dll->path, true, error)) {
+      std::printf("FAIL authoring the %s package: %s\n", dll->name, error.c_str());
+      return false;
+    }
+    std::printf("%-7s DLL %s: %ld bytes\n", dll->name, dll->path.c_str(), fileBytes(dll->path));
+  }
+  return true;
+}
+
+// Each action once per DLL, verbose and quiet; all are checked before the answer.
+bool checkActions(const Dll& product, const Dll& bare, const std::vector<Workload>& chosen) {
+  bool same = true;
+  for (const Workload& work : chosen) {
+    same = sameBehaviour(product, bare, work, true, work.action) &&
+           sameBehaviour(product, bare, work, false, work.action) && same;
+  }
+  return same;
+}
+
+bool timeActions(const Dll& product, const Dll& bare, const std::vector<Workload>& chosen, int calls) {
+  std::printf("\n%d calls per DLL and action, alternating, each on a freshly opened package; MsiDoAction timed\n",
+              calls);
+  std::vector<ActionTiming> timings;
+  for (const Workload& work : chosen) {
+    timings.push_back({work.action, {}});
+    if (!timeCalls(product, bare, work, calls, &timings.back().timing)) return false;
+    std::printf("timed %s\n", work.action.c_str());
+    std::fflush(stdout);
+  }
+  printTable(timings);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
                  "usage: quorvel_engine_bench <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] "
-                 "[action... | profiles]\n");
+                 "[action... | profiles]\n"
+                 "       quorvel_engine_bench <product-dll> <bare-dll> <work-folder> --call-costs\n");
     return 2;
   }
-  Dll product{"product", argv[1], std::string(argv[3]) + "\\product.msi"};
-  Dll bare{"bare", argv[2], std::string(argv[3]) + "\\bare.msi"};
-  int calls = 60;
-  bool checkOnly = false;
-  bool callCosts = false;
-  std::vector<std::string> selected;
-  for (int i = 4; i < argc; ++i) {
-    if (std::string(argv[i]) == "--calls" && i + 1 < argc) {
-      calls = std::max(kFewestCalls, std::atoi(argv[++i]));
-    } else if (std::string(argv[i]) == "--check-only") {
-      checkOnly = true;
-    } else if (std::string(argv[i]) == "--call-costs") {
-      callCosts = true;
-    } else {
-      selected.push_back(argv[i]);
-    }
-  }
+  const Options options = parseOptions(argc, argv);
   // Profiles that an interrupted run left would weigh on every call.
   ExtraProfiles extraProfiles(kMostExtraProfiles);
-  if (callCosts) {
+  if (options.callCosts) {
     printCallCosts(kCallCostRepetitions);
     return 0;
   }
@@ -127,17 +173,7 @@ int main(int argc, char** argv) {
   }
   authoring::icacls::useFolder(icaclsFolder);
 
-  authoring::machine::createFolders(argv[3]);
-  for (const Dll* dll : {&product, &bare}) {
-    std::string error;
-    if (!authoring::buildActionPackage(dll->package, dll->path, true, error)) {
-      std::printf("FAIL authoring the %s package: %s\n", dll->name, error.c_str());
-      return 1;
-    }
-    std::printf("%-7s DLL %s: %ld bytes\n", dll->name, dll->path.c_str(), fileBytes(dll->path));
-  }
-  captureActionLines();
-
+  const std::vector<std::string>& selected = options.selected;
   std::vector<Workload> chosen;
   for (const Workload& work : workloads(trash)) {
     if (selected.empty() || std::find(selected.begin(), selected.end(), work.action) != selected.end()) {
@@ -150,27 +186,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  bool same = true;
-  for (const Workload& work : chosen) {
-    same = sameBehaviour(product, bare, work, true, work.action) &&
-           sameBehaviour(product, bare, work, false, work.action) && same;
-  }
-  if (!same) return 1;
-  if (!checkOnly && !chosen.empty()) {
-    std::printf("\n%d calls per DLL and action, alternating, each on a freshly opened package; MsiDoAction timed\n",
-                calls);
-    std::vector<ActionTiming> timings;
-    for (const Workload& work : chosen) {
-      timings.push_back({work.action, {}});
-      if (!timeCalls(product, bare, work, calls, &timings.back().timing)) return 1;
-      std::printf("timed %s\n", work.action.c_str());
-      std::fflush(stdout);
-    }
-    printTable(timings);
-  }
+  const Dll product{"product", argv[1], std::string(argv[3]) + "\\product.msi"};
+  const Dll bare{"bare", argv[2], std::string(argv[3]) + "\\bare.msi"};
+  if (!authorPackages(product, bare, argv[3])) return 1;
+  captureActionLines();
+  if (!checkActions(product, bare, chosen)) return 1;
+  if (!options.checkOnly && !chosen.empty() && !timeActions(product, bare, chosen, options.calls)) return 1;
   if (curve) {
     std::printf("\nRemoveFolder on a one-file package folder against the extra profiles on the machine\n");
-    if (!runProfileCurve(product, bare, oneFileFolderRemoval(trash), calls, checkOnly, extraProfiles)) return 1;
+    if (!runProfileCurve(product, bare, oneFileFolderRemoval(trash), options.calls, options.checkOnly, extraProfiles)) {
+      return 1;
+    }
   }
   return 0;
 }
