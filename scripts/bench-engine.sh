@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The engine benchmark: each action's per-call time under wine's Installer,
-# the product DLL against a bare DLL that makes the same platform calls
-# (bench/engine). Cross-builds what it needs into build/bench-engine and runs
-# in a wine prefix of its own there; stops only that prefix's wineserver.
+# the product DLL against a bare DLL that makes only the platform calls each
+# action is made of, with no target guard (bench/engine), and RemoveFolder
+# against the number of profiles on the machine beside the reads of their
+# lists. Cross-builds what it needs into build/bench-engine and runs in a wine
+# prefix of its own there; stops only that prefix's wineserver.
 #
-#   scripts/bench-engine.sh [--calls N] [--check-only] [action...]
-#   scripts/bench-engine.sh --trace-calls [action...]
+#   scripts/bench-engine.sh [--calls N] [--check-only] [action... | profiles]
+#   scripts/bench-engine.sh --trace-calls [action... | profiles]
+#   scripts/bench-engine.sh --call-costs
 #
-# Exits 1 when the bare DLL does not mirror the product or a call fails.
-# --trace-calls runs only the mirror check, under wine's relay trace, and
+# Exits 1 when the bare DLL does not do what the product does or a call
+# fails. --trace-calls runs only the checks, under wine's relay trace, and
 # writes the platform calls each DLL made in each checked call, and their
-# differences, into build/bench-engine/platform-calls.
+# differences, into build/bench-engine/platform-calls. --call-costs times
+# each kind of platform call that a guarded call makes.
 # Figures and the machine they were taken on are in bench/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,7 +75,7 @@ calls=$calls perl -ne '
     last;
   }' "$calls/relay.log"
 rm -f "$calls/relay.log"
-# The check ran product then bare for every line it printed.
+# The checks ran product then bare for every line they printed.
 call=0
 while read -r _ action mode _; do
   product=$(printf '%s/%02d.txt' "$calls" $((call + 1)))

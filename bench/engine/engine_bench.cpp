@@ -1,8 +1,12 @@
 // Engine benchmark: the per-call time of each of the five actions under the
-// Installer engine, the product DLL against a bare DLL that makes the same
-// platform calls with nothing around them (bare_actions.cpp).
+// Installer engine, the product DLL against a bare DLL that makes only the
+// platform calls each action is made of, with no target guard
+// (bare_actions.cpp), so that the product against it shows what the guard
+// costs; and RemoveFolder against the number of profiles on the machine
+// (profile_curve.cpp).
 //
-//   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] [action...]
+//   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] [action... | profiles]
+//   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> --call-costs
 //
 // Each DLL gets one package, authored once. Every call opens that package
 // afresh, sets CustomActionData, runs the action with MsiDoAction and closes
@@ -12,23 +16,24 @@
 //
 // Before timing, each action runs once per DLL on a verbose and on a quiet
 // package: the answers, the action's lines and the machine change must be the
-// same, or the bare DLL does not mirror the product and the benchmark exits 1.
-// It also exits 1 when a timed call fails or the machine cannot be prepared.
+// same, or the bare DLL does not do what the product does and the benchmark
+// exits 1. It also exits 1 when a timed call fails or the machine cannot be
+// prepared. Naming actions times only those; naming "profiles" runs only the
+// profiles curve; naming nothing runs everything. --call-costs only times
+// each kind of platform call that a guarded call makes (call_costs.cpp).
 //
 // Reads BENCH_TRASH (the engine's trash folder, as a Windows path) and
 // ICACLS_DOUBLE_DIR (the recording icacls double's folder).
 
 #include "action_package.hpp"
+#include "call_costs.hpp"
+#include "engine_calls.hpp"
 #include "icacls_record.hpp"
 #include "machine.hpp"
+#include "profile_curve.hpp"
 #include "workloads.hpp"
 
 #include <windows.h>
-
-#include <tlhelp32.h>
-
-#include <msi.h>
-#include <msiquery.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,194 +43,36 @@
 
 namespace {
 
-using quorvel::bench::Workload;
+using namespace quorvel::bench;
 namespace authoring = quorvel::authoring;
 
 constexpr int kFewestCalls = 20;
+constexpr char kProfileCurve[] = "profiles";
+constexpr int kCallCostRepetitions = 2000;
 
-struct Dll {
-  const char* name;
-  std::string path;
-  std::string package;
-};
-
-// The information messages of the running action, field 0 as sent.
-std::vector<std::string> capturedLines;
-
-int WINAPI captureLine(LPVOID, UINT type, MSIHANDLE record) {
-  if ((type & 0xFF000000u) == INSTALLMESSAGE_INFO) {
-    char text[4096];
-    DWORD size = sizeof text;
-    if (MsiRecordGetStringA(record, 0, text, &size) == ERROR_SUCCESS) capturedLines.emplace_back(text, size);
-  }
-  return 0;
-}
-
-struct Call {
-  UINT code = 0;
-  double milliseconds = 0;
-  std::vector<std::string> lines;  // the action's own
-  std::string machine;             // what observe() read afterwards
-};
-
-double seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The engine starts a custom-action server (msiexec) for each package and
-// ends it once the package is closed. Waiting for it keeps its shutdown out
-// of the next call's time.
-void awaitCustomActionServers() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (entry.th32ParentProcessID != GetCurrentProcessId() || _stricmp(entry.szExeFile, "msiexec.exe") != 0) continue;
-    const HANDLE server = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (server == nullptr) continue;
-    WaitForSingleObject(server, 10000);
-    CloseHandle(server);
-  }
-  CloseHandle(snapshot);
-}
-
-// One call of the action on a freshly opened package; false when the
-// machine could not be prepared or the package not opened.
-bool callOnce(const Dll& dll, const Workload& work, bool verbose, bool observe, Call* call) {
-  // The atoms as a quiet call leaves them, so that every call meets the same.
-  authoring::machine::deleteAtom(L"WcaVerboseLogging");
-  authoring::machine::addAtom(L"WcaNotVerboseLogging");
-  if (!work.prepare()) {
-    std::printf("FAIL %s: the machine could not be prepared\n", work.action.c_str());
-    return false;
-  }
-  MSIHANDLE package = 0;
-  const UINT opened = MsiOpenPackageA(dll.package.c_str(), &package);
-  if (opened != ERROR_SUCCESS) {
-    std::printf("FAIL MsiOpenPackage %s answered %u\n", dll.package.c_str(), opened);
-    return false;
-  }
-  MsiSetPropertyA(package, "CustomActionData", work.customActionData.c_str());
-  if (verbose) MsiSetPropertyA(package, "LOGVERBOSE", "1");
-  capturedLines.clear();
-  LARGE_INTEGER started;
-  LARGE_INTEGER ended;
-  QueryPerformanceCounter(&started);
-  call->code = MsiDoActionA(package, work.action.c_str());
-  QueryPerformanceCounter(&ended);
-  MsiCloseHandle(package);
-  awaitCustomActionServers();
-  call->milliseconds = 1000 * seconds(started, ended);
-  const std::string prefix = work.action + ":";
-  call->lines.clear();
-  for (const std::string& line : capturedLines) {
-    if (line.compare(0, prefix.size(), prefix) == 0) call->lines.push_back(line);
-  }
-  if (observe) call->machine = work.observe();
-  return true;
-}
-
-// The entry line names the temporary copy the engine made of the DLL, which
-// differs from call to call.
-std::string withoutModulePath(const std::string& line) {
-  const size_t in = line.find(":  Entering ");
-  const size_t from = in == std::string::npos ? in : line.find(" in ", in);
-  const size_t to = from == std::string::npos ? from : line.find(", version ", from);
-  if (to == std::string::npos) return line;
-  return line.substr(0, from + 4) + "<module>" + line.substr(to);
-}
-
-void printLines(const char* who, const std::vector<std::string>& lines) {
-  std::printf("  %s lines:\n", who);
-  for (const std::string& line : lines) std::printf("    %s\n", line.c_str());
-}
-
-// The bare DLL mirrors the product when both answer alike, write the same
-// lines and leave the machine alike.
-bool sameBehaviour(const Dll& product, const Dll& bare, const Workload& work, bool verbose) {
-  Call ofProduct;
-  Call ofBare;
-  if (!callOnce(product, work, verbose, true, &ofProduct) || !callOnce(bare, work, verbose, true, &ofBare)) {
-    return false;
-  }
-  for (Call* call : {&ofProduct, &ofBare}) {
-    std::transform(call->lines.begin(), call->lines.end(), call->lines.begin(), withoutModulePath);
-  }
-  const char* mode = verbose ? "verbose" : "quiet";
-  if (ofProduct.code == ofBare.code && ofProduct.lines == ofBare.lines && ofProduct.machine == ofBare.machine) {
-    std::printf("same  %s (%s): answer %u, %zu lines, machine change alike\n", work.action.c_str(), mode,
-                ofProduct.code, ofProduct.lines.size());
-    return true;
-  }
-  std::printf("FAIL  %s (%s): the bare DLL does not mirror the product\n", work.action.c_str(), mode);
-  std::printf("  answers: product %u, bare %u\n", ofProduct.code, ofBare.code);
-  printLines("product", ofProduct.lines);
-  printLines("bare", ofBare.lines);
-  std::printf("  product's machine:\n%s\n  bare's machine:\n%s\n", ofProduct.machine.c_str(), ofBare.machine.c_str());
-  return false;
-}
-
-struct Spread {
-  double fastest;
-  double lowerQuartile;
-  double median;
-  double upperQuartile;
-};
-
-double quantile(std::vector<double> values, double q) {
-  std::sort(values.begin(), values.end());
-  const double at = q * static_cast<double>(values.size() - 1);
-  const size_t below = static_cast<size_t>(at);
-  const size_t above = std::min(below + 1, values.size() - 1);
-  return values[below] + (at - static_cast<double>(below)) * (values[above] - values[below]);
-}
-
-Spread spreadOf(const std::vector<double>& values) {
-  return {quantile(values, 0), quantile(values, 0.25), quantile(values, 0.5), quantile(values, 0.75)};
-}
-
-struct Timing {
+struct ActionTiming {
   std::string action;
-  std::vector<double> product;
-  std::vector<double> bare;
+  Timing timing;
 };
-
-bool timeAction(const Dll& product, const Dll& bare, const Workload& work, int calls, Timing* timing) {
-  timing->action = work.action;
-  for (int round = 0; round < calls; ++round) {
-    const bool productFirst = round % 2 == 0;
-    for (const Dll* dll :
-         productFirst ? std::vector<const Dll*>{&product, &bare} : std::vector<const Dll*>{&bare, &product}) {
-      Call call;
-      if (!callOnce(*dll, work, false, false, &call)) return false;
-      if (call.code != ERROR_SUCCESS) {
-        std::printf("FAIL %s of the %s DLL answered %u\n", work.action.c_str(), dll->name, call.code);
-        return false;
-      }
-      (dll == &product ? timing->product : timing->bare).push_back(call.milliseconds);
-    }
-  }
-  return true;
-}
 
 // Per DLL the median and quartiles of the calls' times and the fastest call;
-// the ratios set the product against the bare DLL, overall and round by round.
-void printTable(const std::vector<Timing>& timings) {
+// the ratios set the product against the bare DLL, overall and round by
+// round. What the product takes beyond the bare calls is the guard's (and
+// the runtime's): in milliseconds between the medians, and as a share of the
+// product's call from the paired ratio, which the load's drift moves less.
+void printTable(const std::vector<ActionTiming>& timings) {
   std::printf(
       "\n| Action | Product, ms: median (quartiles), fastest | Bare, ms: median (quartiles), fastest | "
-      "Ratio of medians | Median of paired ratios |\n|---|---|---|---|---|\n");
-  for (const Timing& timing : timings) {
-    std::vector<double> paired;
-    for (size_t i = 0; i < timing.product.size(); ++i) paired.push_back(timing.product[i] / timing.bare[i]);
-    const Spread product = spreadOf(timing.product);
-    const Spread bare = spreadOf(timing.bare);
-    std::printf("| %s | %.1f (%.1f-%.1f), %.1f | %.1f (%.1f-%.1f), %.1f | %.3f | %.3f |\n", timing.action.c_str(),
-                product.median, product.lowerQuartile, product.upperQuartile, product.fastest, bare.median,
-                bare.lowerQuartile, bare.upperQuartile, bare.fastest, product.median / bare.median,
-                spreadOf(paired).median);
+      "Ratio of medians | Median of paired ratios | Product - bare, ms | Share of the product's call, paired |\n"
+      "|---|---|---|---|---|---|---|\n");
+  for (const ActionTiming& entry : timings) {
+    const Spread product = spreadOf(entry.timing.product);
+    const Spread bare = spreadOf(entry.timing.bare);
+    const double paired = medianOfPairedRatios(entry.timing);
+    std::printf("| %s | %.1f (%.1f-%.1f), %.1f | %.1f (%.1f-%.1f), %.1f | %.3f | %.3f | %.1f | %.1f %% |\n",
+                entry.action.c_str(), product.median, product.lowerQuartile, product.upperQuartile, product.fastest,
+                bare.median, bare.lowerQuartile, bare.upperQuartile, bare.fastest, product.median / bare.median, paired,
+                product.median - bare.median, 100 * (1 - 1 / paired));
   }
 }
 
@@ -240,28 +87,83 @@ std::string environmentVariable(const char* name) {
   return value != nullptr ? value : "";
 }
 
+struct Options {
+  int calls = 60;
+  bool checkOnly = false;
+  bool callCosts = false;
+  std::vector<std::string> selected;  // actions, or kProfileCurve
+};
+
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 4; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--calls" && i + 1 < argc) {
+      options.calls = std::max(kFewestCalls, std::atoi(argv[++i]));
+    } else if (option == "--check-only") {
+      options.checkOnly = true;
+    } else if (option == "--call-costs") {
+      options.callCosts = true;
+    } else {
+      options.selected.push_back(option);
+    }
+  }
+  return options;
+}
+
+bool authorPackages(const Dll& product, const Dll& bare, const std::string& folder) {
+  authoring::machine::createFolders(folder);
+  for (const Dll* dll : {&product, &bare}) {
+    std::string error;
+    if (!authoring::buildActionPackage(dll->package, dll->path, true, error)) {
+      std::printf("FAIL authoring the %s package: %s\n", dll->name, error.c_str());
+      return false;
+    }
+    std::printf("%-7s DLL %s: %ld bytes\n", dll->name, dll->path.c_str(), fileBytes(dll->path));
+  }
+  return true;
+}
+
+// Each action once per DLL, verbose and quiet; all are checked before the answer.
+bool checkActions(const Dll& product, const Dll& bare, const std::vector<Workload>& chosen) {
+  bool same = true;
+  for (const Workload& work : chosen) {
+    same = sameBehaviour(product, bare, work, true, work.action) &&
+           sameBehaviour(product, bare, work, false, work.action) && same;
+  }
+  return same;
+}
+
+bool timeActions(const Dll& product, const Dll& bare, const std::vector<Workload>& chosen, int calls) {
+  std::printf("\n%d calls per DLL and action, alternating, each on a freshly opened package; MsiDoAction timed\n",
+              calls);
+  std::vector<ActionTiming> timings;
+  for (const Workload& work : chosen) {
+    timings.push_back({work.action, {}});
+    if (!timeCalls(product, bare, work, calls, &timings.back().timing)) return false;
+    std::printf("timed %s\n", work.action.c_str());
+    std::fflush(stdout);
+  }
+  printTable(timings);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(
-        stderr,
-        "usage: quorvel_engine_bench <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] [action...]\n");
+    std::fprintf(stderr,
+                 "usage: quorvel_engine_bench <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] "
+                 "[action... | profiles]\n"
+                 "       quorvel_engine_bench <product-dll> <bare-dll> <work-folder> --call-costs\n");
     return 2;
   }
-  Dll product{"product", argv[1], std::string(argv[3]) + "\\product.msi"};
-  Dll bare{"bare", argv[2], std::string(argv[3]) + "\\bare.msi"};
-  int calls = 60;
-  bool checkOnly = false;
-  std::vector<std::string> selected;
-  for (int i = 4; i < argc; ++i) {
-    if (std::string(argv[i]) == "--calls" && i + 1 < argc) {
-      calls = std::max(kFewestCalls, std::atoi(argv[++i]));
-    } else if (std::string(argv[i]) == "--check-only") {
-      checkOnly = true;
-    } else {
-      selected.push_back(argv[i]);
-    }
+  const Options options = parseOptions(argc, argv);
+  // Profiles that an interrupted run left would weigh on every call.
+  ExtraProfiles extraProfiles(kMostExtraProfiles);
+  if (options.callCosts) {
+    printCallCosts(kCallCostRepetitions);
+    return 0;
   }
   const std::string trash = environmentVariable("BENCH_TRASH");
   const std::string icaclsFolder = environmentVariable("ICACLS_DOUBLE_DIR");
@@ -271,41 +173,30 @@ int main(int argc, char** argv) {
   }
   authoring::icacls::useFolder(icaclsFolder);
 
-  authoring::machine::createFolders(argv[3]);
-  for (const Dll* dll : {&product, &bare}) {
-    std::string error;
-    if (!authoring::buildActionPackage(dll->package, dll->path, true, error)) {
-      std::printf("FAIL authoring the %s package: %s\n", dll->name, error.c_str());
-      return 1;
-    }
-    std::printf("%-7s DLL %s: %ld bytes\n", dll->name, dll->path.c_str(), fileBytes(dll->path));
-  }
-  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-  MsiSetExternalUIRecord(captureLine, INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR, nullptr, nullptr);
-
+  const std::vector<std::string>& selected = options.selected;
   std::vector<Workload> chosen;
-  for (const Workload& work : quorvel::bench::workloads(trash)) {
+  for (const Workload& work : workloads(trash)) {
     if (selected.empty() || std::find(selected.begin(), selected.end(), work.action) != selected.end()) {
       chosen.push_back(work);
     }
   }
-  bool mirrored = true;
-  for (const Workload& work : chosen) {
-    mirrored = sameBehaviour(product, bare, work, true) && sameBehaviour(product, bare, work, false) && mirrored;
+  const bool curve = selected.empty() || std::find(selected.begin(), selected.end(), kProfileCurve) != selected.end();
+  if (chosen.size() + (curve ? 1 : 0) < std::max<size_t>(selected.size(), 1)) {
+    std::fprintf(stderr, "unknown action among those named (the actions' names, or %s)\n", kProfileCurve);
+    return 2;
   }
-  if (!mirrored) return 1;
-  if (checkOnly) return 0;
 
-  std::printf("\n%d calls per DLL and action, alternating, each on a freshly opened package; MsiDoAction timed\n",
-              calls);
-  std::vector<Timing> timings;
-  for (const Workload& work : chosen) {
-    Timing timing;
-    if (!timeAction(product, bare, work, calls, &timing)) return 1;
-    timings.push_back(timing);
-    std::printf("timed %s\n", work.action.c_str());
-    std::fflush(stdout);
+  const Dll product{"product", argv[1], std::string(argv[3]) + "\\product.msi"};
+  const Dll bare{"bare", argv[2], std::string(argv[3]) + "\\bare.msi"};
+  if (!authorPackages(product, bare, argv[3])) return 1;
+  captureActionLines();
+  if (!checkActions(product, bare, chosen)) return 1;
+  if (!options.checkOnly && !chosen.empty() && !timeActions(product, bare, chosen, options.calls)) return 1;
+  if (curve) {
+    std::printf("\nRemoveFolder on a one-file package folder against the extra profiles on the machine\n");
+    if (!runProfileCurve(product, bare, oneFileFolderRemoval(trash), options.calls, options.checkOnly, extraProfiles)) {
+      return 1;
+    }
   }
-  printTable(timings);
   return 0;
 }

@@ -69,13 +69,17 @@ Workload editEstimatedSize() {
           }};
 }
 
-Workload removeFolder(const authoring::ProductLayout& layout, const authoring::ProductTraces& traces,
-                      const std::string& trashFolder) {
+// RemoveFolder on the SDK folder once `folders` and `files` are in it.
+Workload removeFolder(const authoring::ProductLayout& layout, const std::vector<std::string>& folders,
+                      const std::vector<std::string>& files, const std::string& trashFolder) {
   return {"RemoveFolder", layout.sdkFolder + "|" + authoring::kProductName,
-          [layout, traces, trashFolder] {
+          [layout, folders, files, trashFolder] {
             machine::removeTree(trashFolder);
             machine::removeTree(layout.sdkFolder);
-            return machine::createFolders(traces.cacheFolder) && writeFiles(traces.cacheFiles);
+            for (const std::string& folder : folders) {
+              if (!machine::createFolders(folder)) return false;
+            }
+            return writeFiles(files);
           },
           [layout, trashFolder] {
             return presence("SDK folder", layout.sdkFolder) +
@@ -138,8 +142,13 @@ Workload removeManufacturerFolder(const authoring::ProductLayout& layout) {
 std::vector<Workload> workloads(const std::string& trashFolder) {
   const authoring::ProductLayout layout = authoring::productLayout();
   const authoring::ProductTraces traces = authoring::productTraces(layout);
-  return {editEstimatedSize(), removeFolder(layout, traces, trashFolder), removeRegistries(layout, traces),
-          changeQuorvelFolderPermission(layout), removeManufacturerFolder(layout)};
+  return {editEstimatedSize(), removeFolder(layout, {traces.cacheFolder}, traces.cacheFiles, trashFolder),
+          removeRegistries(layout, traces), changeQuorvelFolderPermission(layout), removeManufacturerFolder(layout)};
+}
+
+Workload oneFileFolderRemoval(const std::string& trashFolder) {
+  const authoring::ProductLayout layout = authoring::productLayout();
+  return removeFolder(layout, {layout.sdkFolder}, {layout.sdkFolder + "\\readme.txt"}, trashFolder);
 }
 
 }  // namespace quorvel::bench

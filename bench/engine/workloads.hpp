@@ -23,4 +23,8 @@ struct Workload {
 // it is emptied before every call.
 std::vector<Workload> workloads(const std::string& trashFolder);
 
+// RemoveFolder on the SDK folder holding one file, the call whose cost the
+// profiles curve follows.
+Workload oneFileFolderRemoval(const std::string& trashFolder);
+
 }  // namespace quorvel::bench
