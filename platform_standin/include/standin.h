@@ -190,22 +190,15 @@ enum class Account { kInstaller, kLocalSystem };
 void SetAccount(Account account);
 // Sets (a value) or unsets (nothing) a variable of the account's environment.
 void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value);
-// The temporary folder that GetTempPathW answers instead of the account's
-// (an empty path: the account's again).
-void SetTempPath(const std::wstring& path);
 
 extern const char* const kProfileListKey;
 extern const char* const kMachineShellFoldersKey;
 extern const char* const kInstallerSid;
-extern const char* const kAnnSid;
 // The User Shell Folders key of a hive loaded under HKEY_USERS.
 std::string UserShellFoldersKey(const std::string& sid);
 // Registers a profile in ProfileList (its ProfileImagePath, REG_EXPAND_SZ, as
 // given) and, with `layOut`, makes its folder with every per-user folder.
 void AddProfile(const std::string& sid, const std::wstring& imagePath, bool layOut = true);
-// Loads a user hive under HKEY_USERS whose User Shell Folders name the
-// default per-user folders below %USERPROFILE%.
-void LoadUserHive(const std::string& sid);
 // Lays out in the sandbox and the registry what a default 64-bit Windows
 // has: the machine's folders and common shell folders, the profiles
 // installer, ann, Public and Default with every per-user folder, the system

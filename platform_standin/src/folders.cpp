@@ -15,7 +15,6 @@ namespace standin {
 namespace {
 
 Account account = Account::kInstaller;
-std::wstring tempPath;
 // Changes a test made to the account's environment: a value, or none (unset).
 std::map<std::wstring, std::optional<std::wstring>> environmentChanges;
 
@@ -183,7 +182,6 @@ const char* const kProfileListKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVer
 const char* const kMachineShellFoldersKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const char* const kInstallerSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-const char* const kAnnSid = "S-1-5-21-1004336348-1177238915-682003330-1002";
 
 std::string UserShellFoldersKey(const std::string& sid) {
   return "HKEY_USERS\\" + sid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
@@ -191,13 +189,10 @@ std::string UserShellFoldersKey(const std::string& sid) {
 
 void ResetFolders() {
   account = Account::kInstaller;
-  tempPath.clear();
   environmentChanges.clear();
 }
 
 void SetAccount(Account to) { account = to; }
-
-void SetTempPath(const std::wstring& path) { tempPath = path; }
 
 void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value) {
   environmentChanges[name] = std::move(value);
@@ -211,8 +206,6 @@ void AddProfile(const std::string& sid, const std::wstring& imagePath, bool layO
   for (const std::wstring& place : kPerUserUnnamed) MakeFolder(folder + L"\\" + place);
 }
 
-void LoadUserHive(const std::string& sid) { WriteShellFolders(UserShellFoldersKey(sid), kPerUser, L"%USERPROFILE%\\"); }
-
 void LayOutProfiles() {
   for (const std::wstring& folder : kMachineFolders) MakeFolder(folder);
   const std::string list = kProfileListKey;
@@ -224,7 +217,7 @@ void LayOutProfiles() {
   AddProfile("S-1-5-19", L"%systemroot%\\ServiceProfiles\\LocalService", false);
   AddProfile("S-1-5-20", L"%systemroot%\\ServiceProfiles\\NetworkService", false);
   AddProfile(kInstallerSid, L"C:\\Users\\installer");
-  AddProfile(kAnnSid, L"C:\\Users\\ann");
+  AddProfile("S-1-5-21-1004336348-1177238915-682003330-1002", L"C:\\Users\\ann");
   // Default and Public are profiles without a user, named by ProfileList's
   // own values: Default has every per-user folder (new profiles are copied
   // from it), Public only the shared ones.
@@ -236,7 +229,7 @@ void LayOutProfiles() {
   // The hives loaded while an installation runs: the local system account's
   // (also as .DEFAULT) and the installing user's, with its class hive.
   for (const char* sid : {".DEFAULT", "S-1-5-18", kInstallerSid}) {
-    LoadUserHive(sid);
+    WriteShellFolders(UserShellFoldersKey(sid), kPerUser, L"%USERPROFILE%\\");
   }
   CreateKey("HKEY_USERS\\" + std::string(kInstallerSid) + "_Classes");
   WriteShellFolders(kMachineShellFoldersKey, kCommon, L"");
@@ -282,11 +275,8 @@ extern "C" DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR buffer) {
     SetLastError(*error);
     return 0;
   }
-  std::wstring temp = tempPath;
-  if (temp.empty()) {
-    const std::optional<std::wstring> variable = Variable(L"TMP") ? Variable(L"TMP") : Variable(L"TEMP");
-    temp = variable ? *variable : std::wstring(kWindows);
-    if (temp.back() != L'\\') temp += L'\\';
-  }
+  const std::optional<std::wstring> variable = Variable(L"TMP") ? Variable(L"TMP") : Variable(L"TEMP");
+  std::wstring temp = variable && !variable->empty() ? *variable : std::wstring(kWindows);
+  if (temp.back() != L'\\') temp += L'\\';
   return CopyOut(temp, buffer, chars);
 }
