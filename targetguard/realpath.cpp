@@ -103,15 +103,13 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     if (FAILED(result)) break;
     const DWORD attributes = GetFileAttributesW(query_.Get());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // The rest as spelled: a standard folder below is still where its
+      // spelling puts it.
       const DWORD error = ErrorOrGeneralFailure(GetLastError());
-      if (MeansAbsent(error)) {
-        walk->end = WalkEnd::kAbsent;
-        result = walk->real.Append(normal + next, length - next);
-      } else {
-        walk->end = WalkEnd::kUnreadable;
-        walk->error = error;
-        walk->stoppedAt = next;
-      }
+      walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
+      walk->error = MeansAbsent(error) ? 0 : error;
+      walk->stoppedAt = next;
+      result = walk->real.Append(normal + next, length - next);
       break;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {

@@ -25,7 +25,8 @@ enum class WalkEnd {
 
 struct RealWalk {
   WalkEnd end = WalkEnd::kWhole;
-  // The existing part with its links resolved, then the rest as spelled.
+  // The part that could be walked, its links resolved, then the rest as
+  // spelled.
   WideText real;
   // kWhole: the last component's own attributes (a link's, when it is one).
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
