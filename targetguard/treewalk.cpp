@@ -39,7 +39,7 @@ class TreeWalk {
   }
 
  private:
-  // Whether the top of the tree is a folder (links followed): a file has
+  // Whether the top of the tree is a folder, or a link to one: a file has
   // nothing below it.
   HRESULT IsFolder(const WideText& top, bool* folder) {
     WideText verbatim;
