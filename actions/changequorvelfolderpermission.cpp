@@ -3,9 +3,9 @@
 #include "actions/exports.h"
 
 #include "actions/frame.h"
-#include "targetguard/fsquery.h"
 #include "actions/icacls.h"
 #include "runtime/wcalog.h"
+#include "targetguard/fsquery.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "actions/frame.h"
-#include "targetguard/targetguard.h"
 #include "process/quietcmd.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
+#include "targetguard/targetguard.h"
 
 namespace {
 

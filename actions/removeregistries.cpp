@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "actions/frame.h"
-#include "targetguard/targetguard.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
+#include "targetguard/targetguard.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "actions/exports.h"
-#include "targetguard/targetguard.h"
 #include "bench.h"
+#include "targetguard/targetguard.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "actions/exports.h"
-#include "process/quietcmd.h"
 #include "folder_action_support.h"
+#include "process/quietcmd.h"
 
 namespace {
 

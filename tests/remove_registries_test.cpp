@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "action_support.h"
-#include "tool_double.h"
 #include "actions/exports.h"
+#include "tool_double.h"
 
 namespace {
 

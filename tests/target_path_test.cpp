@@ -10,11 +10,11 @@
 #include <iostream>
 #include <optional>
 
+#include "guard_reference.h"
+#include "support.h"
 #include "targetguard/fsquery.h"
 #include "targetguard/targetguard.h"
 #include "targetguard/widepath.h"
-#include "guard_reference.h"
-#include "support.h"
 #include "tool_double.h"
 
 namespace {
