@@ -22,3 +22,7 @@ inline HRESULT LastErrorResult(HRESULT whenZero = E_FAIL) {
   const DWORD error = GetLastError();
   return error ? ResultFromWin32(static_cast<int32_t>(error)) : whenZero;
 }
+
+// A Win32 error for a call that failed: the one given, or ERROR_GEN_FAILURE
+// when it left none behind, so that a failure never reads as error 0.
+constexpr DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }

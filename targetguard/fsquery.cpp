@@ -1,6 +1,7 @@
 #include "targetguard/fsquery.h"
 
 #include "runtime/handles.h"
+#include "runtime/result.h"
 #include "runtime/strutil.h"
 #include "runtime/wcalog.h"
 #include "targetguard/normalpath.h"
@@ -13,8 +14,15 @@ bool MeansNotThere(DWORD error) {
          error == ERROR_INVALID_NAME;
 }
 
-// A failure that leaves no error behind must not read as success.
-DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
+// Opens the object (no access asked, folders included, links followed) and
+// reads its information. Answers the Win32 error, 0 on success.
+DWORD QueryInformation(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information) {
+  const FileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) return GetLastError();
+  if (GetFileInformationByHandle(file.Get(), information)) return 0;
+  return ErrorOrGeneralFailure(GetLastError());
+}
 
 }  // namespace
 
@@ -29,14 +37,6 @@ HRESULT AppendListingPattern(const WCHAR* folder, SIZE_T length, WideText* patte
 
 bool IsDotEntry(const WCHAR* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
 
-DWORD FsQueryInformation(const WCHAR* path, DWORD flags, BY_HANDLE_FILE_INFORMATION* information) {
-  const FileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
-  if (file.Get() == INVALID_HANDLE_VALUE) return GetLastError();
-  if (GetFileInformationByHandle(file.Get(), information)) return 0;
-  return ErrorOrGeneralFailure(GetLastError());
-}
-
 HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
   // What opens, links followed, exists; nothing more needs reading.
   const FileHandle object(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -48,7 +48,7 @@ HRESULT FsExists(const WCHAR* path, FsAnswer* answer) {
 
 HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
   BY_HANDLE_FILE_INFORMATION information = {};
-  const DWORD error = FsQueryInformation(path, 0, &information);
+  const DWORD error = QueryInformation(path, &information);
   if (error) {
     *answer = {false, error};
     return S_OK;

@@ -20,11 +20,6 @@ HRESULT AppendListingPattern(const WCHAR* folder, SIZE_T length, WideText* patte
 // The entries "." and ".." that a listing yields for the folder and its parent.
 bool IsDotEntry(const WCHAR* name);
 
-// Opens the object (no access asked, folders included) and reads its
-// information, links followed unless `flags` holds
-// FILE_FLAG_OPEN_REPARSE_POINT. Answers the Win32 error, 0 on success.
-DWORD FsQueryInformation(const WCHAR* path, DWORD flags, BY_HANDLE_FILE_INFORMATION* information);
-
 // Whether the path leads to an object of any kind, links followed. Errors 2,
 // 3, 53 and 123 mean "not there" and are answered as error 0.
 HRESULT FsExists(const WCHAR* path, FsAnswer* answer);

@@ -220,7 +220,7 @@ HRESULT AppendLongSpelling(const WCHAR* normal, SIZE_T length, WideText* spelled
     if (expansion == Expansion::kExpanded) return spelled->Append(normal + prefix, length - prefix);
     if (expansion == Expansion::kUnreadable) {
       // What a shorter prefix would give could hide a short name below it.
-      *unreadable = error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
+      *unreadable = ErrorOrGeneralFailure(error);
       break;
     }
   }

@@ -1,15 +1,13 @@
 #include "targetguard/realpath.h"
 
 #include "runtime/handles.h"
+#include "runtime/result.h"
 #include "targetguard/linkowner.h"
 #include "targetguard/normalpath.h"
 
 namespace {
 
 bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// A failure that leaves no error behind must not read as success.
-DWORD ErrorOrGeneralFailure(DWORD error) { return error ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
 
 // Replaces `real` with the normalised final path of what `path` leads to,
 // links followed; `*error` is the Win32 error when it cannot be had, and

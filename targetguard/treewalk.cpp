@@ -1,6 +1,7 @@
 // The walk of a tree before a recursive grant: every folder listed once,
 // links judged by who made them and never followed.
 #include "runtime/handles.h"
+#include "runtime/result.h"
 #include "runtime/wcalog.h"
 #include "targetguard/fsquery.h"
 #include "targetguard/linkowner.h"
@@ -105,7 +106,7 @@ class TreeWalk {
 
   HRESULT RefuseUnexamined(DWORD error) {
     LogErrorLine(E_INVALIDARG, "Refusing path '%s': it cannot be examined (error 0x%08x)", path_,
-                 static_cast<unsigned>(error ? error : ERROR_GEN_FAILURE));
+                 static_cast<unsigned>(ErrorOrGeneralFailure(error)));
     return E_INVALIDARG;
   }
 

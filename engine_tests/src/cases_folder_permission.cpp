@@ -18,6 +18,14 @@ constexpr const char* kLabel = "ChangeQuorvelFolderPermission";
 
 std::string L(const std::string& text) { return line(kLabel, text); }
 
+// Runs the grant once with `data` as its CustomActionData.
+ActionOutcome runGrant(Case& c, const std::string& data) {
+  ActionRequest request;
+  request.action = kLabel;
+  request.customActionData = data;
+  return runAction(c, request);
+}
+
 enum class Target { Folder, File, Nothing };
 
 struct GrantCase {
@@ -84,10 +92,7 @@ void addGrantCases(Suite& suite) {
       icacls::Behaviour behaviour;
       behaviour.exitCode = one.exitCode;
       icacls::reset(behaviour);
-      ActionRequest request;
-      request.action = kLabel;
-      request.customActionData = argument;
-      const ActionOutcome outcome = runAction(c, request);
+      const ActionOutcome outcome = runGrant(c, argument);
       const std::vector<icacls::Call> calls = icacls::calls();
 
       const bool exists = one.target != Target::Nothing;
@@ -113,10 +118,7 @@ void addGrantCases(Suite& suite) {
     icacls::Behaviour behaviour;
     behaviour.delayMs = 1500;
     icacls::reset(behaviour);
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
+    const ActionOutcome outcome = runGrant(c, path);
     // Read at once: the double writes its exit line only after the delay.
     const std::vector<icacls::Call> calls = icacls::calls();
     CHECK_EQ(c, outcome.code, kSuccess);
@@ -130,10 +132,7 @@ void addGrantCases(Suite& suite) {
 void expectRefused(Case& c, const std::string& path, const std::vector<std::string>& reasons) {
   SETUP_OK(c, machine::exists(path));
   icacls::reset();
-  ActionRequest request;
-  request.action = kLabel;
-  request.customActionData = path;
-  const ActionOutcome outcome = runAction(c, request);
+  const ActionOutcome outcome = runGrant(c, path);
   CHECK_EQ(c, outcome.code, kFailure);
   CHECK(c, icacls::calls().empty());
   SETUP_OK(c, outcome.lines.size() == 4);
@@ -250,10 +249,7 @@ void addRefusalCases(Suite& suite) {
     const std::string path = appData + "\\QuorvelEngineTests";
     SETUP_OK(c, machine::createFolders(path));
     icacls::reset();
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
+    const ActionOutcome outcome = runGrant(c, path);
     const std::vector<icacls::Call> calls = icacls::calls();
     machine::removeTree(path);
     CHECK_EQ(c, outcome.code, kSuccess);
@@ -267,10 +263,7 @@ void addRefusalCases(Suite& suite) {
     SETUP_OK(c, icacls::installed());
     icacls::reset();
     const std::string path = caseFolder(c) + "\\Data\" /deny *S-1-1-0:F \"x";
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
+    const ActionOutcome outcome = runGrant(c, path);
     CHECK_EQ(c, outcome.code, kSuccess);
     CHECK(c, icacls::calls().empty());
     CHECK_LINES(
@@ -358,10 +351,7 @@ void addLengthCases(Suite& suite) {
     const std::string path = pathOfLength(caseFolder(c), 974);
     SETUP_OK(c, path.size() == 974 && createLongFolder(path));
     icacls::reset();
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
+    const ActionOutcome outcome = runGrant(c, path);
     const std::vector<icacls::Call> calls = icacls::calls();
     CHECK_EQ(c, outcome.code, kSuccess);
     CHECK_EQ(c, calls.size(), 1u);
@@ -376,10 +366,7 @@ void addLengthCases(Suite& suite) {
     const std::string path = pathOfLength(caseFolder(c), 975);
     SETUP_OK(c, path.size() == 975 && createLongFolder(path));
     icacls::reset();
-    ActionRequest request;
-    request.action = kLabel;
-    request.customActionData = path;
-    const ActionOutcome outcome = runAction(c, request);
+    const ActionOutcome outcome = runGrant(c, path);
     CHECK_EQ(c, outcome.code, kFailure);
     CHECK(c, icacls::calls().empty());
     SETUP_OK(c, outcome.lines.size() == 5);

@@ -20,7 +20,6 @@ std::map<std::wstring, std::optional<std::wstring>> environmentChanges;
 
 const wchar_t* const kWindows = L"C:\\Windows";
 const wchar_t* const kStartMenu = L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu";
-const wchar_t* const kCommonStartMenu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
 
 // The per-user folders below a profile, as its User Shell Folders name them
 // (the name of the value, then the place).
