@@ -133,8 +133,13 @@ HRESULT StandardFolders::AddFolder(const WCHAR* spelling, FolderKind kind) {
   if (FAILED(result)) return result;
   SIZE_T shown = TextLength(spelling);
   while (shown > 0 && IsSeparator(spelling[shown - 1])) --shown;
-  result = spellings_.Append(spelling, shown);
-  if (SUCCEEDED(result)) result = normals_.Append(spelled.Get(), spelled.Length());
+  return Keep(spelling, shown, spelled.Get(), spelled.Length(), kind);
+}
+
+HRESULT StandardFolders::Keep(const WCHAR* spelling, SIZE_T spellingLength, const WCHAR* normal, SIZE_T normalLength,
+                              FolderKind kind) {
+  HRESULT result = spellings_.Append(spelling, spellingLength);
+  if (SUCCEEDED(result)) result = normals_.Append(normal, normalLength);
   if (SUCCEEDED(result)) result = kinds_.Append(kind);
   if (SUCCEEDED(result) && kind == FolderKind::kProfilesFolder && profilesFolder_ == static_cast<SIZE_T>(-1)) {
     profilesFolder_ = kinds_.Count() - 1;
@@ -288,18 +293,18 @@ HRESULT StandardFolders::GatherProfilesFolderLinks() {
   constexpr DWORD kFolderLink = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
   do {
     if ((entry.dwFileAttributes & kFolderLink) != kFolderLink || IsDotEntry(entry.cFileName)) continue;
+    // The entry's name as the folder holds it: the profiles folder's path
+    // and the name make a normalised path already.
     WideText link;
+    WideText normal;
     result = link.Append(spelling);
     if (SUCCEEDED(result)) result = link.Append(L'\\');
     if (SUCCEEDED(result)) result = link.Append(entry.cFileName);
-    WideText normal;
-    PathForm form = PathForm::kRelative;
-    if (SUCCEEDED(result)) result = NormalisePath(link.Get(), &normal, &form);
-    if (result == E_OUTOFMEMORY) return result;
-    if (FAILED(result) || form != PathForm::kBelowRoot) continue;
-    result = spellings_.Append(link.Get(), link.Length());
-    if (SUCCEEDED(result)) result = normals_.Append(normal.Get(), normal.Length());
-    if (SUCCEEDED(result)) result = kinds_.Append(FolderKind::kProfile);
+    if (SUCCEEDED(result)) result = normal.Append(profiles);
+    if (SUCCEEDED(result)) result = normal.Append(L'\\');
+    if (SUCCEEDED(result)) result = normal.Append(entry.cFileName);
+    if (SUCCEEDED(result))
+      result = Keep(link.Get(), link.Length(), normal.Get(), normal.Length(), FolderKind::kProfile);
     if (FAILED(result)) return result;
   } while (FindNextFileW(listing.Get(), &entry));
   return S_OK;
