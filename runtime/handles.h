@@ -97,6 +97,7 @@ class LocalBlock {
 
   // For the call to fill in.
   PSECURITY_DESCRIPTOR* Receive() { return &block_; }
+  PSECURITY_DESCRIPTOR Get() const { return block_; }
 
  private:
   PSECURITY_DESCRIPTOR block_ = nullptr;

@@ -1,7 +1,7 @@
 // Folders by path, sorted once, so that whether a path is one of them, or
-// holds one, is answered in logarithmic time whatever their number. Paths
-// compare component by component without regard to case, as the file
-// system compares names.
+// holds one, is answered in logarithmic time whatever their number (and in
+// time that grows with the folders it holds). Paths compare component by
+// component without regard to case, as the file system compares names.
 #pragma once
 
 #include <windows.h>
@@ -11,11 +11,10 @@
 class FolderIndex {
  public:
   // Adds folder number `folder` under `key`, a path of `length` characters
-  // that the caller keeps unchanged while the index lives, and every
-  // ancestor of it that ends at `firstAncestorEnd` or later as holding it.
-  // Fails only with E_OUTOFMEMORY.
-  HRESULT Add(const WCHAR* key, SIZE_T length, SIZE_T firstAncestorEnd, SIZE_T folder);
-  // Sorts what was added; nothing is added afterwards.
+  // that the caller keeps unchanged while the index lives. Fails only with
+  // E_OUTOFMEMORY.
+  HRESULT Add(const WCHAR* key, SIZE_T length, SIZE_T folder);
+  // Sorts what was added; what is added afterwards counts once sorted again.
   void Seal();
 
   struct Match {
@@ -30,8 +29,8 @@ class FolderIndex {
   template <typename Visit>
   void VisitFoldersAt(const WCHAR* key, SIZE_T length, Visit visit) const {
     if (length > kLongestKey) return;
-    for (SIZE_T at = LowerBound(key, length); at < entries_.Count() && IsKey(entries_[at], key, length); ++at) {
-      if (entries_[at].holds || !visit(entries_[at].folder)) return;
+    for (SIZE_T at = LowerBound(key, length, false); at < entries_.Count() && IsKey(entries_[at], key, length); ++at) {
+      if (!visit(entries_[at].folder)) return;
     }
   }
 
@@ -43,14 +42,15 @@ class FolderIndex {
     const WCHAR* key;
     SIZE_T length;
     SIZE_T folder;
-    SIZE_T heldLength;  // the length of the folder's own path: nearer is shorter
-    bool holds;
   };
 
   static bool Precedes(const Entry& first, const Entry& second);
   static bool IsKey(const Entry& entry, const WCHAR* key, SIZE_T length);
-  // The first entry whose key is not below `key` in the order.
-  SIZE_T LowerBound(const WCHAR* key, SIZE_T length) const;
+  static bool IsBelow(const Entry& entry, const WCHAR* key, SIZE_T length);
+  // The first entry whose key is not before `key` in the order (`below`:
+  // not before `key` followed by a separator, where the folders below it
+  // begin).
+  SIZE_T LowerBound(const WCHAR* key, SIZE_T length, bool below) const;
 
   HeapArray<Entry> entries_;
 };

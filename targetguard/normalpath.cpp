@@ -147,6 +147,22 @@ PathRelation RelatePaths(const WCHAR* first, SIZE_T firstLength, const WCHAR* se
   return second[firstLength] == L'\\' ? PathRelation::kHolds : PathRelation::kUnrelated;
 }
 
+bool IsAdministrativeShare(const WCHAR* normal) {
+  if (normal[0] != L'\\') return false;
+  const SIZE_T share = SegmentEnd(normal, 2, true) + 1;
+  const SIZE_T length = RootLength(normal) - share;
+  const WCHAR* const name = normal + share;
+  if (length == 2 && name[1] == L'$') return IsDriveLetter(name[0]);
+  return length == 6 && CompareStringOrdinal(name, 6, L"ADMIN$", 6, TRUE) == CSTR_EQUAL;
+}
+
+bool NamesStream(const WCHAR* normal, SIZE_T length) {
+  for (SIZE_T at = normal[0] == L'\\' ? 0 : 2; at < length; ++at) {
+    if (normal[at] == L':') return true;
+  }
+  return false;
+}
+
 namespace {
 
 // Short names are made of up to six characters, a tilde and a number: a

@@ -45,6 +45,16 @@ enum class PathRelation {
 // ordinally without regard to case, as the file system compares names.
 PathRelation RelatePaths(const WCHAR* first, SIZE_T firstLength, const WCHAR* second, SIZE_T secondLength);
 
+// Whether a normalised path lies on an administrative share ("\\<any
+// server>\C$", "\\<any server>\ADMIN$"): another spelling of a drive of
+// that machine, or of its Windows folder.
+bool IsAdministrativeShare(const WCHAR* normal);
+
+// Whether a normalised path names a stream: a colon after the drive
+// designator ("C:\Windows::$INDEX_ALLOCATION" opens the folder itself on
+// NTFS) or anywhere in a share path.
+bool NamesStream(const WCHAR* normal, SIZE_T length);
+
 // Appends the long spelling of a normalised path: the longest prefix of it
 // that exists with its short (8.3) names expanded by GetLongPathNameW, and
 // the rest as it is spelled. A prefix that cannot be read for another reason

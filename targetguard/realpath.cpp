@@ -9,17 +9,21 @@ namespace {
 
 bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Replaces `real` with the normalised final path of what `path` leads to,
-// links followed; `*error` is the Win32 error when it cannot be had, and
-// `real` is then left as it was.
-HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, DWORD* error) {
+// links followed, and reads its identity; `*error` is the Win32 error when
+// either cannot be had, and `real` is then left as it was.
+HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* identity, DWORD* error) {
   *error = 0;
-  const FileHandle object(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (object.Get() == INVALID_HANDLE_VALUE) {
     *error = ErrorOrGeneralFailure(GetLastError());
     return S_OK;
   }
+  DWORD attributes = 0;
+  *error = ReadIdentity(object.Get(), identity, &attributes);
+  if (*error) return S_OK;
   WideText final;
   DWORD room = MAX_PATH;
   for (;;) {
@@ -51,6 +55,31 @@ HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, DWORD* error) {
   return real->Assign(normal.Get(), normal.Length());
 }
 
+// Looks at one component itself, a link not followed: its attributes and
+// identity, or the Win32 error.
+DWORD LookAt(const WCHAR* path, DWORD* attributes, FileIdentity* identity) {
+  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (object.Get() == INVALID_HANDLE_VALUE) return ErrorOrGeneralFailure(GetLastError());
+  return ReadIdentity(object.Get(), identity, attributes);
+}
+
+// Ends the walk at the component that ends at `stoppedAt`: absent, or
+// unreadable for `error`; the rest of the path as spelled.
+HRESULT EndWalk(const WCHAR* normal, SIZE_T length, SIZE_T stoppedAt, DWORD error, RealWalk* walk) {
+  walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
+  walk->error = MeansAbsent(error) ? 0 : error;
+  walk->stoppedAt = stoppedAt;
+  return walk->real.Append(normal + stoppedAt, length - stoppedAt);
+}
+
+HRESULT CopySteps(const HeapArray<WalkStep>& from, SIZE_T count, HeapArray<WalkStep>* to) {
+  to->Clear();
+  HRESULT result = S_OK;
+  for (SIZE_T step = 0; SUCCEEDED(result) && step < count; ++step) result = to->Append(from[step]);
+  return result;
+}
+
 }  // namespace
 
 SIZE_T RealPaths::SharedSteps(const WCHAR* normal, SIZE_T length) const {
@@ -69,45 +98,46 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->stoppedAt = 0;
   walk->real.Truncate(0);
   const bool remembering = rule == LinkRule::kFollowEvery;
-  SIZE_T shared = remembering ? SharedSteps(normal, length) : 0;
-  if (remembering) lastSteps_.Resize(shared);
-
-  HRESULT result = S_OK;
+  const SIZE_T shared = remembering ? SharedSteps(normal, length) : 0;
+  HRESULT result = CopySteps(lastSteps_, shared, &walk->steps);
   SIZE_T end = 0;
-  if (shared > 0) {
+  if (SUCCEEDED(result) && shared > 0) {
     end = lastSteps_[shared - 1].normalEnd;
     walk->attributes = lastSteps_[shared - 1].attributes;
     result = walk->real.Assign(lastReal_.Get(), lastSteps_[shared - 1].realEnd);
-  } else {
+  } else if (SUCCEEDED(result)) {
     end = RootLength(normal);
-    DWORD error = 0;
-    result = ResolveRoot(normal, end, &walk->real, &error);
-    if (SUCCEEDED(result) && error) {
-      walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
-      walk->error = MeansAbsent(error) ? 0 : error;
+    Root root = {};
+    result = ResolveRoot(normal, end, &walk->real, &root);
+    if (SUCCEEDED(result) && root.error) {
+      walk->real.Truncate(0);
+      result = EndWalk(normal, length, 0, root.error, walk);
       walk->stoppedAt = end;
-      result = walk->real.Assign(normal, length);
-    }
-    if (SUCCEEDED(result) && walk->end == WalkEnd::kWhole && remembering) {
-      result = lastSteps_.Append(Step{end, walk->real.Length(), INVALID_FILE_ATTRIBUTES});
+    } else if (SUCCEEDED(result)) {
+      result = walk->steps.Append(WalkStep{end, walk->real.Length(), INVALID_FILE_ATTRIBUTES, root.identity});
     }
   }
 
-  while (SUCCEEDED(result) && walk->end == WalkEnd::kWhole && end < length) {
+  while (SUCCEEDED(result) && walk->end == WalkEnd::kWhole) {
+    // The administrative-share rule holds wherever the walk is led.
+    if (rule == LinkRule::kFollowTrusted && IsAdministrativeShare(walk->real.Get())) {
+      walk->end = WalkEnd::kAdministrativeShare;
+      walk->stoppedAt = end;
+      break;
+    }
+    if (end >= length) break;
     const SIZE_T next = NextComponentEnd(normal, length, end);
     result = walk->real.Append(normal + end, next - end);
     query_.Truncate(0);
     if (SUCCEEDED(result)) result = AppendVerbatimForm(walk->real.Get(), walk->real.Length(), &query_);
     if (FAILED(result)) break;
-    const DWORD attributes = GetFileAttributesW(query_.Get());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD attributes = 0;
+    FileIdentity identity = {};
+    const DWORD lookError = LookAt(query_.Get(), &attributes, &identity);
+    if (lookError) {
       // The rest as spelled: a standard folder below is still where its
       // spelling puts it.
-      const DWORD error = ErrorOrGeneralFailure(GetLastError());
-      walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
-      walk->error = MeansAbsent(error) ? 0 : error;
-      walk->stoppedAt = next;
-      result = walk->real.Append(normal + next, length - next);
+      result = EndWalk(normal, length, next, lookError, walk);
       break;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -117,51 +147,65 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
         break;
       }
       DWORD error = 0;
-      result = ReplaceWithFinalPath(query_.Get(), &walk->real, &error);
+      result = ReplaceWithFinalPath(query_.Get(), &walk->real, &identity, &error);
       if (FAILED(result)) break;
-      // The real path no longer begins with what the steps so far made of it.
-      if (remembering && !error) lastSteps_.Clear();
+      // A link that leads nowhere: nothing exists through it.
       if (error) {
-        // A link that leads nowhere: nothing exists through it.
-        walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
-        walk->error = MeansAbsent(error) ? 0 : error;
-        walk->stoppedAt = next;
-        result = walk->real.Append(normal + next, length - next);
+        result = EndWalk(normal, length, next, error, walk);
         break;
       }
+      // The real path no longer begins with what the steps so far made of it.
+      walk->steps.Clear();
     }
     walk->attributes = attributes;
     end = next;
-    if (remembering) result = lastSteps_.Append(Step{end, walk->real.Length(), attributes});
+    result = walk->steps.Append(WalkStep{end, walk->real.Length(), attributes, identity});
   }
   if (SUCCEEDED(result) && remembering) result = Remember(normal, length, *walk);
   return result;
 }
 
-HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, DWORD* error) {
-  for (SIZE_T root = 0; root < rootSpellings_.Count(); ++root) {
-    if (RelatePaths(rootSpellings_[root], TextLength(rootSpellings_[root]), normal, rootLength) ==
+HRESULT RealPaths::Resolve(const WCHAR* normal, SIZE_T length, WideText* real, FileIdentity* identity, bool* exists) {
+  *exists = false;
+  const SIZE_T rootLength = RootLength(normal);
+  Root root = {};
+  HRESULT result = ResolveRoot(normal, rootLength, real, &root);
+  if (SUCCEEDED(result) && root.error) result = real->Assign(normal, rootLength);
+  if (SUCCEEDED(result)) result = real->Append(normal + rootLength, length - rootLength);
+  if (FAILED(result) || root.error) return result;
+  query_.Truncate(0);
+  result = AppendVerbatimForm(real->Get(), real->Length(), &query_);
+  DWORD error = 0;
+  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, identity, &error);
+  *exists = SUCCEEDED(result) && !error;
+  return result;
+}
+
+HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, Root* root) {
+  for (SIZE_T known = 0; known < rootSpellings_.Count(); ++known) {
+    if (RelatePaths(rootSpellings_[known], TextLength(rootSpellings_[known]), normal, rootLength) ==
         PathRelation::kSame) {
-      *error = rootErrors_[root];
-      return *error ? S_OK : real->Assign(rootReals_[root]);
+      *root = roots_[known];
+      return root->error ? S_OK : real->Assign(rootReals_[known]);
     }
   }
   // The root too may lead elsewhere: a substituted or mapped drive.
   query_.Truncate(0);
-  *error = 0;
+  *root = {};
   HRESULT result = AppendVerbatimForm(normal, rootLength, &query_);
   // A share's root is opened as "\\?\UNC\server\share\".
   if (SUCCEEDED(result) && normal[0] == L'\\') result = query_.Append(L'\\');
-  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, error);
+  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, &root->identity, &root->error);
   if (SUCCEEDED(result)) result = rootSpellings_.Append(normal, rootLength);
-  if (SUCCEEDED(result)) result = rootReals_.Append(*error ? L"" : real->Get());
-  if (SUCCEEDED(result)) result = rootErrors_.Append(*error);
+  if (SUCCEEDED(result)) result = rootReals_.Append(root->error ? L"" : real->Get());
+  if (SUCCEEDED(result)) result = roots_.Append(*root);
   return result;
 }
 
 HRESULT RealPaths::Remember(const WCHAR* normal, SIZE_T length, const RealWalk& walk) {
   HRESULT result = lastNormal_.Assign(normal, length);
   if (SUCCEEDED(result)) result = lastReal_.Assign(walk.real.Get(), walk.real.Length());
+  if (SUCCEEDED(result)) result = CopySteps(walk.steps, walk.steps.Count(), &lastSteps_);
   if (FAILED(result)) lastSteps_.Clear();
   return result;
 }

@@ -10,6 +10,7 @@
 
 #include "runtime/memutil.h"
 #include "runtime/strutil.h"
+#include "targetguard/fileidentity.h"
 
 enum class LinkRule {
   kFollowEvery,    // a standard folder is where its links lead
@@ -17,10 +18,19 @@ enum class LinkRule {
 };
 
 enum class WalkEnd {
-  kWhole,          // every component exists
-  kAbsent,         // from a component on, nothing exists
-  kUnreadable,     // a component cannot be looked at for another reason than its absence
-  kUntrustedLink,  // a component is a link that a standard user made (kFollowTrusted only)
+  kWhole,                // every component exists
+  kAbsent,               // from a component on, nothing exists
+  kUnreadable,           // a component cannot be looked at for another reason than its absence
+  kUntrustedLink,        // a component is a link that a standard user made (kFollowTrusted only)
+  kAdministrativeShare,  // the root or a link leads onto an administrative share (kFollowTrusted only)
+};
+
+// One component of a walk that exists, from the root on.
+struct WalkStep {
+  SIZE_T normalEnd;       // where it ends in the path walked
+  SIZE_T realEnd;         // where the real path stood after it
+  DWORD attributes;       // its own attributes (the root: none)
+  FileIdentity identity;  // what it is (a link: what it leads to)
 };
 
 struct RealWalk {
@@ -32,6 +42,9 @@ struct RealWalk {
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   DWORD error = 0;       // kUnreadable: the Win32 error
   SIZE_T stoppedAt = 0;  // kUnreadable, kUntrustedLink: the end of that component in the path walked
+  // The components that exist, each one's real path a prefix of `real`:
+  // after a link, those from it on.
+  HeapArray<WalkStep> steps;
 };
 
 class RealPaths {
@@ -41,17 +54,21 @@ class RealPaths {
   // ones once. Logs nothing; fails only with E_OUTOFMEMORY.
   HRESULT Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealWalk* walk);
 
+  // The real path of a path's root followed by the rest as spelled, and the
+  // identity of what that names when it exists (`*exists`), by one look at
+  // it: links below the root followed, none judged, no component walked.
+  // Fails only with E_OUTOFMEMORY.
+  HRESULT Resolve(const WCHAR* normal, SIZE_T length, WideText* real, FileIdentity* identity, bool* exists);
+
  private:
-  // One component of the last kFollowEvery walk that exists.
-  struct Step {
-    SIZE_T normalEnd;  // where it ends in the path walked
-    SIZE_T realEnd;    // where the real path stood after it
-    DWORD attributes;  // its own attributes
+  struct Root {
+    DWORD error;
+    FileIdentity identity;
   };
 
   // The real path of a root (a substituted or mapped drive leads elsewhere),
-  // each root resolved once; `*error` when it cannot be.
-  HRESULT ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, DWORD* error);
+  // each root resolved once; `root->error` when it cannot be.
+  HRESULT ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText* real, Root* root);
   // The steps of the last walk that `normal` shares; 0 when none.
   SIZE_T SharedSteps(const WCHAR* normal, SIZE_T length) const;
   HRESULT Remember(const WCHAR* normal, SIZE_T length, const RealWalk& walk);
@@ -59,8 +76,8 @@ class RealPaths {
   WideText query_;  // the verbatim form of the component being looked at
   WideTextList rootSpellings_;
   WideTextList rootReals_;
-  HeapArray<DWORD> rootErrors_;
+  HeapArray<Root> roots_;
   WideText lastNormal_;
   WideText lastReal_;
-  HeapArray<Step> lastSteps_;
+  HeapArray<WalkStep> lastSteps_;
 };

@@ -6,6 +6,7 @@
 #include "runtime/wcalog.h"
 #include "targetguard/fsquery.h"
 #include "targetguard/normalpath.h"
+#include "targetguard/userhive.h"
 
 namespace {
 
@@ -13,19 +14,30 @@ constexpr WCHAR kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVe
 constexpr WCHAR kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr WCHAR kMachineShellFoldersKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr WCHAR kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr WCHAR kUserProfile[] = L"%USERPROFILE%";
+
+// The program-files folders as the registry names them (the shell's and the
+// Installer's folders follow these; a service's environment is copied from
+// them only when it starts).
+constexpr const WCHAR* kProgramFilesValues[] = {
+    L"ProgramFilesDir", L"ProgramFilesDir (x86)", L"ProgramW6432Dir",
+    L"CommonFilesDir",  L"CommonFilesDir (x86)",  L"CommonW6432Dir",
+};
 
 // Below the Windows folder.
 constexpr const WCHAR* kWindowsFolders[] = {L"\\Fonts", L"\\Temp"};
 
-// Machine folders that the environment names, and the common folders below
+// Machine folders that the environment names.
+constexpr const WCHAR* kEnvironmentMachineFolders[] = {
+    L"%ProgramFiles%",       L"%ProgramFiles(x86)%",       L"%ProgramW6432%",
+    L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%", L"%CommonProgramW6432%",
+    L"%ProgramData%",
+};
+
+// Standard folders that the environment names, and the common folders below
 // ProgramData that the shell puts there unless the registry says otherwise.
 constexpr const WCHAR* kEnvironmentFolders[] = {
-    L"%ProgramFiles%",
-    L"%ProgramFiles(x86)%",
-    L"%CommonProgramFiles%",
-    L"%CommonProgramFiles(x86)%",
-    L"%ProgramData%",
     L"%ProgramData%\\Microsoft\\Windows\\Start Menu",
     L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs",
     L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
@@ -73,13 +85,6 @@ constexpr DWORD kValueChars = 1024;
 
 bool IsSeparator(WCHAR c) { return c == L'\\' || c == L'/'; }
 
-// The end of the first component below the root: where ancestors that can
-// hold a folder begin (a root holds everything and is refused by itself).
-SIZE_T FirstComponentEnd(const WCHAR* normal, SIZE_T length) {
-  const SIZE_T root = RootLength(normal);
-  return root < length ? NextComponentEnd(normal, length, root) : length;
-}
-
 // Reads a string value that names a folder, unexpanded; false when there is
 // none that fits.
 bool ReadFolderValue(HKEY key, const WCHAR* subKey, const WCHAR* name, WCHAR (&value)[kValueChars]) {
@@ -105,12 +110,16 @@ HRESULT StandardFolders::Gather(RealPaths* realPaths) {
   HRESULT result = GatherMachineFolders();
   if (SUCCEEDED(result)) result = GatherProfileList();
   if (SUCCEEDED(result) && comparison_ == Comparison::kReal) result = GatherProfilesFolderLinks();
-  if (SUCCEEDED(result)) result = GatherLoadedHives();
+  if (SUCCEEDED(result)) result = GatherMachineShellFolders();
   for (const WCHAR* place : kDefaultPlaces) {
     if (SUCCEEDED(result)) result = AddPlace(place, TextLength(place));
   }
+  // The machine's folders first: what a user's hive may claim depends on them.
   if (SUCCEEDED(result)) result = IndexFolders(realPaths);
   if (SUCCEEDED(result)) result = IndexPlaces();
+  if (SUCCEEDED(result)) result = GatherLoadedHives(realPaths);
+  folderIndex_.Seal();
+  identityIndex_.Seal();
   if (FAILED(result)) LogErrorLine(result, "Failed to allocate the standard folder list");
   return result;
 }
@@ -141,6 +150,7 @@ HRESULT StandardFolders::Keep(const WCHAR* spelling, SIZE_T spellingLength, cons
   HRESULT result = spellings_.Append(spelling, spellingLength);
   if (SUCCEEDED(result)) result = normals_.Append(normal, normalLength);
   if (SUCCEEDED(result)) result = kinds_.Append(kind);
+  if (SUCCEEDED(result)) result = users_.Append(0);
   if (SUCCEEDED(result) && kind == FolderKind::kProfilesFolder && profilesFolder_ == static_cast<SIZE_T>(-1)) {
     profilesFolder_ = kinds_.Count() - 1;
   }
@@ -152,21 +162,9 @@ HRESULT StandardFolders::AddExpandedFolder(const WCHAR* unexpanded, FolderKind k
   for (const WCHAR* c = unexpanded; *c && !variables; ++c) variables = *c == L'%';
   if (!variables) return AddFolder(unexpanded, kind);
   WideText expanded;
-  DWORD room = MAX_PATH;
-  for (;;) {
-    WCHAR* buffer = nullptr;
-    const HRESULT result = expanded.AppendRoom(room, &buffer);
-    if (FAILED(result)) return result;
-    const DWORD chars = ExpandEnvironmentStringsW(unexpanded, buffer, room + 1);
-    if (chars == 0) return S_OK;  // cannot be expanded: passed over
-    if (chars <= room + 1) {
-      expanded.Truncate(chars - 1);
-      break;
-    }
-    expanded.Truncate(0);
-    room = chars - 1;
-  }
-  return AddFolder(expanded.Get(), kind);
+  const HRESULT result = ExpandMachineVariables(unexpanded, &expanded);
+  // One that cannot be expanded is passed over.
+  return result == S_OK ? AddFolder(expanded.Get(), kind) : (FAILED(result) ? result : S_OK);
 }
 
 HRESULT StandardFolders::AddPlace(const WCHAR* place, SIZE_T length) {
@@ -220,7 +218,7 @@ HRESULT StandardFolders::GatherMachineFolders() {
   UINT chars = GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
   HRESULT result = S_OK;
   if (chars > 0 && chars <= MAX_PATH) {
-    result = AddFolder(folder, FolderKind::kStandard);
+    result = AddFolder(folder, FolderKind::kMachine);
     for (const WCHAR* below : kWindowsFolders) {
       const SIZE_T belowLength = TextLength(below);
       for (SIZE_T i = 0; i <= belowLength; ++i) folder[chars + i] = below[i];
@@ -230,13 +228,35 @@ HRESULT StandardFolders::GatherMachineFolders() {
   using SystemFolderCall = UINT(WINAPI*)(LPWSTR, UINT);
   for (SystemFolderCall call : {SystemFolderCall(GetSystemDirectoryW), SystemFolderCall(GetSystemWow64DirectoryW)}) {
     chars = call(folder, MAX_PATH + 1);
-    if (SUCCEEDED(result) && chars > 0 && chars <= MAX_PATH) result = AddFolder(folder, FolderKind::kStandard);
+    if (SUCCEEDED(result) && chars > 0 && chars <= MAX_PATH) result = AddFolder(folder, FolderKind::kMachine);
+  }
+  if (SUCCEEDED(result)) result = GatherProgramFilesValues();
+  for (const WCHAR* unexpanded : kEnvironmentMachineFolders) {
+    if (SUCCEEDED(result)) result = AddExpandedFolder(unexpanded, FolderKind::kMachine);
   }
   for (const WCHAR* unexpanded : kEnvironmentFolders) {
     if (SUCCEEDED(result)) result = AddExpandedFolder(unexpanded, FolderKind::kStandard);
   }
   chars = GetTempPathW(MAX_PATH + 1, folder);
   if (SUCCEEDED(result) && chars > 0 && chars <= MAX_PATH) result = AddFolder(folder, FolderKind::kStandard);
+  return result;
+}
+
+HRESULT StandardFolders::GatherProgramFilesValues() {
+  HRESULT result = S_OK;
+  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | view, key.Receive()) !=
+        ERROR_SUCCESS) {
+      continue;
+    }
+    WCHAR value[kValueChars];
+    for (const WCHAR* name : kProgramFilesValues) {
+      if (SUCCEEDED(result) && ReadFolderValue(key.Get(), nullptr, name, value)) {
+        result = AddExpandedFolder(value, FolderKind::kMachine);
+      }
+    }
+  }
   return result;
 }
 
@@ -310,8 +330,22 @@ HRESULT StandardFolders::GatherProfilesFolderLinks() {
   return S_OK;
 }
 
-HRESULT StandardFolders::GatherLoadedHives() {
-  HRESULT result = GatherShellFolders(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey);
+HRESULT StandardFolders::GatherMachineShellFolders() {
+  RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+    return S_OK;
+  }
+  // The machine's own values: every one counts.
+  return VisitStringValues(
+      key.Get(),
+      [](void* folders, const WCHAR*, const WCHAR* value) {
+        return static_cast<StandardFolders*>(folders)->AddExpandedFolder(value, FolderKind::kStandard);
+      },
+      this);
+}
+
+HRESULT StandardFolders::GatherLoadedHives(RealPaths* realPaths) {
+  HRESULT result = S_OK;
   WCHAR hive[256];
   for (DWORD index = 0; SUCCEEDED(result); ++index) {
     DWORD hiveChars = ARRAYSIZE(hive);
@@ -325,42 +359,90 @@ HRESULT StandardFolders::GatherLoadedHives() {
         (hiveChars >= kClassesLength && BeginsWith(hive + hiveChars - kClassesLength, kClasses))) {
       continue;
     }
-    WideText key;
-    result = key.Append(hive, hiveChars);
-    if (SUCCEEDED(result)) result = key.Append(L'\\');
-    if (SUCCEEDED(result)) result = key.Append(kShellFoldersKey);
-    if (SUCCEEDED(result)) result = GatherShellFolders(HKEY_USERS, key.Get());
+    result = GatherUserFolders(realPaths, hive);
   }
   return result;
 }
 
-HRESULT StandardFolders::GatherShellFolders(HKEY root, const WCHAR* subKey) {
+namespace {
+
+// What the values of one hive are gathered with.
+struct HiveVisit {
+  StandardFolders* folders;
+  RealPaths* realPaths;
+  UserVariables variables;
+  SIZE_T user;
+};
+
+}  // namespace
+
+HRESULT StandardFolders::GatherUserFolders(RealPaths* realPaths, const WCHAR* sid) {
+  WideText subKey;
+  HRESULT result = subKey.Append(sid);
+  if (SUCCEEDED(result)) result = subKey.Append(L'\\');
+  if (SUCCEEDED(result)) result = subKey.Append(kShellFoldersKey);
+  if (FAILED(result)) return result;
   RegistryKey key;
-  if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) return S_OK;
-  WCHAR name[256];
-  WCHAR value[kValueChars];
-  constexpr SIZE_T kUserProfileLength = ARRAYSIZE(kUserProfile) - 1;
-  HRESULT result = S_OK;
-  for (DWORD index = 0; SUCCEEDED(result); ++index) {
-    DWORD nameChars = ARRAYSIZE(name);
-    DWORD type = REG_NONE;
-    DWORD bytes = sizeof value - sizeof(WCHAR);
-    const LSTATUS enumerated =
-        RegEnumValueW(key.Get(), index, name, &nameChars, nullptr, &type, reinterpret_cast<LPBYTE>(value), &bytes);
-    if (enumerated == ERROR_MORE_DATA) continue;
-    if (enumerated != ERROR_SUCCESS) break;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
-    const SIZE_T chars = bytes / sizeof(WCHAR);
-    value[chars] = 0;
-    // %USERPROFILE% is the profile of the hive's user, not the running
-    // account's: such a folder is a place in every profile.
-    if (BeginsWith(value, kUserProfile) && IsSeparator(value[kUserProfileLength])) {
-      result = AddPlace(value + kUserProfileLength, TextLength(value + kUserProfileLength));
-    } else {
-      result = AddExpandedFolder(value, FolderKind::kStandard);
-    }
+  if (RegOpenKeyExW(HKEY_USERS, subKey.Get(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) return S_OK;
+  result = userSids_.Append(sid);
+  if (FAILED(result)) return result;
+  HiveVisit visit = {this, realPaths, UserVariables(userSids_[userSids_.Count() - 1]), userSids_.Count()};
+  return VisitStringValues(
+      key.Get(),
+      [](void* context, const WCHAR* name, const WCHAR* value) {
+        HiveVisit& hive = *static_cast<HiveVisit*>(context);
+        if (!IsKnownFolderName(name) || hive.folders->IsDefaultPlace(value)) return S_OK;
+        WideText expanded;
+        HRESULT expansion = hive.variables.Expand(value, &expanded);
+        if (expansion != S_OK) return FAILED(expansion) ? expansion : S_OK;
+        return hive.folders->AddUserFolder(hive.realPaths, expanded.Get(), hive.user);
+      },
+      &visit);
+}
+
+HRESULT StandardFolders::AddUserFolder(RealPaths* realPaths, const WCHAR* expanded, SIZE_T user) {
+  WideText normal;
+  PathForm form = PathForm::kRelative;
+  HRESULT result = NormalisePath(expanded, &normal, &form);
+  if (result == E_OUTOFMEMORY) return result;
+  if (FAILED(result) || form != PathForm::kBelowRoot) return S_OK;
+  WideText key;
+  FileIdentity identity = {};
+  bool exists = false;
+  // A folder on a share is compared as spelled: no server is asked.
+  if (comparison_ == Comparison::kSpelling || normal.Get()[0] == L'\\') {
+    result = key.Assign(normal.Get(), normal.Length());
+  } else {
+    result = realPaths->Resolve(normal.Get(), normal.Length(), &key, &identity, &exists);
   }
+  if (FAILED(result)) return result;
+  // Inside a machine folder only what the user made is the user's.
+  if (InMachineFolder(key.Get(), key.Length())) {
+    WideText verbatim;
+    result = AppendVerbatimForm(key.Get(), key.Length(), &verbatim);
+    if (FAILED(result)) return result;
+    if (!exists || !IsOwnedBy(verbatim.Get(), userSids_[user - 1])) return S_OK;
+  }
+  result = Keep(expanded, TextLength(expanded), normal.Get(), normal.Length(), FolderKind::kStandard);
+  if (SUCCEEDED(result)) users_[users_.Count() - 1] = user;
+  if (SUCCEEDED(result)) result = IndexKept(key.Get(), key.Length());
+  if (SUCCEEDED(result) && exists) result = identityIndex_.Add(identity, keys_[keys_.Count() - 1], key.Length());
   return result;
+}
+
+bool StandardFolders::IsDefaultPlace(const WCHAR* value) const {
+  constexpr SIZE_T kUserProfileLength = ARRAYSIZE(kUserProfile) - 1;
+  if (!BeginsWith(value, kUserProfile) || value[kUserProfileLength] != L'\\') return false;
+  const WCHAR* const place = value + kUserProfileLength + 1;
+  FolderIndex::Match match = {};
+  return placeIndex_.Find(place, TextLength(place), &match) && !match.holds;
+}
+
+bool StandardFolders::InMachineFolder(const WCHAR* key, SIZE_T length) const {
+  for (const KeyRef& machine : machineKeys_) {
+    if (RelatePaths(machine.key, machine.length, key, length) != PathRelation::kUnrelated) return true;
+  }
+  return false;
 }
 
 HRESULT StandardFolders::IndexFolders(RealPaths* realPaths) {
@@ -381,27 +463,38 @@ HRESULT StandardFolders::IndexFolders(RealPaths* realPaths) {
     const SIZE_T folder = order[i];
     const WCHAR* key = normals_[folder];
     SIZE_T length = TextLength(key);
-    if (comparison_ == Comparison::kReal) {
+    // A folder on a share is compared as spelled: no server is asked.
+    if (comparison_ == Comparison::kReal && key[0] != L'\\') {
       result = realPaths->Walk(key, length, LinkRule::kFollowEvery, &walk);
       if (SUCCEEDED(result)) result = keys_.Append(walk.real.Get(), walk.real.Length());
       if (FAILED(result)) break;
       key = keys_[keys_.Count() - 1];
       length = walk.real.Length();
+      for (const WalkStep& step : walk.steps) {
+        if (SUCCEEDED(result)) result = identityIndex_.Add(step.identity, key, step.realEnd);
+      }
     }
-    result = folderIndex_.Add(key, length, FirstComponentEnd(key, length), folder);
+    if (SUCCEEDED(result) && kinds_[folder] == FolderKind::kMachine) result = machineKeys_.Append(KeyRef{key, length});
+    if (SUCCEEDED(result)) result = folderIndex_.Add(key, length, folder);
+    if (SUCCEEDED(result) &&
+        (kinds_[folder] == FolderKind::kProfile || kinds_[folder] == FolderKind::kProfilesFolder)) {
+      result = spelledProfileIndex_.Add(normals_[folder], TextLength(normals_[folder]), folder);
+    }
   }
-  folderIndex_.Seal();
+  spelledProfileIndex_.Seal();
+  return result;
+}
+
+HRESULT StandardFolders::IndexKept(const WCHAR* key, SIZE_T length) {
+  HRESULT result = keys_.Append(key, length);
+  if (SUCCEEDED(result)) result = folderIndex_.Add(keys_[keys_.Count() - 1], length, kinds_.Count() - 1);
   return result;
 }
 
 HRESULT StandardFolders::IndexPlaces() {
   HRESULT result = S_OK;
   for (SIZE_T place = 0; SUCCEEDED(result) && place < places_.Count(); ++place) {
-    const WCHAR* const key = places_[place];
-    const SIZE_T length = TextLength(key);
-    SIZE_T first = 0;
-    while (first < length && key[first] != L'\\') ++first;
-    result = placeIndex_.Add(key, length, first, place);
+    result = placeIndex_.Add(places_[place], TextLength(places_[place]), place);
   }
   placeIndex_.Seal();
   return result;

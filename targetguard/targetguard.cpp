@@ -9,31 +9,27 @@
 
 namespace {
 
+constexpr char kAdministrativeShare[] = "it is on an administrative share";
+
+// What a decision weighs: the standard folders and the places below the
+// profiles, or only those places.
+enum class Scope { kEvery, kPlaces };
+
 enum class Examination {
   kObject,  // what the path leads to on the file system
   kName,    // the path as a name only
 };
 
-bool IsAdministrativeShare(const WCHAR* normal) {
-  if (normal[0] != L'\\') return false;
-  SIZE_T share = 2;
-  while (normal[share] != L'\\') ++share;
-  ++share;
-  const SIZE_T length = RootLength(normal) - share;
-  const WCHAR* const name = normal + share;
-  if (length == 2 && name[1] == L'$') {
-    return (name[0] >= L'A' && name[0] <= L'Z') || (name[0] >= L'a' && name[0] <= L'z');
-  }
-  return length == 6 && CompareStringOrdinal(name, 6, L"ADMIN$", 6, TRUE) == CSTR_EQUAL;
-}
-
 // The standard folder a target is, or else the nearest one it holds: of
-// every folder that qualifies, the one with the shortest name.
+// every folder that qualifies, the one with the shortest name, the
+// machine's own knowledge before a user's hive.
 class Verdict {
  public:
   bool Found() const { return found_; }
   bool Holds() const { return holds_; }
   const WCHAR* Named() const { return named_.Get(); }
+  // The SID of the user whose hive named the folder, or null.
+  const WCHAR* User() const { return user_; }
 
   struct Part {
     const WCHAR* text;
@@ -41,10 +37,12 @@ class Verdict {
   };
 
   // Weighs the folder named by the parts, joined by backslashes.
-  HRESULT Consider(bool holds, const Part (&parts)[3]) {
+  HRESULT Consider(bool holds, const Part (&parts)[3], const WCHAR* user = nullptr) {
     SIZE_T length = 0;
     for (const Part& part : parts) length += part.length ? part.length + 1 : 0;
-    if (found_ && (holds_ < holds || (holds_ == holds && named_.Length() + 1 <= length))) return S_OK;
+    const bool shorter = named_.Length() + 1 > length || (named_.Length() + 1 == length && user_ && !user);
+    if (found_ && (holds_ < holds || (holds_ == holds && !shorter))) return S_OK;
+    user_ = user;
     named_.Truncate(0);
     HRESULT result = S_OK;
     for (const Part& part : parts) {
@@ -55,11 +53,14 @@ class Verdict {
     holds_ = holds;
     return result;
   }
-  HRESULT Consider(bool holds, const WCHAR* folder) { return Consider(holds, {{folder, TextLength(folder)}, {}, {}}); }
+  HRESULT Consider(bool holds, const WCHAR* folder, const WCHAR* user) {
+    return Consider(holds, {{folder, TextLength(folder)}, {}, {}}, user);
+  }
 
  private:
   bool found_ = false;
   bool holds_ = false;
+  const WCHAR* user_ = nullptr;
   WideText named_;
 };
 
@@ -100,14 +101,19 @@ class TargetGuard {
     HRESULT result = NormalisePath(reading, &normal, &form);
     if (FAILED(result)) return Fail(result, "normalised path", "resolve the full path");
     if (form != PathForm::kBelowRoot) return Refuse("it is relative or a volume root");
-    if (IsAdministrativeShare(normal.Get())) return Refuse("it is on an administrative share");
+    // Not a folder's name: a stream ("C:\Windows::$INDEX_ALLOCATION" is the folder itself).
+    if (NamesStream(normal.Get(), normal.Length())) return Refuse("it names a stream");
+    if (IsAdministrativeShare(normal.Get())) return Refuse(kAdministrativeShare);
     WideText spelled;
     DWORD unreadable = 0;
     result = AppendLongSpelling(normal.Get(), normal.Length(), &spelled, &unreadable);
     if (FAILED(result)) return Fail(result, "long spelling", "spell out the path");
     // A short name that cannot be spelled out could be any folder's.
     if (unreadable) return RefuseUnexamined(unreadable);
-    if (examination_ == Examination::kName) return Decide(spelled.Get(), spelled.Length(), true);
+    if (examination_ == Examination::kName) return Decide(spelled.Get(), spelled.Length(), true, Scope::kEvery);
+    // A place in a profile is one where it is spelled, whatever a link there leads to.
+    result = Decide(spelled.Get(), spelled.Length(), false, Scope::kPlaces);
+    if (result != S_OK) return result;
 
     RealWalk walk;
     result = realPaths_.Walk(spelled.Get(), spelled.Length(), LinkRule::kFollowTrusted, &walk);
@@ -117,29 +123,59 @@ class TargetGuard {
         return RefuseNaming("it runs through the link", spelled.Get(), walk.stoppedAt);
       case WalkEnd::kUnreadable:
         return RefuseUnexamined(walk.error);
+      case WalkEnd::kAdministrativeShare:
+        return Refuse(kAdministrativeShare);
       case WalkEnd::kAbsent:
-        return Decide(walk.real.Get(), walk.real.Length(), true);
       case WalkEnd::kWhole:
         break;
     }
-    return Decide(walk.real.Get(), walk.real.Length(), (walk.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    const bool mayBeProfile = walk.end == WalkEnd::kAbsent || (walk.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    result = Decide(walk.real.Get(), walk.real.Length(), mayBeProfile, Scope::kEvery);
+    if (result != S_OK) return result;
+    // What a drive letter, a share or a link reached by another path than
+    // the standard folders' is seen by its identity.
+    WideText rebased;
+    result = RebaseOnIdentity(walk, &rebased);
+    if (FAILED(result)) return Fail(result, "real path", "follow the path");
+    if (rebased.Length() == 0) return S_OK;
+    return Decide(rebased.Get(), rebased.Length(), mayBeProfile, Scope::kEvery);
   }
 
-  // Decides by the standard folders for a path where the target really is
-  // (or as it is spelled, for a name). `mayBeProfile`: a folder, or nothing
-  // yet, which a profile in the profiles folder could be.
-  HRESULT Decide(const WCHAR* key, SIZE_T length, bool mayBeProfile) {
+  // The real path of the target from where the deepest folder on its way
+  // that is, or leads to, a standard folder really is; nothing when that
+  // folder's real path is the target's own.
+  HRESULT RebaseOnIdentity(const RealWalk& walk, WideText* rebased) {
+    for (SIZE_T step = walk.steps.Count(); step > 0; --step) {
+      const WCHAR* path = nullptr;
+      SIZE_T length = 0;
+      if (!folders_.Identities().Find(walk.steps[step - 1].identity, &path, &length)) continue;
+      const SIZE_T realEnd = walk.steps[step - 1].realEnd;
+      if (RelatePaths(path, length, walk.real.Get(), realEnd) == PathRelation::kSame) return S_OK;
+      HRESULT result = rebased->Append(path, length);
+      if (SUCCEEDED(result)) result = rebased->Append(walk.real.Get() + realEnd, walk.real.Length() - realEnd);
+      return result;
+    }
+    return S_OK;
+  }
+
+  // Decides by the standard folders for a path where the target really is,
+  // or as it is spelled (kPlaces: by the profiles' spellings, for a name:
+  // by every folder's). `mayBeProfile`: a folder, or nothing yet, which a
+  // profile in the profiles folder could be.
+  HRESULT Decide(const WCHAR* key, SIZE_T length, bool mayBeProfile, Scope scope) {
     HRESULT result = folders_.Gather(&realPaths_);
     if (FAILED(result)) return result;
     Verdict verdict;
-    const FolderIndex& index = folders_.Folders();
-    index.VisitFoldersAt(key, length, [&](SIZE_T folder) {
-      result = verdict.Consider(false, folders_.Spelling(folder));
-      return SUCCEEDED(result);
-    });
+    const FolderIndex& index = scope == Scope::kPlaces ? folders_.ProfilesAsSpelled() : folders_.Folders();
+    if (scope == Scope::kEvery) {
+      index.VisitFoldersAt(key, length, [&](SIZE_T folder) {
+        result = verdict.Consider(false, folders_.Spelling(folder), folders_.User(folder));
+        return SUCCEEDED(result);
+      });
+    }
     FolderIndex::Match match = {};
-    if (SUCCEEDED(result) && !verdict.Found() && index.Find(key, length, &match)) {
-      result = verdict.Consider(true, folders_.Spelling(match.folder));
+    if (SUCCEEDED(result) && scope == Scope::kEvery && !verdict.Found() && index.Find(key, length, &match)) {
+      result = verdict.Consider(true, folders_.Spelling(match.folder), folders_.User(match.folder));
     }
     // Below a profile, the target's place there decides.
     for (SIZE_T end = NextComponentEnd(key, length, RootLength(key)); SUCCEEDED(result) && end && end < length;
@@ -156,8 +192,13 @@ class TargetGuard {
     }
     if (FAILED(result)) return Fail(result, "name in the refusal", "name the refused folder");
     if (!verdict.Found()) return S_OK;
-    LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%ls'", path_,
-                 verdict.Holds() ? "it holds the standard folder" : "it is the standard folder", verdict.Named());
+    const char* const relation = verdict.Holds() ? "it holds the standard folder" : "it is the standard folder";
+    if (verdict.User()) {
+      LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%ls' (of the user %ls)", path_, relation, verdict.Named(),
+                   verdict.User());
+    } else {
+      LogErrorLine(E_INVALIDARG, "Refusing path '%s': %s '%ls'", path_, relation, verdict.Named());
+    }
     return E_INVALIDARG;
   }
 

@@ -302,7 +302,7 @@ TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGr
 // Such a path cannot exist on Windows, but where it can, it must not end
 // the quoted argument and add switches of its own.
 TEST_F(FolderPermissionTest, PathWithAQuotationMarkIsRefused) {
-  const std::string path = "C:\\Quorvel\\Data\" /reset \"C:\\Quorvel";
+  const std::string path = "C:\\Quorvel\\Data\" /reset \"Quorvel";
   MakeFolder(path);
   EXPECT_EQ(Run(path), kFailure);
   EXPECT_EQ(

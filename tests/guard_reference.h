@@ -22,19 +22,34 @@ namespace fs = std::filesystem;
 // The per-user folders at their places below every profile.
 inline const std::vector<std::wstring>& Places() {
   static const std::vector<std::wstring> places = {
-      L"AppData\\Roaming", L"AppData\\Local", L"AppData\\LocalLow", L"AppData\\Local\\Temp",
-      L"AppData\\Local\\Microsoft\\Windows\\History", L"AppData\\Local\\Microsoft\\Windows\\INetCache",
-      L"AppData\\Local\\Microsoft\\Windows\\INetCookies", L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu",
+      L"AppData\\Roaming",
+      L"AppData\\Local",
+      L"AppData\\LocalLow",
+      L"AppData\\Local\\Temp",
+      L"AppData\\Local\\Microsoft\\Windows\\History",
+      L"AppData\\Local\\Microsoft\\Windows\\INetCache",
+      L"AppData\\Local\\Microsoft\\Windows\\INetCookies",
+      L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu",
       L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs",
       L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
       L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
-      L"AppData\\Roaming\\Microsoft\\Windows\\Recent", L"AppData\\Roaming\\Microsoft\\Windows\\SendTo",
+      L"AppData\\Roaming\\Microsoft\\Windows\\Recent",
+      L"AppData\\Roaming\\Microsoft\\Windows\\SendTo",
       L"AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts",
-      L"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts", L"AppData\\Roaming\\Microsoft\\Windows\\Templates",
-      L"Contacts", L"Desktop", L"Documents", L"Downloads", L"Favorites", L"Links", L"Music", L"OneDrive", L"Pictures",
-      L"Saved Games", L"Searches", L"Videos",
-      // The installing user's own, from its hive (see LayOut).
-      L"Saved Links"};
+      L"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts",
+      L"AppData\\Roaming\\Microsoft\\Windows\\Templates",
+      L"Contacts",
+      L"Desktop",
+      L"Documents",
+      L"Downloads",
+      L"Favorites",
+      L"Links",
+      L"Music",
+      L"OneDrive",
+      L"Pictures",
+      L"Saved Games",
+      L"Searches",
+      L"Videos"};
   return places;
 }
 
@@ -82,6 +97,7 @@ class ReferenceMachine {
     standin::SetStringValue(hive, "Favorites", L"%USERPROFILE%\\Saved Links", REG_EXPAND_SZ);
     MakeFolder(L"D:\\Redirected\\installer\\Documents\\Vendor");
     MakeFolder(L"C:\\Users\\ann\\Saved Links");
+    MakeFolder(L"C:\\Users\\installer\\Saved Links");
     MakeFolder(L"D:\\Disk\\Vendor");
     Link(L"C:\\Data\\Mounted", L"D:\\Disk", standin::Owner::kAdministrators);
     Link(L"C:\\Data\\Planted", L"C:\\Windows", standin::Owner::kInstallingUser);
@@ -178,24 +194,17 @@ class ReferenceMachine {
   void Gather() {
     WCHAR temp[MAX_PATH + 1];
     const DWORD tempChars = GetTempPathW(MAX_PATH + 1, temp);
-    folders_ = {L"C:\\Windows",
-                L"C:\\Windows\\system32",
-                L"C:\\Windows\\SysWOW64",
-                L"C:\\Windows\\Fonts",
-                L"C:\\Windows\\Temp",
-                L"C:\\Program Files",
-                L"C:\\Program Files\\Common Files",
-                L"C:\\Program Files (x86)",
-                L"C:\\Program Files (x86)\\Common Files",
-                L"C:\\ProgramData",
+    folders_ = {L"C:\\Windows", L"C:\\Windows\\system32", L"C:\\Windows\\SysWOW64", L"C:\\Windows\\Fonts",
+                L"C:\\Windows\\Temp", L"C:\\Program Files", L"C:\\Program Files\\Common Files",
+                L"C:\\Program Files (x86)", L"C:\\Program Files (x86)\\Common Files", L"C:\\ProgramData",
                 L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
                 L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
                 L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
                 L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Templates",
-                L"C:\\Users",
+                L"C:\\ProgramData\\Microsoft\\Windows\\Templates", L"C:\\Users",
                 L"D:\\Redirected\\installer\\Documents",
-                std::wstring(temp, tempChars ? tempChars - 1 : 0)};
+                // The installing user's own, from its hive (see LayOut).
+                L"C:\\Users\\installer\\Saved Links", std::wstring(temp, tempChars ? tempChars - 1 : 0)};
     for (const std::string& name : standin::ValueNames(standin::kMachineShellFoldersKey)) {
       const auto value = standin::GetValue(standin::kMachineShellFoldersKey, name);
       folders_.push_back(Expanded(reinterpret_cast<const wchar_t*>(value->data.data())));

@@ -253,7 +253,7 @@ TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToo
       {"C:\\ProgramData\\Quorvel", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
       {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
       {"Quorvel", "it is relative or a volume root", false},
-      {"C:\\Quorvel\" /reset \"C:\\Quorvel", "it contains a quotation mark", false},
+      {"C:\\Quorvel\" /reset \"Quorvel", "it contains a quotation mark", false},
       {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", "", false},
       {"C:\\PROGRA~1\\COMMON~1\\Quorvel\\", "", false},
       {"C:\\Users\\ann\\AppData\\Local\\Quorvel", "", true},

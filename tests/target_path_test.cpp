@@ -61,6 +61,73 @@ void RedirectInstallersFolders() {
   standin::SetStringValue(key, "Favorites", L"%USERPROFILE%\\Saved Links", REG_EXPAND_SZ);
 }
 void FailProfileList() { standin::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED); }
+// Drives and shares onto the machine's folders whose final paths keep their
+// own names (wine's drive letters, shares) or lead to them.
+void AliasDrives() {
+  standin::AliasRoot("W:", "C:\\Windows", standin::Alias::kKeepsRoot);
+  standin::AliasRoot("U:", "C:\\Users", standin::Alias::kKeepsRoot);
+  standin::AliasRoot("K:", "C:\\ProgramData\\Microsoft", standin::Alias::kKeepsRoot);
+  standin::AliasRoot("S:", "C:\\ProgramData\\Microsoft", standin::Alias::kLeads);
+  standin::AliasRoot("\\\\localhost\\Users", "C:\\Users", standin::Alias::kKeepsRoot);
+  standin::AliasRoot("\\\\localhost\\C$", "C:\\", standin::Alias::kKeepsRoot);
+  standin::AliasRoot("M:", "\\\\localhost\\C$", standin::Alias::kLeads);
+}
+// The program-files folders that the registry moves, in either view.
+void MoveProgramFiles() {
+  standin::SetStringValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir", L"D:\\Common Files");
+  standin::SetStringValue("SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                          L"E:\\Apps32");
+  standin::SetEnvironment(L"CommonProgramW6432", L"D:\\Common64");
+  standin::SetEnvironment(L"TMP", L"D:\\Scratch\\Temp");
+}
+// The Start Menu folders of ProgramData where no registry value names them.
+void ForgetCommonShellFolders() {
+  for (const char* name :
+       {"Common Start Menu", "Common Programs", "Common Startup", "Common Administrative Tools", "Common Templates"}) {
+    standin::SetStringValue(standin::kMachineShellFoldersKey, name, L"not a path");
+  }
+}
+// An administrator's junctions below a profile: the place stays where it is spelled.
+void RedirectAnnsFoldersByJunction() {
+  fs::create_directories(*standin::HostPath(std::string("D:\\Redirect\\ann\\AppData\\Roaming")));
+  fs::create_directories(*standin::HostPath(std::string("D:\\Redirect\\ann\\Documents")));
+  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\ann\\AppData")));
+  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\ann\\Documents")));
+  for (const char* place : {"AppData", "Documents"}) {
+    PlantLink(std::string("C:\\Users\\ann\\") + place, std::string("D:\\Redirect\\ann\\") + place);
+    standin::SetOwner(std::string("C:\\Users\\ann\\") + place, standin::Owner::kAdministrators);
+  }
+}
+// What a standard user may write in the hive: values of any name, spelled
+// with the user's variables, naming machine folders too.
+void WriteHostileHive() {
+  const std::string key = standin::UserShellFoldersKey(standin::kInstallerSid);
+  fs::create_directories(*standin::HostPath(std::string("C:\\Program Files\\Quorvel")));
+  fs::create_directories(*standin::HostPath(std::string("C:\\ProgramData\\Installer Docs")));
+  standin::SetOwner("C:\\ProgramData\\Installer Docs", standin::Owner::kInstallingUser);
+  standin::SetStringValue(key, "Quorvel Data", L"C:\\Users\\ann\\Vendor", REG_SZ);
+  standin::SetStringValue(key, "Personal", L"C:\\Program Files\\Quorvel", REG_SZ);
+  standin::SetStringValue(key, "My Music", L"C:\\ProgramData\\Installer Docs", REG_SZ);
+  standin::SetStringValue(key, "My Video", L"C:\\ProgramData\\Absent Videos", REG_SZ);
+  standin::SetStringValue(key, "Local AppData", L"%USERPROFILE%\\AppData\\Local\\Vendor", REG_EXPAND_SZ);
+  standin::SetStringValue(key, "My Pictures", L"D:\\Home\\%USERNAME%\\%NOSUCHVARIABLE%", REG_EXPAND_SZ);
+  standin::SetStringValue(key, "Favorites", L"D:\\Home\\%USERNAME%\\Favorites", REG_EXPAND_SZ);
+  standin::SetStringValue(key, "Templates", L"D:\\Long\\" + std::wstring(1100, L'x'), REG_SZ);
+  standin::SetStringValue(key, "Desktop", L"\\\\FileServer\\Home$\\installer\\Desktop", REG_SZ);
+  standin::SetStringValue(key, "Start Menu", L"\\\\server\\Profiles\\installer\\Start Menu", REG_SZ);
+  standin::SetUnreachable("\\\\FileServer\\Home$", ERROR_BAD_NETPATH);
+  standin::SetAccount(standin::Account::kLocalSystem);
+}
+// An administrator's link to a profile whose final path is kFinal
+// characters long ("\\?\" and all).
+template <size_t kFinal>
+void LinkToLongProfile() {
+  const std::wstring profile = L"D:\\Deep\\" + std::wstring(kFinal - 4 - 8, L'p');
+  standin::AddProfile("S-1-5-21-7-7-7-6000", profile);
+  fs::create_directories(*standin::HostPath(std::string("C:\\Data")));
+  fs::create_directory_symlink(*standin::HostPath(profile), *standin::HostPath(std::string("C:\\Data\\Long")));
+  standin::SetOwner("C:\\Data\\Long", standin::Owner::kAdministrators);
+}
 // A link to a file in the profiles folder is no profile.
 void PlantFileLinkAmongProfiles() {
   fs::create_directories(*standin::HostPath(std::string("C:\\Data")));
@@ -78,7 +145,7 @@ void ReadPathsAsUtf8() {
 }
 void RunAsSystem() { standin::SetAccount(standin::Account::kLocalSystem); }
 void UseJapaneseCodePages() { standin::SetSystemCodePages(932, 932); }
-void DenyLooking() { standin::FailCall("GetFileAttributesW", ERROR_ACCESS_DENIED); }
+void DenyLooking() { standin::FailCall("CreateFileW", ERROR_ACCESS_DENIED); }
 void DenyLongNames() { standin::FailCall("GetLongPathNameW", ERROR_ACCESS_DENIED); }
 void FailWindowsFolder() { standin::FailCall("GetSystemWindowsDirectoryW", ERROR_INVALID_PARAMETER); }
 void FailEveryLookUp() {
@@ -121,10 +188,20 @@ TEST_P(TargetPathTest, RefusesWhatNoPackageOwns) {
   if (target.arrange) target.arrange();
   EXPECT_EQ(RefuseUnsafeTarget(target.path), target.refusal ? E_INVALIDARG : S_OK) << target.path;
   EXPECT_EQ(Lines(), Refusal(target.path, target.refusal));
+  EXPECT_EQ(standin::UnreachableAttempts(), 0) << "no server that a hive names is asked";
 }
 
 constexpr char kRelative[] = "it is relative or a volume root";
 constexpr char kAdministrative[] = "it is on an administrative share";
+constexpr char kStream[] = "it names a stream";
+#define OF_THE_INSTALLER " (of the user S-1-5-21-1004336348-1177238915-682003330-1001)"
+// A profile below D:\Deep whose final path is `final` characters long.
+std::string DeepMusicRefusal(size_t final) {
+  return "it is the standard folder 'D:\\Deep\\" + std::string(final - 12, 'p') + "\\Music'";
+}
+const std::string kDeepMusic[] = {DeepMusicRefusal(259), DeepMusicRefusal(260), DeepMusicRefusal(261)};
+const std::string kLongRefusal =
+    "it holds the standard folder 'D:\\Long\\" + std::string(1100, 'x') + "'" OF_THE_INSTALLER;
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, TargetPathTest,
@@ -145,9 +222,34 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"Data", kRelative}, Target{"Data\\Sub", kRelative}, Target{"\\Data", kRelative},
         Target{"D:Data", kRelative}, Target{".\\Data", kRelative}, Target{"\\\\server", kRelative},
         Target{"\\\\.\\C:\\Data", kRelative}, Target{"\\\\?\\Volume{0}\\Data", kRelative},
+        Target{"\\\\server\\\\x", kRelative}, Target{"\\\\?\\UNC\\server\\\\x", kRelative},
+        Target{"\\\\?\\C:Data", kRelative}, Target{"\\\\?\\ab\\x", kRelative},
+        // Stream names: the index stream of a folder is the folder itself.
+        Target{"C:\\Windows::$INDEX_ALLOCATION", kStream}, Target{"C:\\Windows:$I30:$INDEX_ALLOCATION", kStream},
+        Target{"\\\\?\\C:\\Windows::$INDEX_ALLOCATION", kStream}, Target{"C:\\Data\\x:y\\z", kStream},
+        Target{"\\\\server\\share\\a:b", kStream},
         // Another spelling of the local machine's drives.
         Target{"\\\\localhost\\C$\\Windows", kAdministrative}, Target{"\\\\server\\admin$\\x", kAdministrative},
         Target{"\\\\?\\UNC\\host\\d$\\Data", kAdministrative}, Target{"//host/Z$/data", kAdministrative},
+        Target{"\\\\server\\1$\\x"}, Target{"\\\\server\\$$\\x"},
+        // Drives and shares that lead onto the machine's folders: an
+        // administrative share wherever the walk is led, the rest by identity.
+        Target{"M:\\Windows", kAdministrative, AliasDrives}, Target{"M:\\Data", kAdministrative, AliasDrives},
+        Target{"W:\\system32", "it is the standard folder 'C:\\Windows\\system32'", AliasDrives},
+        Target{"W:\\Fonts\\", "it is the standard folder 'C:\\Windows\\Fonts'", AliasDrives},
+        Target{"w:\\system32\\config", "it holds the standard folder 'C:\\Windows\\system32\\config\\systemprofile'",
+               AliasDrives},
+        Target{"W:\\Quorvel", nullptr, AliasDrives},
+        Target{"U:\\Public", "it is the standard folder 'C:\\Users\\Public'", AliasDrives},
+        Target{"U:\\ann\\AppData\\Roaming", "it is the standard folder 'C:\\Users\\ann\\AppData\\Roaming'",
+               AliasDrives},
+        Target{"\\\\localhost\\users\\ann\\Documents", "it is the standard folder 'C:\\Users\\ann\\Documents'",
+               AliasDrives},
+        Target{"K:\\Windows", "it holds the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Templates'",
+               AliasDrives},
+        Target{"S:\\Windows", "it holds the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Templates'",
+               AliasDrives},
+        Target{"K:\\Quorvel", nullptr, AliasDrives},
         // Standard folders of each kind, in mixed spellings.
         Target{"C:\\Windows", "it is the standard folder 'C:\\Windows'"},
         Target{"c:\\windows\\", "it is the standard folder 'C:\\Windows'"},
@@ -166,6 +268,26 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Program Files\\\x8b\x40\x94\x5c\\.\\", nullptr, UseJapaneseCodePages},
         Target{"C:\\Program Files (x86)\\", "it is the standard folder 'C:\\Program Files (x86)'"},
         Target{"C:\\Program Files\\common files", "it is the standard folder 'C:\\Program Files\\Common Files'"},
+        // Folders the registry or the environment moved, and the temporary folder where it is.
+        Target{"D:\\Common Files", "it is the standard folder 'D:\\Common Files'", MoveProgramFiles},
+        Target{"E:\\Apps32\\", "it is the standard folder 'E:\\Apps32'", MoveProgramFiles},
+        Target{"D:\\Common64", "it is the standard folder 'D:\\Common64'", MoveProgramFiles},
+        Target{"D:\\Scratch\\Temp", "it is the standard folder 'D:\\Scratch\\Temp'", MoveProgramFiles},
+        Target{"D:\\Common Files\\Quorvel", nullptr, MoveProgramFiles},
+        Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
+               "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu'", ForgetCommonShellFolders},
+        Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
+               "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs'",
+               ForgetCommonShellFolders},
+        Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+               "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup'",
+               ForgetCommonShellFolders},
+        Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
+               "it is the standard folder "
+               "'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools'",
+               ForgetCommonShellFolders},
+        Target{"C:\\ProgramData\\Microsoft\\Windows\\Templates",
+               "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Templates'", ForgetCommonShellFolders},
         Target{"C:\\ProgramData", "it is the standard folder 'C:\\ProgramData'"},
         Target{"c:\\programdata\\microsoft\\windows\\start menu\\programs\\startup",
                "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup'"},
@@ -224,6 +346,16 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"d:\\profiles\\BOB\\AppData\\Roaming", "it is the standard folder 'C:\\Users\\bob\\AppData\\Roaming'",
                MoveBobToAnotherDisk},
         Target{"D:\\Profiles\\bob\\Quorvel", nullptr, MoveBobToAnotherDisk},
+        // An administrator's junctions below a profile: the places stay where they are spelled.
+        Target{"C:\\Users\\ann\\AppData\\Roaming", "it is the standard folder 'C:\\Users\\ann\\AppData\\Roaming'",
+               RedirectAnnsFoldersByJunction},
+        Target{"C:\\Users\\ann\\Documents", "it is the standard folder 'C:\\Users\\ann\\Documents'",
+               RedirectAnnsFoldersByJunction},
+        Target{"C:\\Users\\ann\\AppData\\Roaming\\Quorvel", nullptr, RedirectAnnsFoldersByJunction},
+        // A link whose final path is about MAX_PATH characters long.
+        Target{"C:\\Data\\Long\\Music", kDeepMusic[0].c_str(), LinkToLongProfile<259>},
+        Target{"C:\\Data\\Long\\Music", kDeepMusic[1].c_str(), LinkToLongProfile<260>},
+        Target{"C:\\Data\\Long\\Music", kDeepMusic[2].c_str(), LinkToLongProfile<261>},
         // ProfileList's profiles outside the profiles folder, and everything in them.
         Target{"D:\\Users\\carol", "it is the standard folder 'D:\\Users\\carol'", RegisterProfilesElsewhere},
         Target{"D:\\Users", "it holds the standard folder 'D:\\Users\\carol'", RegisterProfilesElsewhere},
@@ -236,13 +368,37 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"D:\\Users\\carol", nullptr, FailProfileList},
         // A loaded hive's folders, moved or not.
         Target{"D:\\Redirected\\installer\\Documents",
-               "it is the standard folder 'D:\\Redirected\\installer\\Documents'", RedirectInstallersFolders},
-        Target{"D:\\Redirected", "it holds the standard folder 'D:\\Redirected\\installer\\Documents'",
+               "it is the standard folder 'D:\\Redirected\\installer\\Documents'" OF_THE_INSTALLER,
                RedirectInstallersFolders},
-        Target{"C:\\Redirected Desktop", "it is the standard folder 'C:\\Redirected Desktop'",
+        Target{"D:\\Redirected", "it holds the standard folder 'D:\\Redirected\\installer\\Documents'" OF_THE_INSTALLER,
                RedirectInstallersFolders},
-        Target{"C:\\Users\\ann\\Saved Links", "it is the standard folder 'C:\\Users\\ann\\Saved Links'",
+        Target{"C:\\Redirected Desktop", "it is the standard folder 'C:\\Redirected Desktop'" OF_THE_INSTALLER,
                RedirectInstallersFolders},
+        Target{"C:\\Users\\installer\\Saved Links",
+               "it is the standard folder 'C:\\Users\\installer\\Saved Links'" OF_THE_INSTALLER,
+               RedirectInstallersFolders},
+        // A user's hive names that user's folders, not other users'.
+        Target{"C:\\Users\\ann\\Saved Links", nullptr, RedirectInstallersFolders},
+        // Only known folders; in a machine folder only the user's own; the
+        // user's variables; values of any length; shares as spelled.
+        Target{"C:\\Users\\ann\\Vendor", nullptr, WriteHostileHive},
+        Target{"C:\\Program Files\\Quorvel", nullptr, WriteHostileHive},
+        Target{"C:\\ProgramData\\Absent Videos", nullptr, WriteHostileHive},
+        Target{"C:\\ProgramData\\Installer Docs",
+               "it is the standard folder 'C:\\ProgramData\\Installer Docs'" OF_THE_INSTALLER, WriteHostileHive},
+        Target{"C:\\Users\\installer\\AppData\\Local\\Vendor",
+               "it is the standard folder 'C:\\Users\\installer\\AppData\\Local\\Vendor'" OF_THE_INSTALLER,
+               WriteHostileHive},
+        Target{"C:\\Users\\ann\\AppData\\Local\\Vendor", nullptr, WriteHostileHive},
+        Target{"D:\\Home\\installer\\Favorites",
+               "it is the standard folder 'D:\\Home\\installer\\Favorites'" OF_THE_INSTALLER, WriteHostileHive},
+        Target{"D:\\Home\\QUORVEL-PC$\\Favorites", nullptr, WriteHostileHive},
+        Target{"D:\\Home\\installer", "it holds the standard folder 'D:\\Home\\installer\\Favorites'" OF_THE_INSTALLER,
+               WriteHostileHive},
+        Target{"D:\\Long", kLongRefusal.c_str(), WriteHostileHive},
+        Target{"\\\\SERVER\\profiles\\installer\\Start Menu",
+               "it is the standard folder '\\\\server\\Profiles\\installer\\Start Menu'" OF_THE_INSTALLER,
+               WriteHostileHive},
         // Every profile's user-data folders.
         Target{"C:\\Users\\ann\\Downloads", "it is the standard folder 'C:\\Users\\ann\\Downloads'"},
         Target{"C:\\Users\\ann\\AppData\\LocalLow", "it is the standard folder 'C:\\Users\\ann\\AppData\\LocalLow'"},

@@ -216,10 +216,22 @@ enum class Owner { kAdministrators, kSystem, kTrustedInstaller, kInstallingUser,
 // Sets the owner of the entry itself (a link, not what it leads to).
 void SetOwner(const std::string& windowsPath, Owner owner);
 
+// A drive ("W:") or a share ("\\\\localhost\\C$") that leads to a folder
+// (or to another such root) on this machine: its files are that folder's,
+// with the same identity. How the system gives the final path of what is
+// reached through it:
+enum class Alias {
+  kLeads,      // where it leads: a substituted drive, a drive mapped onto a share
+  kKeepsRoot,  // below the alias's own root: a share, a drive letter of wine's
+};
+void AliasRoot(const std::string& root, const std::string& windowsTarget, Alias kind);
+
 // Makes every file call on paths below a root ("\\\\server\\share",
 // "E:") fail with `error`: 53 for a server that does not answer, 67 for a
 // share it does not have, 21 for a drive without media.
 void SetUnreachable(const std::string& windowsRoot, DWORD error);
+// The file calls that reached an unreachable root since the last Reset.
+int UnreachableAttempts();
 
 // A shell file operation as the product asked for it (SHFileOperationA).
 struct FileOperation {

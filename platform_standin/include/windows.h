@@ -71,6 +71,7 @@ typedef struct _SID {
 #define ARRAYSIZE(array) (sizeof(array) / sizeof((array)[0]))
 
 #define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
 #define E_FAIL ((HRESULT)0x80004005)
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define E_HANDLE ((HRESULT)0x80070006)
@@ -160,6 +161,7 @@ typedef struct _SID {
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
+#define ERROR_INVALID_SID 1337L
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_READONLY 0x00000001
@@ -341,6 +343,13 @@ DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD chars);
 DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD chars);
 DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR buffer);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
+
+// Machine folders that the registry names, both views, users' hives read
+// whole, and the owner a hive's user is (the target guard's sources).
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classChars, LPDWORD reserved, LPDWORD subKeys,
+                                LPDWORD maxSubKeyChars, LPDWORD maxClassChars, LPDWORD values,
+                                LPDWORD maxValueNameChars, LPDWORD maxValueBytes, LPDWORD securityDescriptorBytes,
+                                PFILETIME lastWrite);
 
 // The C runtime's code page for its current locale (a CRT export on Windows).
 unsigned int ___lc_codepage_func(void);

@@ -199,6 +199,7 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURI
   file->inode = static_cast<uint64_t>(status.st_ino);
   file->access = access;
   file->hostPath = hostPath;
+  file->openedAs = Utf8(path);
   file->linkItself = link;
   return AddHandle(file);
 }
@@ -236,6 +237,7 @@ extern "C" DWORD WINAPI GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DW
     SetLastError(ERROR_PATH_NOT_FOUND);
     return 0;
   }
+  *windowsPath = PresentedFinalPath(file->openedAs, *windowsPath);
   const bool unc = windowsPath->rfind("\\\\", 0) == 0;
   const std::wstring final = WideFromUtf8(unc ? "\\\\?\\UNC\\" + windowsPath->substr(2) : "\\\\?\\" + *windowsPath);
   if (!path || chars <= final.size()) return static_cast<DWORD>(final.size() + 1);

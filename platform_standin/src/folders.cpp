@@ -66,6 +66,18 @@ const std::vector<std::pair<std::string, std::wstring>> kCommon = {
     {"CommonVideo", L"%PUBLIC%\\Videos"},
 };
 
+// The program-files folders under HKEY_LOCAL_MACHINE\...\CurrentVersion, as
+// the 64-bit view and the 32-bit view (WOW6432Node) give them.
+constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const std::vector<std::pair<std::string, std::pair<std::wstring, std::wstring>>> kProgramFilesValues = {
+    {"ProgramFilesDir", {L"C:\\Program Files", L"C:\\Program Files (x86)"}},
+    {"ProgramFilesDir (x86)", {L"C:\\Program Files (x86)", L"C:\\Program Files (x86)"}},
+    {"ProgramW6432Dir", {L"C:\\Program Files", L"C:\\Program Files"}},
+    {"CommonFilesDir", {L"C:\\Program Files\\Common Files", L"C:\\Program Files (x86)\\Common Files"}},
+    {"CommonFilesDir (x86)", {L"C:\\Program Files (x86)\\Common Files", L"C:\\Program Files (x86)\\Common Files"}},
+    {"CommonW6432Dir", {L"C:\\Program Files\\Common Files", L"C:\\Program Files\\Common Files"}},
+};
+
 // Folders a default Windows has, beyond those the registry names.
 const std::vector<std::wstring> kMachineFolders = {
     L"C:\\Windows\\system32",
@@ -231,6 +243,20 @@ void LayOutProfiles() {
     WriteShellFolders(UserShellFoldersKey(sid), kPerUser, L"%USERPROFILE%\\");
   }
   CreateKey("HKEY_USERS\\" + std::string(kInstallerSid) + "_Classes");
+  // The installing user's own variables, as its sign-in set them.
+  const std::string hive = "HKEY_USERS\\" + std::string(kInstallerSid);
+  for (const auto& [name, value] : EnvironmentOf(Account::kInstaller)) {
+    if (name == L"USERNAME" || name == L"USERPROFILE" || name == L"APPDATA" || name == L"LOCALAPPDATA") {
+      SetStringValue(hive + "\\Volatile Environment", Utf8(name), value);
+    }
+  }
+  for (const char* temp : {"TEMP", "TMP"}) {
+    SetStringValue(hive + "\\Environment", temp, L"%USERPROFILE%\\AppData\\Local\\Temp", REG_EXPAND_SZ);
+  }
+  for (const auto& [name, views] : kProgramFilesValues) {
+    SetStringValue(kCurrentVersionKey, name, views.first);
+    SetStringValue(std::string("SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion"), name, views.second);
+  }
   WriteShellFolders(kMachineShellFoldersKey, kCommon, L"");
   MakeLink(L"C:\\Users\\All Users", *HostPath(std::wstring(L"C:\\ProgramData")));
   MakeLink(L"C:\\Users\\Default User", "Default");

@@ -28,6 +28,7 @@ struct KernelObject {
   DWORD attributes = 0;          // file
   DWORD access = 0;              // file: the access asked for at the open
   std::string hostPath;          // file: the entry opened
+  std::string openedAs;          // file: the Windows path it was opened by (UTF-8)
   bool linkItself = false;       // file: a link opened as itself, not followed
   uint64_t size = 0;             // file
   uint64_t device = 0;           // file: its identity

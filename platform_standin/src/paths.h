@@ -37,6 +37,11 @@ std::string FindEntry(const std::string& hostFolder, const std::string& name);
 // The 8.3 name of an entry of a host folder (the entry's name when it is one).
 std::string ShortNameIn(const std::string& hostFolder, const std::string& name);
 
+// The final path (Windows, UTF-8) of what was opened as `openedAs` and
+// really is at `real`: an alias root that keeps its name (AliasRoot) stands
+// in front of what lies below where it leads.
+std::string PresentedFinalPath(const std::string& openedAs, const std::string& real);
+
 std::wstring WideFromUtf8(const std::string& text);
 // Windows' ordinal case-insensitive comparison: both upper-cased.
 wchar_t UpperCase(wchar_t c);

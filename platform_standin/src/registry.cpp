@@ -94,6 +94,15 @@ class Key {
     return &slots_[slot].value;
   }
 
+  // The longest data in bytes, as RegQueryInfoKey answers it.
+  DWORD LongestData() const {
+    size_t longest = 0;
+    for (const Slot& slot : slots_) {
+      if (slot.live && slot.value.value.data.size() > longest) longest = slot.value.value.data.size();
+    }
+    return static_cast<DWORD>(longest);
+  }
+
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const Slot& slot : slots_) {
@@ -252,10 +261,19 @@ HKEY NewHandle(const std::string& path, REGSAM access) {
   return handle;
 }
 
+// The 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE is its WOW6432Node subkey,
+// where the 32-bit programs' values (ProgramFilesDir and the like) live.
+std::string InView(const std::string& path, REGSAM access) {
+  const std::string software = std::string(kMachineRoot) + "\\software";
+  if (!(access & KEY_WOW64_32KEY) || path.compare(0, software.size(), software) != 0) return path;
+  if (path.size() > software.size() && path[software.size()] != '\\') return path;
+  return software + "\\wow6432node" + path.substr(software.size());
+}
+
 LSTATUS OpenKey(const Call& call, HKEY root, const std::string& subKey, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   const std::optional<std::string> parent = PathOfHandle(root);
-  const std::string path = parent ? Below(*parent, subKey) : std::string();
+  const std::string path = parent ? InView(Below(*parent, subKey), access) : std::string();
   if (auto error = call.Failure()) {
     if (*error && keyWithFailedOpen && keys.count(path)) *result = NewHandle(path, access);
     return *error;
@@ -420,6 +438,21 @@ extern "C" LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD,
   if (subKeys) *subKeys = 0;
   if (values) *values = static_cast<DWORD>(key->Count());
   if (maxValueNameChars) *maxValueNameChars = key->LongestName();
+  return ERROR_SUCCESS;
+}
+
+extern "C" LSTATUS WINAPI RegQueryInfoKeyW(HKEY handle, LPWSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWORD, LPDWORD,
+                                           LPDWORD values, LPDWORD maxValueNameChars, LPDWORD maxValueBytes, LPDWORD,
+                                           PFILETIME) {
+  const Call call("RegQueryInfoKeyW");
+  if (auto error = call.Failure()) return *error;
+  Key* key = KeyOf(handle);
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!Grants(handle, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (subKeys) *subKeys = 0;
+  if (values) *values = static_cast<DWORD>(key->Count());
+  if (maxValueNameChars) *maxValueNameChars = key->LongestName();
+  if (maxValueBytes) *maxValueBytes = key->LongestData();
   return ERROR_SUCCESS;
 }
 

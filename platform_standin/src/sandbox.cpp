@@ -21,6 +21,13 @@ namespace {
 std::string sandbox;
 std::string realSandbox;                        // the sandbox's own path with every host link resolved
 std::map<std::string, DWORD> unreachableRoots;  // folded Windows root -> error
+int unreachableAttempts = 0;
+struct AliasTarget {
+  std::string root;    // the alias's own root as spelled ("W:", "\\localhost\C$")
+  std::string target;  // the Windows path it leads to
+  Alias kind;
+};
+std::map<std::string, AliasTarget> aliases;  // folded Windows root -> where it leads
 const std::vector<std::string> kCurrentFolder = {"Windows", "system32"};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -46,6 +53,9 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 }
 
 std::optional<WindowsPath> ResolveVerbatim(const std::string& rest, bool trailing) {
+  // Taken as it is: an empty component (two separators) names nothing.
+  const size_t doubled = rest.find("\\\\");
+  if (doubled != std::string::npos && doubled + 2 < rest.size()) return std::nullopt;
   WindowsPath path;
   path.verbatim = true;
   path.trailingSeparator = trailing;
@@ -140,8 +150,23 @@ std::string FormatWindowsPath(const WindowsPath& path, bool withPrefix) {
   return text;
 }
 
+namespace {
+
+// "C:" or "\\\\server\\share", folded, for a resolved path.
+std::string RootKey(const WindowsPath& path) {
+  return FoldCase(path.drive.empty() ? "\\\\" + path.server + "\\" + path.share : path.drive + ":");
+}
+
+}  // namespace
+
 std::optional<std::string> HostRoot(const WindowsPath& path) {
   if (sandbox.empty()) return std::nullopt;
+  const auto alias = aliases.find(RootKey(path));
+  if (alias != aliases.end()) {
+    std::optional<std::string> host = HostPath(alias->second.target);
+    while (host && host->size() > 1 && host->back() == '/') host->pop_back();
+    return host;
+  }
   if (!path.drive.empty())
     return sandbox + "/" + static_cast<char>(std::toupper(static_cast<unsigned char>(path.drive[0])));
   const std::string servers = sandbox + "/UNC";
@@ -283,6 +308,34 @@ void ResetSandbox() {
   sandbox.clear();
   realSandbox.clear();
   unreachableRoots.clear();
+  unreachableAttempts = 0;
+  aliases.clear();
+}
+
+void AliasRoot(const std::string& root, const std::string& windowsTarget, Alias kind) {
+  if (auto path = ResolveWindowsPath(root)) {
+    std::string spelled = FormatWindowsPath(*path, false);
+    if (spelled.back() == '\\') spelled.pop_back();
+    aliases[RootKey(*path)] = AliasTarget{spelled, windowsTarget, kind};
+  }
+}
+
+std::string PresentedFinalPath(const std::string& openedAs, const std::string& real) {
+  const std::optional<WindowsPath> opened = ResolveWindowsPath(openedAs);
+  const auto alias = opened ? aliases.find(RootKey(*opened)) : aliases.end();
+  if (alias == aliases.end()) return real;
+  const std::string inner = PresentedFinalPath(alias->second.target, real);
+  if (alias->second.kind == Alias::kLeads) return inner;
+  // Below where the alias leads, the alias's own root stands in front.
+  const std::optional<std::string> targetHost = HostPath(alias->second.target);
+  std::optional<std::string> target = targetHost ? WindowsPathOfHost(*targetHost) : std::nullopt;
+  if (!target) return inner;
+  if (target->back() == '\\') target->pop_back();
+  if (FoldCase(real.substr(0, target->size())) != FoldCase(*target) ||
+      (real.size() > target->size() && real[target->size()] != '\\')) {
+    return inner;  // a link led out of it
+  }
+  return alias->second.root + (real.size() > target->size() ? real.substr(target->size()) : "\\");
 }
 
 void SetSandbox(const std::string& hostFolder) {
@@ -291,15 +344,6 @@ void SetSandbox(const std::string& hostFolder) {
   realSandbox = real ? real : hostFolder;
   std::free(real);
 }
-
-namespace {
-
-// "C:" or "\\\\server\\share", folded, for a resolved path.
-std::string RootKey(const WindowsPath& path) {
-  return FoldCase(path.drive.empty() ? "\\\\" + path.server + "\\" + path.share : path.drive + ":");
-}
-
-}  // namespace
 
 void SetUnreachable(const std::string& windowsRoot, DWORD error) {
   if (auto path = ResolveWindowsPath(windowsRoot)) unreachableRoots[RootKey(*path)] = error;
@@ -310,8 +354,11 @@ std::optional<DWORD> UnreachableError(const std::string& windowsPath) {
   if (!path) return std::nullopt;
   auto found = unreachableRoots.find(RootKey(*path));
   if (found == unreachableRoots.end()) return std::nullopt;
+  ++unreachableAttempts;
   return found->second;
 }
+
+int UnreachableAttempts() { return unreachableAttempts; }
 
 std::optional<std::string> WindowsPathOfHost(const std::string& hostPath) {
   if (realSandbox.empty()) return std::nullopt;
@@ -340,13 +387,41 @@ std::optional<std::string> WindowsPathOfHost(const std::string& hostPath) {
   return FormatWindowsPath(path, false);
 }
 
+namespace {
+
+// The entry that "<name><stream>" opens: NTFS opens a folder itself by its
+// index stream ("::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION") and a file
+// by its unnamed data stream ("::$DATA"); no entry has another stream here.
+std::string StreamEntry(const std::string& hostFolder, const std::string& name, const std::string& stream) {
+  const std::string entry = FindEntry(hostFolder, name);
+  const std::string folded = FoldCase(stream);
+  struct stat status;
+  const bool found = stat((hostFolder + "/" + entry).c_str(), &status) == 0;
+  if (found && S_ISDIR(status.st_mode) && (folded == "::$index_allocation" || folded == ":$i30:$index_allocation")) {
+    return entry;
+  }
+  if (found && S_ISREG(status.st_mode) && folded == "::$data") return entry;
+  return entry + stream;
+}
+
+}  // namespace
+
 std::optional<std::string> HostPath(const std::string& windowsPath) {
   if (sandbox.empty()) return std::nullopt;
   const std::optional<WindowsPath> path = ResolveWindowsPath(windowsPath);
   if (!path) return std::nullopt;
-  std::string host = *HostRoot(*path);
-  for (const std::string& component : path->components) host += "/" + FindEntry(host, component);
-  if (path->trailingSeparator || path->components.empty()) host += "/";
+  std::optional<std::string> host = HostRoot(*path);
+  if (!host) return std::nullopt;
+  for (size_t i = 0; i < path->components.size(); ++i) {
+    const std::string& component = path->components[i];
+    const size_t colon = component.find(':');
+    if (colon == std::string::npos || i + 1 < path->components.size()) {
+      *host += "/" + FindEntry(*host, component);
+    } else {
+      *host += "/" + StreamEntry(*host, component.substr(0, colon), component.substr(colon));
+    }
+  }
+  if (path->trailingSeparator || path->components.empty()) *host += "/";
   return host;
 }
 

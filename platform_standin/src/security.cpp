@@ -2,6 +2,7 @@
 // descriptor of an open file (only its owner is stood in for) and the
 // comparison of SIDs.
 #include <aclapi.h>
+#include <sddl.h>
 #include <standin.h>
 #include <sys/stat.h>
 
@@ -86,4 +87,45 @@ extern "C" BOOL WINAPI EqualSid(PSID first, PSID second) {
   const auto* b = static_cast<const SID*>(second);
   SetLastError(ERROR_SUCCESS);
   return a && b && SidBytes(a) == SidBytes(b) && std::memcmp(a, b, SidBytes(a)) == 0;
+}
+
+// "S-1-<authority>-<sub-authority>..." with up to 15 sub-authorities, all
+// decimal, as the string form of a SID is written.
+extern "C" BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid) {
+  const Call call("ConvertStringSidToSidW");
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return FALSE;
+  }
+  std::vector<uint64_t> numbers;
+  const std::wstring whole = text ? text : L"";
+  bool valid = whole.size() > 2 && (whole[0] == L'S' || whole[0] == L's') && whole[1] == L'-';
+  for (size_t at = 2; valid && at <= whole.size();) {
+    size_t end = at;
+    uint64_t number = 0;
+    while (end < whole.size() && whole[end] >= L'0' && whole[end] <= L'9' && number <= 0xFFFFFFFFFFFFull) {
+      number = number * 10 + static_cast<uint64_t>(whole[end++] - L'0');
+    }
+    valid = end > at && (end == whole.size() || whole[end] == L'-');
+    numbers.push_back(number);
+    at = end + 1;
+  }
+  valid = valid && numbers.size() >= 3 && numbers.size() <= 17 && numbers[0] == 1;
+  for (size_t i = 2; valid && i < numbers.size(); ++i) valid = numbers[i] <= 0xFFFFFFFFull;
+  if (!valid || !sid) {
+    SetLastError(ERROR_INVALID_SID);
+    return FALSE;
+  }
+  const size_t subAuthorities = numbers.size() - 2;
+  auto* made = static_cast<SID*>(SystemBlock(8 + sizeof(DWORD) * subAuthorities));
+  if (!made) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  made->Revision = 1;
+  made->SubAuthorityCount = static_cast<BYTE>(subAuthorities);
+  for (int i = 0; i < 6; ++i) made->IdentifierAuthority.Value[5 - i] = static_cast<BYTE>(numbers[1] >> (8 * i));
+  for (size_t i = 0; i < subAuthorities; ++i) made->SubAuthority[i] = static_cast<DWORD>(numbers[i + 2]);
+  *sid = made;
+  return TRUE;
 }
