@@ -66,6 +66,10 @@ wine_bin=${WINE:-wine}
 scratch=$build/wine-scratch-q
 mkdir -p "$scratch"
 ln -sfn "$scratch" "$WINEPREFIX/dosdevices/q:"
+# W: and U: lead onto the Windows folder and the profiles folder, as a drive
+# mapped there does: the guard must see them for what they are.
+ln -sfn ../drive_c/windows "$WINEPREFIX/dosdevices/w:"
+ln -sfn ../drive_c/users "$WINEPREFIX/dosdevices/u:"
 # Host-side symbolic links for the guard cases: one to the prefix's Windows
 # folder (only the permission grant, whose tool is the recording double, is
 # aimed at it), one to the scratch folder where the cases point the user's

@@ -39,6 +39,11 @@ std::optional<guard_reference::Verdict> Classify(HRESULT result, const std::stri
   if (line.find("': it is the standard folder '") != std::string::npos) return guard_reference::Verdict::kIs;
   if (line.find("': it holds the standard folder '") != std::string::npos) return guard_reference::Verdict::kHolds;
   if (line.find("': it runs through the link '") != std::string::npos) return guard_reference::Verdict::kLink;
+  if (line.find("': it is relative or a volume root") != std::string::npos) return guard_reference::Verdict::kRelative;
+  if (line.find("': it is on an administrative share") != std::string::npos) {
+    return guard_reference::Verdict::kAdministrative;
+  }
+  if (line.find("': it names a stream") != std::string::npos) return guard_reference::Verdict::kStream;
   if (line.find("': it cannot be examined") != std::string::npos)
     Fail("a path of this machine cannot be examined", path);
   return std::nullopt;

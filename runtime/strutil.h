@@ -136,6 +136,11 @@ class HeapTextList {
   }
   HRESULT Append(const Char* text) { return Append(text, TextLength(text)); }
 
+  void Clear() {
+    for (Char* text : texts_) BlockFree(text);
+    texts_.Clear();
+  }
+
  private:
   HeapArray<Char*> texts_;
 };

@@ -97,6 +97,8 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->error = 0;
   walk->stoppedAt = 0;
   walk->real.Truncate(0);
+  walk->linksAt.Clear();
+  walk->linkEnds.Clear();
   const bool remembering = rule == LinkRule::kFollowEvery;
   const SIZE_T shared = remembering ? SharedSteps(normal, length) : 0;
   HRESULT result = CopySteps(lastSteps_, shared, &walk->steps);
@@ -145,6 +147,11 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
         walk->end = WalkEnd::kUntrustedLink;
         walk->stoppedAt = next;
         break;
+      }
+      if (rule == LinkRule::kFollowTrusted) {
+        result = walk->linksAt.Append(walk->real.Get(), walk->real.Length());
+        if (SUCCEEDED(result)) result = walk->linkEnds.Append(next);
+        if (FAILED(result)) break;
       }
       DWORD error = 0;
       result = ReplaceWithFinalPath(query_.Get(), &walk->real, &identity, &error);

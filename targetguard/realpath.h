@@ -45,6 +45,10 @@ struct RealWalk {
   // The components that exist, each one's real path a prefix of `real`:
   // after a link, those from it on.
   HeapArray<WalkStep> steps;
+  // kFollowTrusted: where each link followed was reached (its path, links
+  // before it resolved), and where it ends in the path walked.
+  WideTextList linksAt;
+  HeapArray<SIZE_T> linkEnds;
 };
 
 class RealPaths {

@@ -129,6 +129,16 @@ class TargetGuard {
       case WalkEnd::kWhole:
         break;
     }
+    // A place is one where each link on the way was reached, too.
+    for (SIZE_T link = 0; link < walk.linksAt.Count(); ++link) {
+      WideText reached;
+      result = reached.Append(walk.linksAt[link]);
+      if (SUCCEEDED(result))
+        result = reached.Append(spelled.Get() + walk.linkEnds[link], spelled.Length() - walk.linkEnds[link]);
+      if (FAILED(result)) return Fail(result, "real path", "follow the path");
+      result = Decide(reached.Get(), reached.Length(), false, Scope::kPlaces);
+      if (result != S_OK) return result;
+    }
     const bool mayBeProfile = walk.end == WalkEnd::kAbsent || (walk.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     result = Decide(walk.real.Get(), walk.real.Length(), mayBeProfile, Scope::kEvery);
     if (result != S_OK) return result;

@@ -9,6 +9,8 @@
 #include <aclapi.h>
 #include <standin.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -18,6 +20,9 @@
 namespace guard_reference {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kCurrentVersion32 = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion";
 
 // The per-user folders at their places below every profile.
 inline const std::vector<std::wstring>& Places() {
@@ -64,10 +69,13 @@ struct Identity {
 
 enum class Verdict {
   kAllowed,
-  kIs,      // it is a standard folder
-  kHolds,   // it holds one
-  kLink,    // it runs through a link a standard user made
-  kAbsent,  // it does not exist: nothing to compare by identity
+  kIs,              // it is a standard folder
+  kHolds,           // it holds one
+  kLink,            // it runs through a link a standard user made
+  kAbsent,          // the reference cannot decide (a root that cannot be opened)
+  kRelative,        // not fully qualified, or a volume root
+  kAdministrative,  // on an administrative share, as given or where it leads
+  kStream,          // a colon after the drive designator
 };
 
 class ReferenceMachine {
@@ -99,6 +107,26 @@ class ReferenceMachine {
     MakeFolder(L"C:\\Users\\ann\\Saved Links");
     MakeFolder(L"C:\\Users\\installer\\Saved Links");
     MakeFolder(L"D:\\Disk\\Vendor");
+    // Drives and shares onto the machine's folders, a junction below a
+    // profile, folders that the registry moved and a hostile hive.
+    standin::AliasRoot("W:", "C:\\Windows", standin::Alias::kKeepsRoot);
+    standin::AliasRoot("S:", "C:\\ProgramData\\Microsoft", standin::Alias::kLeads);
+    standin::AliasRoot("\\\\localhost\\C$", "C:\\", standin::Alias::kKeepsRoot);
+    standin::AliasRoot("M:", "\\\\localhost\\C$", standin::Alias::kLeads);
+    standin::AliasRoot("\\\\localhost\\Users", "C:\\Users", standin::Alias::kKeepsRoot);
+    MakeFolder(L"D:\\Redirect\\ann\\AppData\\Roaming\\Vendor");
+    std::error_code ignored;
+    fs::remove_all(*standin::HostPath(std::wstring(L"C:\\Users\\ann\\AppData")), ignored);
+    Link(L"C:\\Users\\ann\\AppData", L"D:\\Redirect\\ann\\AppData", standin::Owner::kAdministrators);
+    standin::SetStringValue(kCurrentVersion, "CommonFilesDir", L"D:\\Common Files");
+    standin::SetStringValue(kCurrentVersion32, "ProgramFilesDir", L"E:\\Apps32");
+    MakeFolder(L"D:\\Common Files\\Vendor");
+    MakeFolder(L"E:\\Apps32\\Vendor");
+    standin::SetStringValue(hive, "Vendor Data", L"C:\\Program Files\\Vendor", REG_SZ);
+    standin::SetStringValue(hive, "My Music", L"C:\\Program Files (x86)\\Vendor App", REG_SZ);
+    standin::SetStringValue(hive, "My Video", L"%USERPROFILE%\\AppData\\Local\\Vendor", REG_EXPAND_SZ);
+    MakeFolder(L"C:\\Users\\installer\\AppData\\Local\\Vendor");
+    MakeFolder(L"C:\\Users\\ann\\AppData\\Local\\Vendor");
     Link(L"C:\\Data\\Mounted", L"D:\\Disk", standin::Owner::kAdministrators);
     Link(L"C:\\Data\\Planted", L"C:\\Windows", standin::Owner::kInstallingUser);
     Link(L"C:\\ProgramData\\Vendor Shared", L"D:\\Disk", standin::Owner::kTrustedInstaller);
@@ -113,26 +141,67 @@ class ReferenceMachine {
   // Every standard folder, as the machine spells it.
   const std::vector<std::wstring>& StandardFolders() const { return folders_; }
 
-  // The decision for one reading of a fully qualified path.
+  // The decision for one reading of a path.
   Verdict Decide(const std::wstring& path) const {
-    WCHAR full[4096];
-    const DWORD chars = GetFullPathNameW(path.c_str(), 4096, full, nullptr);
-    if (chars == 0 || chars >= 4096) return Verdict::kAbsent;
-    const std::wstring normal(full, chars);
-    // Each component from the first below the root, the link itself looked at.
-    size_t end = normal.rfind(L"\\\\", 0) == 0 ? normal.find(L'\\', normal.find(L'\\', 2) + 1) : 2;
-    while (end != std::wstring::npos && end + 1 < normal.size()) {
+    const std::wstring normal = Qualified(path);
+    if (normal.empty()) return Verdict::kRelative;
+    if (normal.find(L':', normal[0] == L'\\' ? 0 : 2) != std::wstring::npos) return Verdict::kStream;
+    if (Administrative(normal)) return Verdict::kAdministrative;
+    // Each component from the first below the root, the link itself looked
+    // at; what exists is where the target is seen from, the rest as spelled.
+    const size_t rootEnd = RootEnd(normal);
+    std::wstring existing = normal.substr(0, rootEnd);
+    std::vector<std::pair<size_t, Identity>> steps;  // where each existing component ends, and what it is
+    Identity identity = {};
+    std::wstring final;
+    // Where the root leads counts too (a drive mapped onto a share).
+    if (Open(existing + L"\\", &identity, &final) && Administrative(final)) return Verdict::kAdministrative;
+    for (size_t end = rootEnd; end != std::wstring::npos && end < normal.size();) {
       end = normal.find(L'\\', end + 1);
       const std::wstring component = normal.substr(0, end);
       const DWORD attributes = GetFileAttributesW(component.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES) return Verdict::kAbsent;
+      if (attributes == INVALID_FILE_ATTRIBUTES) break;
       if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !Trusted(component)) return Verdict::kLink;
+      existing = component;
+      Identity step = {};
+      if (Open(component, &step, nullptr)) steps.emplace_back(component.size(), step);
     }
-    Identity identity = {};
-    if (!Open(normal, &identity, nullptr)) return Verdict::kAbsent;
-    if (is_.count(identity)) return Verdict::kIs;
-    if (holds_.count(identity)) return Verdict::kHolds;
-    return Verdict::kAllowed;
+    if (!Open(existing + L"\\", &identity, &final)) return Verdict::kAbsent;
+    if (Administrative(final)) return Verdict::kAdministrative;
+    const std::wstring rest = normal.substr(existing.size());
+    if (rest.empty()) {
+      if (is_.count(identity)) return Verdict::kIs;
+      if (holds_.count(identity)) return Verdict::kHolds;
+      return Verdict::kAllowed;
+    }
+    // Absent below `existing`: a profile in the profiles folder, a place of
+    // a profile, or a folder whose spelling (as given, or from where the
+    // part that exists leads) it is or holds.
+    // The deepest profile, or the profiles folder, on its way decides by place.
+    std::wstring below;
+    for (auto step = steps.rbegin(); step != steps.rend() && below.empty(); ++step) {
+      const Identity& at = step->second;
+      const bool profilesFolder =
+          at.volume == profilesFolder_.volume && at.high == profilesFolder_.high && at.low == profilesFolder_.low;
+      if (!profilesFolder && !profiles_.count(at)) continue;
+      below = normal.substr(step->first + 1);
+      const size_t name = below.find(L'\\');
+      if (profilesFolder && name == std::wstring::npos) return Verdict::kIs;
+      if (profilesFolder) below = below.substr(name + 1);
+    }
+    Verdict verdict = Verdict::kAllowed;
+    for (const std::wstring& place : below.empty() ? std::vector<std::wstring>() : Places()) {
+      if (Same(place, below)) return Verdict::kIs;
+      if (Below(place, below)) verdict = Verdict::kHolds;
+    }
+    while (!final.empty() && final.back() == L'\\') final.pop_back();
+    const std::wstring spelled = final + rest;
+    for (const std::wstring& folder : folders_) {
+      const std::wstring folderNormal = Qualified(folder);
+      if (Same(folderNormal, spelled) || Same(folderNormal, normal)) return Verdict::kIs;
+      if (Below(folderNormal, spelled) || Below(folderNormal, normal)) verdict = Verdict::kHolds;
+    }
+    return verdict;
   }
 
  private:
@@ -185,6 +254,62 @@ class ReferenceMachine {
     return opened;
   }
 
+  // The full path as the system resolves it; empty for one that is not
+  // fully qualified or names a volume root.
+  static std::wstring Qualified(const std::wstring& path) {
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    std::wstring normal;
+    if (path.rfind(L"\\\\?\\", 0) == 0) {
+      normal = path.substr(4);
+      if (normal.rfind(L"UNC\\", 0) == 0) normal = L"\\\\" + normal.substr(4);
+      if (normal.find(L"\\\\", 2) != std::wstring::npos) return L"";
+    } else if ((path.size() > 2 && separator(path[0]) && separator(path[1])) ||
+               (path.size() > 2 && iswalpha(path[0]) && path[1] == L':' && separator(path[2]))) {
+      WCHAR full[4096];
+      const DWORD chars = GetFullPathNameW(path.c_str(), 4096, full, nullptr);
+      if (chars == 0 || chars >= 4096) return L"";
+      normal.assign(full, chars);
+    }
+    while (normal.size() > 3 && normal.back() == L'\\') normal.pop_back();
+    const bool drive = normal.size() > 2 && iswalpha(normal[0]) && normal[1] == L':' && normal[2] == L'\\';
+    const bool unc = normal.rfind(L"\\\\", 0) == 0 && normal.size() > 2 && normal[2] != L'.' && normal[2] != L'?';
+    if (!drive && !unc) return L"";
+    const size_t rootEnd = RootEnd(normal);
+    if (rootEnd == std::wstring::npos || rootEnd + 1 >= normal.size()) return L"";
+    return normal;
+  }
+
+  // Where the root ("C:" or "\\\\server\\share") ends; npos for no share.
+  static size_t RootEnd(const std::wstring& normal) {
+    if (normal.rfind(L"\\\\", 0) != 0) return 2;
+    const size_t share = normal.find(L'\\', 2);
+    if (share == std::wstring::npos || share == 2 || share + 1 >= normal.size() || normal[share + 1] == L'\\') {
+      return std::wstring::npos;
+    }
+    const size_t end = normal.find(L'\\', share + 1);
+    return end == std::wstring::npos ? normal.size() : end;
+  }
+
+  // "\\\\<server>\\<letter>$..." or "\\\\<server>\\ADMIN$...".
+  static bool Administrative(const std::wstring& path) {
+    if (path.rfind(L"\\\\", 0) != 0) return false;
+    const size_t share = path.find(L'\\', 2);
+    if (share == std::wstring::npos) return false;
+    const size_t end = path.find(L'\\', share + 1);
+    const std::wstring name = path.substr(share + 1, end == std::wstring::npos ? std::wstring::npos : end - share - 1);
+    return (name.size() == 2 && iswalpha(name[0]) && name[1] == L'$') || Same(name, L"ADMIN$");
+  }
+
+  static bool Same(const std::wstring& first, const std::wstring& second) {
+    return first.size() == second.size() && std::equal(first.begin(), first.end(), second.begin(),
+                                                       [](wchar_t a, wchar_t b) { return towupper(a) == towupper(b); });
+  }
+
+  // Whether `folder` lies below `path`.
+  static bool Below(const std::wstring& folder, const std::wstring& path) {
+    return folder.size() > path.size() + 1 && folder[path.size()] == L'\\' && Same(folder.substr(0, path.size()), path);
+  }
+
   static std::wstring Expanded(const std::wstring& text) {
     WCHAR buffer[1024];
     const DWORD chars = ExpandEnvironmentStringsW(text.c_str(), buffer, 1024);
@@ -194,23 +319,33 @@ class ReferenceMachine {
   void Gather() {
     WCHAR temp[MAX_PATH + 1];
     const DWORD tempChars = GetTempPathW(MAX_PATH + 1, temp);
-    folders_ = {L"C:\\Windows", L"C:\\Windows\\system32", L"C:\\Windows\\SysWOW64", L"C:\\Windows\\Fonts",
-                L"C:\\Windows\\Temp", L"C:\\Program Files", L"C:\\Program Files\\Common Files",
-                L"C:\\Program Files (x86)", L"C:\\Program Files (x86)\\Common Files", L"C:\\ProgramData",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
-                L"C:\\ProgramData\\Microsoft\\Windows\\Templates", L"C:\\Users",
-                L"D:\\Redirected\\installer\\Documents",
-                // The installing user's own, from its hive (see LayOut).
-                L"C:\\Users\\installer\\Saved Links", std::wstring(temp, tempChars ? tempChars - 1 : 0)};
+    // The machine folders from the registry's program-files values, both views.
+    for (const std::string key : {std::string(kCurrentVersion), std::string(kCurrentVersion32)}) {
+      for (const std::string& name : standin::ValueNames(key)) {
+        const auto value = standin::GetValue(key, name);
+        if (value && value->type == REG_SZ) folders_.push_back(reinterpret_cast<const wchar_t*>(value->data.data()));
+      }
+    }
+    folders_.insert(
+        folders_.end(),
+        {L"C:\\Windows", L"C:\\Windows\\system32", L"C:\\Windows\\SysWOW64", L"C:\\Windows\\Fonts",
+         L"C:\\Windows\\Temp", L"C:\\Program Files", L"C:\\Program Files\\Common Files", L"C:\\Program Files (x86)",
+         L"C:\\Program Files (x86)\\Common Files", L"C:\\ProgramData",
+         L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
+         L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
+         L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+         L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
+         L"C:\\ProgramData\\Microsoft\\Windows\\Templates", L"C:\\Users", L"D:\\Redirected\\installer\\Documents",
+         // The installing user's own, from its hive (see LayOut).
+         L"C:\\Users\\installer\\Saved Links", L"C:\\Users\\installer\\AppData\\Local\\Vendor",
+         std::wstring(temp, tempChars ? tempChars - 1 : 0)});
     for (const std::string& name : standin::ValueNames(standin::kMachineShellFoldersKey)) {
       const auto value = standin::GetValue(standin::kMachineShellFoldersKey, name);
       folders_.push_back(Expanded(reinterpret_cast<const wchar_t*>(value->data.data())));
     }
     // The profiles: every folder in the profiles folder (links too) and every
     // ProfileList profile; in each, every place.
+    Open(L"C:\\Users", &profilesFolder_, nullptr);
     std::vector<std::wstring> profiles;
     for (const auto& entry : fs::directory_iterator(*standin::HostPath(std::wstring(L"C:\\Users")))) {
       std::error_code ignored;
@@ -227,6 +362,8 @@ class ReferenceMachine {
     }
     for (const std::wstring& profile : profiles) {
       folders_.push_back(profile);
+      Identity identity = {};
+      if (Open(profile, &identity, nullptr)) profiles_.insert(identity);
       for (const std::wstring& place : Places()) folders_.push_back(profile + L"\\" + place);
     }
     for (const std::wstring& folder : folders_) {
@@ -244,6 +381,8 @@ class ReferenceMachine {
   }
 
   std::vector<std::wstring> folders_;
+  Identity profilesFolder_ = {};
+  std::set<Identity> profiles_;
   std::set<Identity> is_;
   std::set<Identity> holds_;
 };

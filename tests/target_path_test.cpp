@@ -556,6 +556,11 @@ std::optional<guard_reference::Verdict> GuardVerdict(const std::string& path) {
   if (line.find("': it is the standard folder '") != std::string::npos) return guard_reference::Verdict::kIs;
   if (line.find("': it holds the standard folder '") != std::string::npos) return guard_reference::Verdict::kHolds;
   if (line.find("': it runs through the link '") != std::string::npos) return guard_reference::Verdict::kLink;
+  if (line.find("': it is relative or a volume root") != std::string::npos) return guard_reference::Verdict::kRelative;
+  if (line.find("': it is on an administrative share") != std::string::npos) {
+    return guard_reference::Verdict::kAdministrative;
+  }
+  if (line.find("': it names a stream") != std::string::npos) return guard_reference::Verdict::kStream;
   return std::nullopt;
 }
 
@@ -582,6 +587,12 @@ TEST(GuardReferenceTest, GuardAgreesWithTheDecisionByIdentity) {
     const DWORD shortChars = GetShortPathNameW(standard.c_str(), shortPath, MAX_PATH);
     if (shortChars && shortChars < MAX_PATH) spellings.emplace_back(shortPath, shortChars);
     if (standard.rfind(L"C:\\Users\\", 0) == 0) spellings.push_back(L"C:\\Documents and Settings" + standard.substr(8));
+    // Through the drives and shares that lead onto the machine's folders, and as a stream.
+    if (standard.rfind(L"C:\\Windows\\", 0) == 0) spellings.push_back(L"W:" + standard.substr(10));
+    if (standard.rfind(L"C:\\Users\\", 0) == 0) spellings.push_back(L"\\\\localhost\\Users" + standard.substr(8));
+    if (standard.rfind(L"C:\\", 0) == 0) spellings.push_back(L"M:" + standard.substr(2));
+    spellings.push_back(standard + L"::$INDEX_ALLOCATION");
+    spellings.push_back(standard + L"\\Absent\\Vendor");
     for (const std::wstring& spelling : spellings) {
       const guard_reference::Verdict expected = machine.Decide(spelling);
       if (expected == guard_reference::Verdict::kAbsent) continue;
@@ -591,9 +602,29 @@ TEST(GuardReferenceTest, GuardAgreesWithTheDecisionByIdentity) {
       ++compared;
     }
   }
-  for (const char* path :
-       {"C:\\Data\\Planted\\Vendor", "C:\\Data\\Mounted\\Vendor", "C:\\Data\\Mounted", "C:\\ProgramData\\Vendor Shared",
-        "D:\\Profiles", "D:\\Profiles\\mover\\AppData", "C:\\accounts", "D:\\Redirected\\installer"}) {
+  for (const char* path : {"C:\\Data\\Planted\\Vendor",
+                           "C:\\Data\\Mounted\\Vendor",
+                           "C:\\Data\\Mounted",
+                           "C:\\ProgramData\\Vendor Shared",
+                           "D:\\Profiles",
+                           "D:\\Profiles\\mover\\AppData",
+                           "C:\\accounts",
+                           "D:\\Redirected\\installer",
+                           "S:\\Windows",
+                           "S:\\Vendor",
+                           "W:\\Vendor",
+                           "C:\\Users\\ann\\AppData\\Roaming",
+                           "C:\\Users\\ann\\AppData\\Roaming\\Vendor",
+                           "D:\\Common Files",
+                           "E:\\Apps32\\Vendor",
+                           "C:\\Program Files\\Vendor",
+                           "C:\\Program Files (x86)\\Vendor App",
+                           "C:\\Users\\installer\\AppData\\Local\\Vendor",
+                           "C:\\Users\\ann\\AppData\\Local\\Vendor",
+                           "\\\\server\\\\x",
+                           "\\\\?\\C:Data",
+                           "C:\\Vendor\\Absent",
+                           "D:\\Nowhere\\Vendor"}) {
     SCOPED_TRACE(path);
     const guard_reference::Verdict expected = machine.Decide(std::wstring(path, path + std::strlen(path)));
     ASSERT_NE(expected, guard_reference::Verdict::kAbsent);

@@ -1,6 +1,7 @@
 #include "profile_curve.hpp"
 
 #include <cstdio>
+#include <memory>
 
 namespace quorvel::bench {
 
@@ -10,20 +11,28 @@ namespace {
 // against the bare calls.
 constexpr double kGrowthTarget = 1.5;
 constexpr double kGuardTarget = 1.10;
+// What a hostile hive may cost: 400 values each naming a 60-deep folder of
+// the user's own, against a call without them.
+constexpr double kHostileTarget = 1.2;
+constexpr int kHostileValues = 400;
+constexpr int kHostileDepth = 60;
 
 struct Point {
   int profiles;
-  bool listed;  // each profile a ProfileList entry too, not only a folder
+  bool listed;   // each profile a ProfileList entry too, not only a folder
+  bool hostile;  // a hostile hive beside no extra profiles
   Timing timing;
   std::vector<double> floor;  // milliseconds per pass of the lists' reads
 };
 
 std::string nameOf(const Point& point) {
+  if (point.hostile) return "RemoveFolder@hostile-hive";
   if (point.profiles == 0) return "RemoveFolder@0";
   return "RemoveFolder@" + std::to_string(point.profiles) + (point.listed ? "-listed" : "-folders");
 }
 
 std::string describe(const Point& point) {
+  if (point.hostile) return "none, a hostile hive";
   if (point.profiles == 0) return "none";
   return std::to_string(point.profiles) + (point.listed ? " listed" : " folders");
 }
@@ -79,6 +88,15 @@ void printCurve(const std::vector<Point>& points) {
               guardRatio, medianOfPairedRatios(none.timing), kGuardTarget, verdict(guardRatio, kGuardTarget));
   const double floorWithNone = spreadOf(none.floor).median;
   for (const Point& point : points) {
+    if (!point.hostile) continue;
+    const double hostile = spreadOf(point.timing.product).median / productWithNone;
+    std::printf(
+        "With a hostile hive (%d values, each a %d-deep folder of the user's own): %.3f times the call "
+        "without it (against the bare calls of the same rounds %.3f; target %.1f: %s).\n",
+        kHostileValues, kHostileDepth, hostile, medianOfPairedRatios(point.timing) / medianOfPairedRatios(none.timing),
+        kHostileTarget, verdict(hostile, kHostileTarget));
+  }
+  for (const Point& point : points) {
     if (point.profiles != kMostExtraProfiles) continue;
     const double product = spreadOf(point.timing.product).median;
     const double growth = product / productWithNone;
@@ -100,21 +118,28 @@ void printCurve(const std::vector<Point>& points) {
 bool runProfileCurve(const Dll& product, const Dll& bare, const Workload& oneFileRemoval, int calls, bool checkOnly,
                      ExtraProfiles& extra) {
   std::vector<Point> points = {
-      {0, false, {}, {}},
-      {500, false, {}, {}},
-      {500, true, {}, {}},
-      {kMostExtraProfiles, false, {}, {}},
-      {kMostExtraProfiles, true, {}, {}},
+      {0, false, false, {}, {}},
+      {0, false, true, {}, {}},
+      {500, false, false, {}, {}},
+      {500, true, false, {}, {}},
+      {kMostExtraProfiles, false, false, {}, {}},
+      {kMostExtraProfiles, true, false, {}, {}},
   };
   ProfileLists none = {};
   for (Point& point : points) {
+    std::unique_ptr<HostileHive> hive;
+    if (point.hostile) hive = std::make_unique<HostileHive>(kHostileValues, kHostileDepth);
+    if (hive && !hive->laidOut()) {
+      std::printf("FAIL  %s: the hive could not be laid out\n", nameOf(point).c_str());
+      return false;
+    }
     if (!extra.layOut(point.profiles, point.listed)) {
       std::printf("FAIL  %s: the profiles could not be laid out\n", nameOf(point).c_str());
       return false;
     }
     ProfileLists lists = {};
     readListsTimed(extra.folder(), &lists);
-    if (point.profiles == 0) none = lists;
+    if (point.profiles == 0 && !point.hostile) none = lists;
     if (!listsAsLaidOut(point, none, lists) || !sameBehaviour(product, bare, oneFileRemoval, false, nameOf(point))) {
       return false;
     }

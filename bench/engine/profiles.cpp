@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <iterator>
 
 namespace quorvel::bench {
 
@@ -116,6 +117,91 @@ ProfileLists readProfileLists(const std::string& profilesFolder) {
     }
   }
   return lists;
+}
+
+namespace {
+
+constexpr const char* kUserShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// The names that Windows gives known folders there: those a hostile hive
+// uses first, so that as many of its values as can be count.
+constexpr const char* kKnownFolderNames[] = {"Administrative Tools",
+                                             "AppData",
+                                             "Cache",
+                                             "CD Burning",
+                                             "Cookies",
+                                             "Desktop",
+                                             "Favorites",
+                                             "Fonts",
+                                             "History",
+                                             "Local AppData",
+                                             "My Music",
+                                             "My Pictures",
+                                             "My Video",
+                                             "NetHood",
+                                             "Personal",
+                                             "PrintHood",
+                                             "Programs",
+                                             "Recent",
+                                             "SendTo",
+                                             "Start Menu",
+                                             "Startup",
+                                             "Templates",
+                                             "{374DE290-123F-4565-9164-39C4925E467B}",
+                                             "{4C5C32FF-BB9D-43B0-B5B4-2D72E54EAAA4}",
+                                             "{56784854-C6CB-462B-8169-88E350ACB882}",
+                                             "{7D1D3A04-DEBB-4115-95CF-2F29DA2920DA}",
+                                             "{A520A1A4-1780-4FF6-BD18-167343C5AF16}",
+                                             "{BFB9D5E0-C6A9-404C-B2B2-AE6DB6AF4968}"};
+
+}  // namespace
+
+HostileHive::HostileHive(int values, int depth) {
+  char profile[MAX_PATH] = {};
+  if (!GetEnvironmentVariableA("USERPROFILE", profile, MAX_PATH)) return;
+  root_ = std::string(profile) + "\\quorvel-hostile";
+  std::string chain = root_;
+  for (int level = 1; level < depth; ++level) chain += "\\d" + std::to_string(level);
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  laidOut_ = true;
+  for (int i = 0; i < values && laidOut_; ++i) {
+    const std::string name =
+        i < static_cast<int>(std::size(kKnownFolderNames)) ? kKnownFolderNames[i] : "Hostile " + std::to_string(i);
+    Saved saved = {name, "", REG_NONE};
+    char value[2048] = {};
+    DWORD bytes = sizeof value - 1;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &saved.type, reinterpret_cast<BYTE*>(value), &bytes) ==
+        ERROR_SUCCESS) {
+      saved.value = value;
+    }
+    saved_.push_back(saved);
+    // A folder of the user's own, `depth` folders below the profile.
+    const std::string folder = chain + "\\leaf" + std::to_string(i);
+    const std::string spelled = "%USERPROFILE%" + folder.substr(std::string(profile).size());
+    laidOut_ = machine::createFolders(folder) &&
+               RegSetValueExA(key, name.c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(spelled.c_str()),
+                              static_cast<DWORD>(spelled.size() + 1)) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+}
+
+HostileHive::~HostileHive() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    for (const Saved& saved : saved_) {
+      if (saved.type == REG_NONE) {
+        RegDeleteValueA(key, saved.name.c_str());
+      } else {
+        RegSetValueExA(key, saved.name.c_str(), 0, saved.type, reinterpret_cast<const BYTE*>(saved.value.c_str()),
+                       static_cast<DWORD>(saved.value.size() + 1));
+      }
+    }
+    RegCloseKey(key);
+  }
+  if (!root_.empty()) machine::removeTree(root_);
 }
 
 }  // namespace quorvel::bench

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quorvel::bench {
 
@@ -33,6 +34,30 @@ class ExtraProfiles {
   std::string folder_;
   int folders_;
   int listed_;
+};
+
+// What a standard user can write into the hive that every guarded call
+// reads: `values` values in the current user's User Shell Folders, each
+// naming a folder of the user's own `depth` folders below the profile (the
+// folders made too), the known folders' names among them and other names
+// for the rest. The values as they were come back when this goes.
+class HostileHive {
+ public:
+  HostileHive(int values, int depth);
+  ~HostileHive();
+  HostileHive(const HostileHive&) = delete;
+  HostileHive& operator=(const HostileHive&) = delete;
+  bool laidOut() const { return laidOut_; }
+
+ private:
+  struct Saved {
+    std::string name;
+    std::string value;  // empty: there was none
+    unsigned long type;
+  };
+  std::vector<Saved> saved_;
+  std::string root_;
+  bool laidOut_ = false;
 };
 
 struct ProfileLists {

@@ -231,6 +231,17 @@ void addRefusalCases(Suite& suite) {
       {"folder below a host-side link to the Windows folder is refused",
        link + "\\Fonts",
        {"it runs through the link '" + link + "'", is + "'" + shell::folder(CSIDL_FONTS) + "'"}},
+      // run.sh maps W: onto the Windows folder and U: onto the profiles
+      // folder; the engine's final paths keep the drive letter.
+      {"system folder on a drive mapped onto the Windows folder is refused",
+       std::string(shell::kDriveOntoWindows) + "\\system32",
+       {is + "'C:\\windows\\system32'"}},
+      {"Fonts on a drive mapped onto the Windows folder is refused",
+       std::string(shell::kDriveOntoWindows) + "\\Fonts",
+       {is + "'" + shell::folder(CSIDL_FONTS) + "'"}},
+      {"public profile on a drive mapped onto the profiles folder is refused",
+       std::string(shell::kDriveOntoProfiles) + "\\Public",
+       {is + "'" + shell::profilesFolder() + "\\Public'"}},
   };
   for (const Refusal& refusal : refusals) {
     suite.add(kLabel, refusal.name, kLabel, [refusal, secondProfile](Case& c) {

@@ -369,6 +369,104 @@ void addStandardFolderCases(Suite& suite) {
   }
 }
 
+// Points a program-files value of HKLM\...\CurrentVersion (in one registry
+// view) at `path` for the lifetime of the object, and puts it back after.
+class MovedProgramFilesValue {
+ public:
+  MovedProgramFilesValue(REGSAM view, const char* name, const std::string& path) : view_(view), name_(name) {
+    char value[MAX_PATH] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKey, name,
+                     RRF_RT_REG_SZ | (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : 0), nullptr, value,
+                     &bytes) != ERROR_SUCCESS) {
+      return;
+    }
+    previous_ = value;
+    set_ = write(path);
+  }
+  ~MovedProgramFilesValue() {
+    if (set_) write(previous_);
+  }
+  MovedProgramFilesValue(const MovedProgramFilesValue&) = delete;
+  MovedProgramFilesValue& operator=(const MovedProgramFilesValue&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  static constexpr const char* kKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+  bool write(const std::string& value) const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | view_, &key) != ERROR_SUCCESS) return false;
+    const bool written = RegSetValueExA(key, name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+  }
+
+  REGSAM view_;
+  const char* name_;
+  std::string previous_;
+  bool set_ = false;
+};
+
+// Machine folders that the registry moved (the shell and the Installer
+// follow these values, a service's environment only after a restart) are
+// refused where they now are; a folder that a user's hive names under a
+// name that is no known folder's (here the product's own) is deleted.
+void addMovedFolderCases(Suite& suite) {
+  struct Moved {
+    const char* name;
+    REGSAM view;
+    const char* value;
+    const char* folder;
+  };
+  const Moved moves[] = {
+      {"common files folder that the registry moved is refused", KEY_WOW64_64KEY, "CommonFilesDir",
+       "C:\\quorvel-moved-common"},
+      {"32-bit program files folder that the registry moved is refused", KEY_WOW64_32KEY, "ProgramFilesDir",
+       "C:\\quorvel-moved-programs"},
+  };
+  for (const Moved& move : moves) {
+    suite.add(kLabel, move.name, kLabel, [move](Case& c) {
+      const std::string folder = move.folder;
+      SETUP_OK(c, makeTree(folder));
+      ActionOutcome outcome;
+      {
+        MovedProgramFilesValue moved(move.view, move.value, folder);
+        SETUP_OK(c, moved.set());
+        ActionRequest request;
+        request.action = kLabel;
+        request.customActionData = folder + "|" + kSdk;
+        outcome = runAction(c, request);
+      }
+      const bool survived = machine::exists(folder + "\\sub\\data.bin");
+      machine::removeTree(folder);
+      CHECK_EQ(c, outcome.code, kFailure);
+      CHECK(c, survived);
+      SETUP_OK(c, !outcome.lines.empty());
+      CHECK_EQ(
+          c, outcome.lines.back(),
+          errorLine(kLabel, 0x80070057, "Refusing path '" + folder + "': it is the standard folder '" + folder + "'"));
+    });
+  }
+
+  suite.add(kLabel, "product folder that a user's hive names under another name is deleted", kLabel, [](Case& c) {
+    const std::string product = shell::folder(CSIDL_PROGRAM_FILES) + "\\QuorvelEngineTests Product";
+    SETUP_OK(c, makeTree(product));
+    shell::UserShellFolder named("Quorvel Product", product);
+    SETUP_OK(c, named.set());
+    ActionRequest request;
+    request.action = kLabel;
+    request.customActionData = product + "|" + kSdk;
+    const ActionOutcome outcome = runAction(c, request);
+    const bool left = machine::exists(product);
+    machine::removeTree(product);
+    CHECK_EQ(c, outcome.code, kSuccess);
+    CHECK(c, !left);
+    CHECK_LINES(c, outcome.lines, standardLines(*request.customActionData, product, kSdk));
+  });
+}
+
 }  // namespace
 
 void addRemoveFolderCases(Suite& suite) {
@@ -376,6 +474,7 @@ void addRemoveFolderCases(Suite& suite) {
   addPromptCases(suite);
   addGuardCases(suite);
   addStandardFolderCases(suite);
+  addMovedFolderCases(suite);
 }
 
 }  // namespace quorvel::engine

@@ -208,6 +208,8 @@ void addGuardCases(Suite& suite) {
        "it is on an administrative share"},
       {"volume root is refused", "C:\\", "it is relative or a volume root"},
       {"relative prefix is refused", "QuorvelEngineTests\\", "it is relative or a volume root"},
+      // NTFS opens the folder itself by its index stream.
+      {"stream name of the Windows folder is refused", "C:\\windows::$INDEX_ALLOCATION", "it names a stream"},
   };
   for (const Guard& guard : guards) {
     suite.add(kLabel, guard.name, kLabel, [guard, secondProfile](Case& c) {

@@ -26,6 +26,10 @@ constexpr const char* kScratch = "C:\\quorvel-engine-shell";
 // one to <kScratch>\Personal Documents.
 constexpr const char* kLinkToWindows = "C:\\quorvel-engine-links\\windows";
 constexpr const char* kLinkToScratchDocuments = "C:\\quorvel-engine-links\\scratch-documents";
+// Drives that run.sh maps (dosdevices links) onto the prefix's Windows
+// folder and onto its profiles folder.
+constexpr const char* kDriveOntoWindows = "W:";
+constexpr const char* kDriveOntoProfiles = "U:";
 // What really holds the profile C:\users\quorvel-linked, a host-side link
 // that run.sh plants to <kLinkedProfileHolder>\linked.
 constexpr const char* kLinkedProfileHolder = "C:\\quorvel-engine-profiles";
