@@ -13,21 +13,26 @@ bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error ==
 // links followed; `*error` is the Win32 error when it cannot be had, and
 // `real` is then left as it was.
 HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, DWORD* error) {
-  *error = 0;
   const FileHandle object(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (object.Get() == INVALID_HANDLE_VALUE) {
     *error = ErrorOrGeneralFailure(GetLastError());
     return S_OK;
   }
+  return ReplaceWithFinalPathOf(object.Get(), real, error);
+}
+
+}  // namespace
+
+HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error) {
+  *error = 0;
   WideText final;
   DWORD room = MAX_PATH;
   for (;;) {
     WCHAR* buffer = nullptr;
     HRESULT result = final.AppendRoom(room, &buffer);
     if (FAILED(result)) return result;
-    const DWORD chars =
-        GetFinalPathNameByHandleW(object.Get(), buffer, room + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD chars = GetFinalPathNameByHandleW(object, buffer, room + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (chars == 0) {
       *error = ErrorOrGeneralFailure(GetLastError());
       return S_OK;
@@ -51,8 +56,6 @@ HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, DWORD* error) {
   return real->Assign(normal.Get(), normal.Length());
 }
 
-}  // namespace
-
 SIZE_T RealPaths::SharedSteps(const WCHAR* normal, SIZE_T length) const {
   for (SIZE_T steps = lastSteps_.Count(); steps > 0; --steps) {
     const SIZE_T end = lastSteps_[steps - 1].normalEnd;
@@ -68,6 +71,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->error = 0;
   walk->stoppedAt = 0;
   walk->real.Truncate(0);
+  walk->entry.Truncate(0);
   const bool remembering = rule == LinkRule::kFollowEvery;
   SIZE_T shared = remembering ? SharedSteps(normal, length) : 0;
   if (remembering) lastSteps_.Resize(shared);
@@ -95,9 +99,12 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
 
   while (SUCCEEDED(result) && walk->end == WalkEnd::kWhole && end < length) {
     const SIZE_T next = NextComponentEnd(normal, length, end);
+    const SIZE_T folderLength = walk->real.Length();
     result = walk->real.Append(normal + end, next - end);
     query_.Truncate(0);
     if (SUCCEEDED(result)) result = AppendVerbatimForm(walk->real.Get(), walk->real.Length(), &query_);
+    // The last component's own entry, before a link there is followed.
+    if (SUCCEEDED(result) && next == length) result = walk->entry.Assign(walk->real.Get(), walk->real.Length());
     if (FAILED(result)) break;
     const DWORD attributes = GetFileAttributesW(query_.Get());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -110,12 +117,19 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
       result = walk->real.Append(normal + next, length - next);
       break;
     }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      if (rule == LinkRule::kFollowTrusted && JudgeLink(query_.Get()) == LinkTrust::kUntrusted) {
+    LinkTrust trust = LinkTrust::kTrusted;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && rule == LinkRule::kFollowTrusted) {
+      folderQuery_.Truncate(0);
+      result = AppendVerbatimForm(walk->real.Get(), folderLength, &folderQuery_);
+      if (FAILED(result)) break;
+      trust = JudgeLink(query_.Get(), folderQuery_.Get());
+      if (trust == LinkTrust::kUntrusted) {
         walk->end = WalkEnd::kUntrustedLink;
         walk->stoppedAt = next;
         break;
       }
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && trust != LinkTrust::kNotALink) {
       DWORD error = 0;
       result = ReplaceWithFinalPath(query_.Get(), &walk->real, &error);
       if (FAILED(result)) break;
@@ -150,8 +164,6 @@ HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText*
   query_.Truncate(0);
   *error = 0;
   HRESULT result = AppendVerbatimForm(normal, rootLength, &query_);
-  // A share's root is opened as "\\?\UNC\server\share\".
-  if (SUCCEEDED(result) && normal[0] == L'\\') result = query_.Append(L'\\');
   if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, error);
   if (SUCCEEDED(result)) result = rootSpellings_.Append(normal, rootLength);
   if (SUCCEEDED(result)) result = rootReals_.Append(*error ? L"" : real->Get());

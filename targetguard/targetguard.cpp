@@ -67,9 +67,10 @@ class Verdict {
 // only when a decision needs them and then once for every reading.
 class TargetGuard {
  public:
-  TargetGuard(const char* path, Examination examination)
+  TargetGuard(const char* path, Examination examination, GuardedTarget* passed)
       : path_(path),
         examination_(examination),
+        passed_(passed),
         folders_(examination == Examination::kObject ? Comparison::kReal : Comparison::kSpelling) {}
 
   HRESULT Examine() {
@@ -118,11 +119,18 @@ class TargetGuard {
       case WalkEnd::kUnreadable:
         return RefuseUnexamined(walk.error);
       case WalkEnd::kAbsent:
-        return Decide(walk.real.Get(), walk.real.Length(), true);
+        result = Decide(walk.real.Get(), walk.real.Length(), true);
+        break;
       case WalkEnd::kWhole:
+        result = Decide(walk.real.Get(), walk.real.Length(), (walk.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
         break;
     }
-    return Decide(walk.real.Get(), walk.real.Length(), (walk.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    if (FAILED(result)) return result;
+    // The reading examined last is the file queries' own.
+    result = passed_->normal.Assign(normal.Get(), normal.Length());
+    if (SUCCEEDED(result)) result = passed_->entry.Assign(walk.entry.Get(), walk.entry.Length());
+    if (FAILED(result)) return Fail(result, "normalised path", "resolve the full path");
+    return S_OK;
   }
 
   // Decides by the standard folders for a path where the target really is
@@ -234,18 +242,19 @@ class TargetGuard {
 
   const char* const path_;
   const Examination examination_;
+  GuardedTarget* const passed_;  // for kObject
   RealPaths realPaths_;
   StandardFolders folders_;
 };
 
 }  // namespace
 
-HRESULT RefuseUnsafeTarget(const char* path) {
+HRESULT RefuseUnsafeTarget(const char* path, GuardedTarget* passed) {
   if (!*path) return S_OK;
-  return TargetGuard(path, Examination::kObject).Examine();
+  return TargetGuard(path, Examination::kObject, passed).Examine();
 }
 
 HRESULT RefuseUnsafePrefix(const char* prefix) {
   if (!*prefix) return S_OK;
-  return TargetGuard(prefix, Examination::kName).Examine();
+  return TargetGuard(prefix, Examination::kName, nullptr).Examine();
 }

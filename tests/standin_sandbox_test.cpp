@@ -289,7 +289,8 @@ TEST_F(StandinMachineTest, FinalPathsOwnersAndUnreachableRoots) {
     return text;
   };
   EXPECT_EQ(owner(L"C:\\Users\\All Users"), "S-1-5-18");
-  EXPECT_EQ(owner(L"C:\\Windows"), "S-1-5-32-544");
+  EXPECT_EQ(owner(L"C:\\Windows"), "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+  EXPECT_EQ(owner(L"C:\\Users\\Default"), "S-1-5-32-544");
   EXPECT_EQ(owner(L"C:\\outside"), "S-1-5-21-1004336348-1177238915-682003330-1001") << "a link a user made";
   standin::SetOwner("C:\\outside", standin::Owner::kUnreadable);
   EXPECT_EQ(owner(L"C:\\outside"), "error 5");
