@@ -15,11 +15,13 @@
 
 // What the guard passed, so that the action acts on that and on nothing a
 // user put in its place meanwhile: the target as the file queries read it,
-// normalised (see normalpath.h), and where its own entry really is (empty
-// when it does not exist).
+// normalised (see normalpath.h), where its own entry really is and that
+// entry's attributes (empty and INVALID_FILE_ATTRIBUTES when it does not
+// exist).
 struct GuardedTarget {
   WideText normal;
   WideText entry;
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
 };
 
 // For a path the action works on in the file system: the parts that exist

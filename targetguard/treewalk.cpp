@@ -6,7 +6,6 @@
 #include "runtime/memutil.h"
 #include "runtime/result.h"
 #include "runtime/wcalog.h"
-#include "targetguard/fsquery.h"
 #include "targetguard/normalpath.h"
 #include "targetguard/realpath.h"
 
@@ -80,8 +79,8 @@ class TreeWalk {
     WideText verbatim;
     HRESULT result = AppendVerbatimForm(target_.normal.Get(), target_.normal.Length(), &verbatim);
     if (FAILED(result)) return FailAllocating("path");
-    FileHandle top(CreateFileW(verbatim.Get(), access_ | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY, kShareAll, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle top(CreateFileW(verbatim.Get(), AccessFor(target_.attributes), kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (top.Get() == INVALID_HANDLE_VALUE) {
       const DWORD error = ErrorOrGeneralFailure(GetLastError());
       // Gone meanwhile: nothing left to act on.
@@ -111,6 +110,15 @@ class TreeWalk {
   }
 
  private:
+  // A folder is opened to be listed too. A file is opened for no data
+  // access, so that one a process holds open without read sharing is still
+  // reached; `attributes` are what was seen before the open, and a folder
+  // swapped in after that is found unlistable.
+  DWORD AccessFor(DWORD attributes) const {
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return access_ | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
+  }
+
   // The target must be where the guard found it: a user who swapped it, or
   // a folder on its way, for a link since then has led the open elsewhere.
   HRESULT RefuseWhenMoved(HANDLE top) {
@@ -166,7 +174,8 @@ class TreeWalk {
       const BYTE* at = reinterpret_cast<const BYTE*>(listing_.Data());
       for (;;) {
         const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
-        const HRESULT result = ReachEntry(folder, entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+        const HRESULT result =
+            ReachEntry(folder, entry->FileName, entry->FileNameLength / sizeof(WCHAR), entry->FileAttributes);
         if (FAILED(result)) return result;
         if (!entry->NextEntryOffset) break;
         at += entry->NextEntryOffset;
@@ -176,7 +185,7 @@ class TreeWalk {
 
   // Opens an entry by its name in the folder's open handle, the entry itself
   // and never what a link there leads to.
-  HRESULT ReachEntry(const OpenFolders::Folder& folder, const WCHAR* name, SIZE_T length) {
+  HRESULT ReachEntry(const OpenFolders::Folder& folder, const WCHAR* name, SIZE_T length, DWORD listedAttributes) {
     if ((length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.')) return S_OK;
     WideText path;
     HRESULT result = path.Append(folder.path);
@@ -192,8 +201,8 @@ class TreeWalk {
     IO_STATUS_BLOCK status = {};
     HANDLE opened = INVALID_HANDLE_VALUE;
     const NTSTATUS answer =
-        NtOpenFile(&opened, access_ | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status,
-                   kShareAll, FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+        NtOpenFile(&opened, AccessFor(listedAttributes), &attributes, &status, kShareAll,
+                   FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
     if (!NT_SUCCESS(answer)) {
       const DWORD error = ErrorOrGeneralFailure(RtlNtStatusToDosError(answer));
       return MeansGone(error) ? S_OK : Fail(error, "open", path.Get());
