@@ -10,19 +10,11 @@
 #include "runtime/result.h"
 #include "runtime/wcalog.h"
 #include "targetguard/targetguard.h"
+#include "targetguard/wellknownsids.h"
 
 namespace {
 
-// The built-in Users group, S-1-5-32-545, laid out as every SID is.
-struct UsersSid {
-  BYTE revision;
-  BYTE subAuthorityCount;
-  BYTE identifierAuthority[6];
-  DWORD subAuthority[2];
-};
-UsersSid users = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 545}};
-
-constexpr WORD kGrantEntryBytes = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sizeof users);
+constexpr WORD kGrantEntryBytes = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sizeof usersSid);
 // The largest ACL there is, its size a multiple of four.
 constexpr DWORD kLargestAcl = 0xFFFC;
 
@@ -36,7 +28,7 @@ bool GrantsUsers(const ACE_HEADER* entry, BYTE inheritance) {
     return false;
   }
   const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(entry);
-  return EqualSid(const_cast<DWORD*>(&allowed->SidStart), &users) != FALSE;
+  return EqualSid(const_cast<DWORD*>(&allowed->SidStart), &usersSid) != FALSE;
 }
 
 // The DACL with the grant in it: a full-control entry of the Users group
@@ -74,7 +66,7 @@ HRESULT AddGrant(const ACL* dacl, BYTE inheritance, HeapArray<ULONGLONG>* grante
   entry.Header = ACE_HEADER{ACCESS_ALLOWED_ACE_TYPE, inheritance, kGrantEntryBytes};
   entry.Mask = FILE_ALL_ACCESS;
   std::memcpy(out + insertAt, &entry, offsetof(ACCESS_ALLOWED_ACE, SidStart));
-  std::memcpy(out + insertAt + offsetof(ACCESS_ALLOWED_ACE, SidStart), &users, sizeof users);
+  std::memcpy(out + insertAt + offsetof(ACCESS_ALLOWED_ACE, SidStart), &usersSid, sizeof usersSid);
   std::memcpy(out + insertAt + kGrantEntryBytes, in + insertAt, dacl->AclSize - insertAt);
   auto* header = reinterpret_cast<ACL*>(out);
   header->AclSize = static_cast<WORD>(bytes);

@@ -3,22 +3,9 @@
 #include <aclapi.h>
 
 #include "runtime/handles.h"
+#include "targetguard/wellknownsids.h"
 
 namespace {
-
-// A SID of the NT authority (S-1-5-...), laid out as every SID is.
-template <SIZE_T kSubAuthorities>
-struct NtAuthoritySid {
-  BYTE revision;
-  BYTE subAuthorityCount;
-  BYTE identifierAuthority[6];
-  DWORD subAuthority[kSubAuthorities];
-};
-
-NtAuthoritySid<2> administrators = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
-NtAuthoritySid<1> localSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {18}};
-NtAuthoritySid<6> trustedInstaller = {
-    1, 6, {0, 0, 0, 0, 0, 5}, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
 
 constexpr DWORD kWriteExtendedAttributes = 0x0010;
 // The specific rights that the generic ones of an entry stand for on a file.
@@ -30,7 +17,7 @@ constexpr DWORD kEveryRight = FILE_ALL_ACCESS | WRITE_DAC | WRITE_OWNER | DELETE
 constexpr DWORD kChangesTheLink = FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
 
 bool IsTrustedAccount(PSID sid) {
-  const PSID trusted[] = {&administrators, &localSystem, &trustedInstaller};
+  const PSID trusted[] = {&administratorsSid, &localSystemSid, &trustedInstallerSid};
   for (PSID account : trusted) {
     if (EqualSid(sid, account)) return true;
   }

@@ -304,7 +304,6 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 // SetFileInformationByHandle that the product uses, at their Windows values.
 typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileBasicInfo = 0,
-  FileStandardInfo = 1,
   FileDispositionInfo = 4,
   FileAttributeTagInfo = 9,
   FileFullDirectoryInfo = 14,
@@ -317,13 +316,6 @@ typedef struct _FILE_BASIC_INFO {
   LARGE_INTEGER ChangeTime;
   DWORD FileAttributes;
 } FILE_BASIC_INFO;
-typedef struct _FILE_STANDARD_INFO {
-  LARGE_INTEGER AllocationSize;
-  LARGE_INTEGER EndOfFile;
-  DWORD NumberOfLinks;
-  BOOLEAN DeletePending;
-  BOOLEAN Directory;
-} FILE_STANDARD_INFO;
 typedef struct _FILE_DISPOSITION_INFO {
   BOOLEAN DeleteFile;
 } FILE_DISPOSITION_INFO;

@@ -205,6 +205,21 @@ BOOL SetBasicInformation(KernelObject& file, const FILE_BASIC_INFO& basic) {
   return TRUE;
 }
 
+// The file object an information call is made on; null, with the last
+// error, for an injected failure or a handle that is no file's.
+std::shared_ptr<KernelObject> FileOfInformationCall(const Call& call, HANDLE handle, LPVOID information) {
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return nullptr;
+  }
+  std::shared_ptr<KernelObject> file = FindHandle(handle, KernelObject::kFile);
+  if (!file || !information) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return file;
+}
+
 }  // namespace
 
 bool HitsLock(const KernelObject& file) {
@@ -292,18 +307,13 @@ extern "C" ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status) {
   return 317;  // ERROR_MR_MID_NOT_FOUND: a status without a Win32 code
 }
 
+// The information classes the product reads: a folder's listing and an
+// object's attributes with its reparse tag.
 extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                                     LPVOID information, DWORD bytes) {
   const Call call("GetFileInformationByHandleEx");
-  if (auto error = call.Failure()) {
-    SetLastError(*error);
-    return FALSE;
-  }
-  const std::shared_ptr<KernelObject> file = FindHandle(handle, KernelObject::kFile);
-  if (!file || !information) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const std::shared_ptr<KernelObject> file = FileOfInformationCall(call, handle, information);
+  if (!file) return FALSE;
   switch (infoClass) {
     case FileFullDirectoryInfo:
     case FileFullDirectoryRestartInfo:
@@ -317,25 +327,6 @@ extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_
       tag->ReparseTag = (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? facts.reparseTag : 0;
       return TRUE;
     }
-    case FileStandardInfo: {
-      if (bytes < sizeof(FILE_STANDARD_INFO)) break;
-      const EntryFacts facts = FactsOfObject(*file);
-      const bool folder = S_ISDIR(facts.status.st_mode) || facts.linksToFolder;
-      auto* standard = static_cast<FILE_STANDARD_INFO*>(information);
-      *standard = FILE_STANDARD_INFO{};
-      standard->EndOfFile.QuadPart = folder || facts.link ? 0 : static_cast<LONGLONG>(facts.status.st_size);
-      standard->NumberOfLinks = S_ISDIR(facts.status.st_mode) ? 1 : static_cast<DWORD>(facts.status.st_nlink);
-      standard->DeletePending = file->deletePending;
-      standard->Directory = folder;
-      return TRUE;
-    }
-    case FileBasicInfo: {
-      if (bytes < sizeof(FILE_BASIC_INFO)) break;
-      auto* basic = static_cast<FILE_BASIC_INFO*>(information);
-      *basic = FILE_BASIC_INFO{};
-      basic->FileAttributes = FactsOfObject(*file).attributes;
-      return TRUE;
-    }
     default:
       break;
   }
@@ -343,18 +334,13 @@ extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_
   return FALSE;
 }
 
+// The information classes the product sets: the disposition, and the
+// read-only attribute.
 extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                                   LPVOID information, DWORD bytes) {
   const Call call("SetFileInformationByHandle");
-  if (auto error = call.Failure()) {
-    SetLastError(*error);
-    return FALSE;
-  }
-  const std::shared_ptr<KernelObject> file = FindHandle(handle, KernelObject::kFile);
-  if (!file || !information) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const std::shared_ptr<KernelObject> file = FileOfInformationCall(call, handle, information);
+  if (!file) return FALSE;
   if (infoClass == FileDispositionInfo && bytes >= sizeof(FILE_DISPOSITION_INFO)) {
     return SetDisposition(*file, *static_cast<const FILE_DISPOSITION_INFO*>(information));
   }
