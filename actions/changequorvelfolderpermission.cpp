@@ -1,9 +1,9 @@
 // ChangeQuorvelFolderPermission: grants the built-in Users group full control
-// on an existing folder tree (or file) by running icacls hidden.
+// on an existing folder tree (or file), object by object on their handles.
 #include "actions/exports.h"
 
 #include "actions/frame.h"
-#include "actions/icacls.h"
+#include "actions/usersgrant.h"
 #include "runtime/wcalog.h"
 #include "targetguard/fsquery.h"
 
@@ -23,7 +23,7 @@ HRESULT changeQuorvelFolderPermission(MSIHANDLE, const char* folderPath) {
 
   // A recursive grant on a drive root or a system folder would open it to
   // every user; only now that there is something to grant on is it refused.
-  return GrantUsersFullControl(folderPath, GrantScope::kFolderTree);
+  return GrantUsersFullControlOnTree(folderPath);
 }
 
 const ActionDefinition kAction{"ChangeQuorvelFolderPermission", "Failed to initialize", 1024,

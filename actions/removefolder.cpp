@@ -1,13 +1,13 @@
-// RemoveFolder: deletes a folder tree through the shell and, while that
-// fails, lets the user retry through the Installer's error 1306. The argument
-// is "<folder>|<SDK name>".
+// RemoveFolder: deletes a folder tree, object by object on their handles,
+// and, while that fails, lets the user retry through the Installer's error
+// 1306. The argument is "<folder>|<SDK name>".
 #include "actions/exports.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstring>
 
+#include "actions/deletion.h"
 #include "actions/frame.h"
 #include "runtime/handles.h"
 #include "runtime/result.h"
@@ -22,6 +22,16 @@ namespace {
 constexpr int kExclusiveAccessError = 1306;
 constexpr DWORD kArgumentBytes = 1024;
 
+// One attempt: the tree deleted, and the folder gone afterwards.
+HRESULT DeleteFolder(const char* removePath, const char* folder, const GuardedTarget& target) {
+  HRESULT result = DeleteTree(removePath, target);
+  if (SUCCEEDED(result) && PathFileExistsA(folder) == TRUE) {
+    result = E_FAIL;
+    LogErrorLine(result, "'%s' is still there after its deletion", removePath);
+  }
+  return result;
+}
+
 HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   LogLine(kLogStandard, "CustomActionData = %s", customActionData);
 
@@ -33,15 +43,18 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
     return E_INVALIDARG;
   }
   // Split at the first bar only: the SDK name may itself hold bars. The
-  // argument's buffer bounds the path; the zeros after it end both the path
-  // and the shell's list of paths, which ends in two NULs.
-  char removePath[kArgumentBytes + 1] = {};
+  // argument's buffer bounds the path.
+  char removePath[kArgumentBytes] = {};
   std::memcpy(removePath, customActionData, static_cast<size_t>(bar - customActionData));
   const char* sdkName = bar + 1;
   LogLine(kLogStandard, "removePath = %s", removePath);
   LogLine(kLogStandard, "sdkName = %s", sdkName);
 
-  if (PathFileExistsA(removePath) != TRUE) {
+  // A folder property ends in a backslash ("[INSTALLFOLDER]|..."): the folder
+  // is the path without it. The guard and the lines name the path as given.
+  char folder[kArgumentBytes] = {};
+  std::memcpy(folder, removePath, std::strlen(removePath) - ReadAnsiTextEnding(removePath).trailingBackslashes);
+  if (PathFileExistsA(folder) != TRUE) {
     // Already gone, or out of reach (a server that does not answer, a drive
     // without media): nothing left to do, so that the product can always be
     // uninstalled.
@@ -50,25 +63,20 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
   }
 
   // A recursive delete of a drive root, a standard folder or what a planted
-  // link leads to would take data no package owns. The check and the
-  // deletion are separate calls: a link planted in between is not seen.
-  HRESULT result = RefuseUnsafeTarget(removePath);
+  // link leads to would take data no package owns. The deletion then acts on
+  // what the guard examined, and on nothing a user swapped in meanwhile.
+  GuardedTarget target;
+  HRESULT result = RefuseUnsafeTarget(removePath, &target);
   if (FAILED(result)) return result;
-
-  SHFILEOPSTRUCTA operation = {};
-  operation.hwnd = nullptr;
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = removePath;
-  operation.pTo = nullptr;
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
   MsiHandle prompt(MsiCreateRecord(2));
   MsiRecordSetInteger(prompt.Get(), 1, kExclusiveAccessError);
   MsiRecordSetStringA(prompt.Get(), 2, sdkName);
 
   for (;;) {
-    const int shellResult = SHFileOperationA(&operation);
-    if (shellResult == 0) return S_OK;
+    result = DeleteFolder(removePath, folder, target);
+    // A refusal, or a heap that is exhausted, is nothing a user can clear.
+    if (SUCCEEDED(result) || result == E_INVALIDARG || result == E_OUTOFMEMORY) return result;
 
     // Sent on the action's own session handle rather than through the
     // runtime's message send: a Cancel here ends the deletion, not the
@@ -77,7 +85,7 @@ HRESULT removeFolder(MSIHANDLE session, const char* customActionData) {
         MsiProcessMessage(session, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_RETRYCANCEL), prompt.Get());
     LogLine(kLogStandard, "Selected Dialog Box Command IDs = %d", answer);
     if (answer != IDRETRY) {
-      result = ResultFromWin32(static_cast<int32_t>(shellResult));
+      // The line that log readers have always searched for.
       LogErrorLine(result, "SHFileOperation failed");
       return result;
     }

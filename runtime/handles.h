@@ -63,19 +63,25 @@ class HeapWideString {
 };
 
 // A handle that INVALID_HANDLE_VALUE marks as none (a file opened with
-// CreateFileW, a listing opened with FindFirstFileExW), released by `Release`
+// CreateFileW, a listing opened with FindFirstFileExW), closed by `Close`
 // when valid.
-template <BOOL(WINAPI* Release)(HANDLE)>
+template <BOOL(WINAPI* Close)(HANDLE)>
 class ValidatedHandle {
  public:
   explicit ValidatedHandle(HANDLE handle) : handle_(handle) {}
   ~ValidatedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) Release(handle_);
+    if (handle_ != INVALID_HANDLE_VALUE) Close(handle_);
   }
   ValidatedHandle(const ValidatedHandle&) = delete;
   ValidatedHandle& operator=(const ValidatedHandle&) = delete;
 
   HANDLE Get() const { return handle_; }
+  // Hands the handle over to a new owner.
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
 
  private:
   HANDLE handle_;
@@ -95,9 +101,9 @@ class LocalBlock {
   LocalBlock(const LocalBlock&) = delete;
   LocalBlock& operator=(const LocalBlock&) = delete;
 
+  PSECURITY_DESCRIPTOR Get() const { return block_; }
   // For the call to fill in.
   PSECURITY_DESCRIPTOR* Receive() { return &block_; }
-  PSECURITY_DESCRIPTOR Get() const { return block_; }
 
  private:
   PSECURITY_DESCRIPTOR block_ = nullptr;

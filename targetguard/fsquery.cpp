@@ -89,26 +89,6 @@ HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer) {
   return S_OK;
 }
 
-HRESULT FsRemove(const WCHAR* path, FsAnswer* answer) {
-  // The entry's own attributes: a link to a folder carries the folder
-  // attribute and is removed as a folder, which removes the link only.
-  const DWORD attributes = GetFileAttributesW(path);
-  DWORD error = 0;
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = GetLastError();
-  } else {
-    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path) : DeleteFileW(path);
-    if (removed) {
-      *answer = {true, 0};
-      return S_OK;
-    }
-    error = GetLastError();
-  }
-  error = ErrorOrGeneralFailure(error);
-  *answer = {false, MeansNotThere(error) ? 0 : error};
-  return S_OK;
-}
-
 namespace {
 
 // A path of MAX_PATH characters or more reaches the file calls only in its

@@ -1,4 +1,4 @@
-// Existence, emptiness and removal of a file-system object, answered with
+// Existence and emptiness of a file-system object, answered with
 // Win32 error codes on every toolchain (the codes go into the log as they are).
 #pragma once
 
@@ -28,10 +28,6 @@ HRESULT FsExists(const WCHAR* path, FsAnswer* answer);
 // a file of size 0. A failed status query or listing answers "not empty"
 // with its error.
 HRESULT FsIsEmpty(const WCHAR* path, FsAnswer* answer);
-
-// Removes a file or an empty folder, not recursively; a link is removed
-// itself, not followed. Nothing there answers (false, 0).
-HRESULT FsRemove(const WCHAR* path, FsAnswer* answer);
 
 using FsQuery = HRESULT (*)(const WCHAR* path, FsAnswer* answer);
 

@@ -134,8 +134,8 @@ HRESULT AppendVerbatimForm(const WCHAR* normal, SIZE_T length, WideText* form) {
   const bool unc = normal[0] == L'\\';
   HRESULT result = unc ? form->Append(kVerbatimUncPrefix) : form->Append(kVerbatimPrefix);
   if (SUCCEEDED(result)) result = unc ? form->Append(normal + 2, length - 2) : form->Append(normal, length);
-  // A drive's root is opened as "\\?\X:\"; "\\?\X:" would be the volume.
-  if (SUCCEEDED(result) && !unc && length == 2) result = form->Append(L'\\');
+  // A root is opened as "\\?\X:\" or "\\?\UNC\server\share\"; "\\?\X:" would be the volume.
+  if (SUCCEEDED(result) && length == RootLength(normal)) result = form->Append(L'\\');
   return result;
 }
 

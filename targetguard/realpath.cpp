@@ -24,35 +24,7 @@ HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* id
   DWORD attributes = 0;
   *error = ReadIdentity(object.Get(), identity, &attributes);
   if (*error) return S_OK;
-  WideText final;
-  DWORD room = MAX_PATH;
-  for (;;) {
-    WCHAR* buffer = nullptr;
-    HRESULT result = final.AppendRoom(room, &buffer);
-    if (FAILED(result)) return result;
-    const DWORD chars =
-        GetFinalPathNameByHandleW(object.Get(), buffer, room + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (chars == 0) {
-      *error = ErrorOrGeneralFailure(GetLastError());
-      return S_OK;
-    }
-    if (chars <= room) {
-      final.Truncate(chars);
-      break;
-    }
-    final.Truncate(0);
-    room = chars;
-  }
-  WideText normal;
-  PathForm form = PathForm::kRelative;
-  const HRESULT result = NormalisePath(final.Get(), &normal, &form);
-  if (result == E_OUTOFMEMORY) return result;
-  // A volume without a drive letter or share has no path to compare.
-  if (FAILED(result) || form == PathForm::kRelative) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return S_OK;
-  }
-  return real->Assign(normal.Get(), normal.Length());
+  return ReplaceWithFinalPathOf(object.Get(), real, error);
 }
 
 // Looks at one component itself, a link not followed: its attributes and
@@ -82,6 +54,38 @@ HRESULT CopySteps(const HeapArray<WalkStep>& from, SIZE_T count, HeapArray<WalkS
 
 }  // namespace
 
+HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error) {
+  *error = 0;
+  WideText final;
+  DWORD room = MAX_PATH;
+  for (;;) {
+    WCHAR* buffer = nullptr;
+    HRESULT result = final.AppendRoom(room, &buffer);
+    if (FAILED(result)) return result;
+    const DWORD chars = GetFinalPathNameByHandleW(object, buffer, room + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (chars == 0) {
+      *error = ErrorOrGeneralFailure(GetLastError());
+      return S_OK;
+    }
+    if (chars <= room) {
+      final.Truncate(chars);
+      break;
+    }
+    final.Truncate(0);
+    room = chars;
+  }
+  WideText normal;
+  PathForm form = PathForm::kRelative;
+  const HRESULT result = NormalisePath(final.Get(), &normal, &form);
+  if (result == E_OUTOFMEMORY) return result;
+  // A volume without a drive letter or share has no path to compare.
+  if (FAILED(result) || form == PathForm::kRelative) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return S_OK;
+  }
+  return real->Assign(normal.Get(), normal.Length());
+}
+
 SIZE_T RealPaths::SharedSteps(const WCHAR* normal, SIZE_T length) const {
   for (SIZE_T steps = lastSteps_.Count(); steps > 0; --steps) {
     const SIZE_T end = lastSteps_[steps - 1].normalEnd;
@@ -97,6 +101,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->error = 0;
   walk->stoppedAt = 0;
   walk->real.Truncate(0);
+  walk->entry.Truncate(0);
   walk->linksAt.Clear();
   walk->linkEnds.Clear();
   const bool remembering = rule == LinkRule::kFollowEvery;
@@ -129,9 +134,12 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     }
     if (end >= length) break;
     const SIZE_T next = NextComponentEnd(normal, length, end);
+    const SIZE_T folderLength = walk->real.Length();
     result = walk->real.Append(normal + end, next - end);
     query_.Truncate(0);
     if (SUCCEEDED(result)) result = AppendVerbatimForm(walk->real.Get(), walk->real.Length(), &query_);
+    // The last component's own entry, before a link there is followed.
+    if (SUCCEEDED(result) && next == length) result = walk->entry.Assign(walk->real.Get(), walk->real.Length());
     if (FAILED(result)) break;
     DWORD attributes = 0;
     FileIdentity identity = {};
@@ -142,12 +150,19 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
       result = EndWalk(normal, length, next, lookError, walk);
       break;
     }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      if (rule == LinkRule::kFollowTrusted && JudgeLink(query_.Get()) == LinkTrust::kUntrusted) {
+    LinkTrust trust = LinkTrust::kTrusted;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && rule == LinkRule::kFollowTrusted) {
+      folderQuery_.Truncate(0);
+      result = AppendVerbatimForm(walk->real.Get(), folderLength, &folderQuery_);
+      if (FAILED(result)) break;
+      trust = JudgeLink(query_.Get(), folderQuery_.Get());
+      if (trust == LinkTrust::kUntrusted) {
         walk->end = WalkEnd::kUntrustedLink;
         walk->stoppedAt = next;
         break;
       }
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && trust != LinkTrust::kNotALink) {
       if (rule == LinkRule::kFollowTrusted) {
         result = walk->linksAt.Append(walk->real.Get(), walk->real.Length());
         if (SUCCEEDED(result)) result = walk->linkEnds.Append(next);
@@ -200,8 +215,6 @@ HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText*
   query_.Truncate(0);
   *root = {};
   HRESULT result = AppendVerbatimForm(normal, rootLength, &query_);
-  // A share's root is opened as "\\?\UNC\server\share\".
-  if (SUCCEEDED(result) && normal[0] == L'\\') result = query_.Append(L'\\');
   if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, &root->identity, &root->error);
   if (SUCCEEDED(result)) result = rootSpellings_.Append(normal, rootLength);
   if (SUCCEEDED(result)) result = rootReals_.Append(root->error ? L"" : real->Get());

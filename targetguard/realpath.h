@@ -14,14 +14,14 @@
 
 enum class LinkRule {
   kFollowEvery,    // a standard folder is where its links lead
-  kFollowTrusted,  // a target: a link that a standard user made ends the walk
+  kFollowTrusted,  // a target: a link that a standard user made or may change ends the walk
 };
 
 enum class WalkEnd {
   kWhole,                // every component exists
   kAbsent,               // from a component on, nothing exists
   kUnreadable,           // a component cannot be looked at for another reason than its absence
-  kUntrustedLink,        // a component is a link that a standard user made (kFollowTrusted only)
+  kUntrustedLink,        // a component is a link that a standard user made or may change (kFollowTrusted only)
   kAdministrativeShare,  // the root or a link leads onto an administrative share (kFollowTrusted only)
 };
 
@@ -38,6 +38,9 @@ struct RealWalk {
   // The part that could be walked, its links resolved, then the rest as
   // spelled.
   WideText real;
+  // kWhole: where the last component's own entry is, the links above it
+  // resolved and itself, a link or not, as spelled.
+  WideText entry;
   // kWhole: the last component's own attributes (a link's, when it is one).
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   DWORD error = 0;       // kUnreadable: the Win32 error
@@ -50,6 +53,12 @@ struct RealWalk {
   WideTextList linksAt;
   HeapArray<SIZE_T> linkEnds;
 };
+
+// Replaces `real` with the normalised final path of what `object` has open
+// (a link opened as itself keeps its own name); `*error` is the Win32 error
+// when it cannot be had, and `real` is then left as it was. Fails only with
+// E_OUTOFMEMORY.
+HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error);
 
 class RealPaths {
  public:
@@ -77,7 +86,8 @@ class RealPaths {
   SIZE_T SharedSteps(const WCHAR* normal, SIZE_T length) const;
   HRESULT Remember(const WCHAR* normal, SIZE_T length, const RealWalk& walk);
 
-  WideText query_;  // the verbatim form of the component being looked at
+  WideText query_;        // the verbatim form of the component being looked at
+  WideText folderQuery_;  // the verbatim form of the folder holding it
   WideTextList rootSpellings_;
   WideTextList rootReals_;
   HeapArray<Root> roots_;

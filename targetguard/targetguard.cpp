@@ -68,9 +68,10 @@ class Verdict {
 // only when a decision needs them and then once for every reading.
 class TargetGuard {
  public:
-  TargetGuard(const char* path, Examination examination)
+  TargetGuard(const char* path, Examination examination, GuardedTarget* passed)
       : path_(path),
         examination_(examination),
+        passed_(passed),
         folders_(examination == Examination::kObject ? Comparison::kReal : Comparison::kSpelling) {}
 
   HRESULT Examine() {
@@ -147,8 +148,16 @@ class TargetGuard {
     WideText rebased;
     result = RebaseOnIdentity(walk, &rebased);
     if (FAILED(result)) return Fail(result, "real path", "follow the path");
-    if (rebased.Length() == 0) return S_OK;
-    return Decide(rebased.Get(), rebased.Length(), mayBeProfile, Scope::kEvery);
+    if (rebased.Length()) {
+      result = Decide(rebased.Get(), rebased.Length(), mayBeProfile, Scope::kEvery);
+      if (result != S_OK) return result;
+    }
+    // The reading examined last is the file queries' own.
+    result = passed_->normal.Assign(normal.Get(), normal.Length());
+    if (SUCCEEDED(result)) result = passed_->entry.Assign(walk.entry.Get(), walk.entry.Length());
+    passed_->attributes = walk.end == WalkEnd::kWhole ? walk.attributes : INVALID_FILE_ATTRIBUTES;
+    if (FAILED(result)) return Fail(result, "normalised path", "resolve the full path");
+    return S_OK;
   }
 
   // The real path of the target from where the deepest folder on its way
@@ -285,18 +294,19 @@ class TargetGuard {
 
   const char* const path_;
   const Examination examination_;
+  GuardedTarget* const passed_;  // for kObject
   RealPaths realPaths_;
   StandardFolders folders_;
 };
 
 }  // namespace
 
-HRESULT RefuseUnsafeTarget(const char* path) {
+HRESULT RefuseUnsafeTarget(const char* path, GuardedTarget* passed) {
   if (!*path) return S_OK;
-  return TargetGuard(path, Examination::kObject).Examine();
+  return TargetGuard(path, Examination::kObject, passed).Examine();
 }
 
 HRESULT RefuseUnsafePrefix(const char* prefix) {
   if (!*prefix) return S_OK;
-  return TargetGuard(prefix, Examination::kName).Examine();
+  return TargetGuard(prefix, Examination::kName, nullptr).Examine();
 }

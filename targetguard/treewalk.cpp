@@ -1,122 +1,237 @@
-// The walk of a tree before a recursive grant: every folder listed once,
-// links judged by who made them and never followed.
+#include "targetguard/treewalk.h"
+
+#include <winternl.h>
+
 #include "runtime/handles.h"
+#include "runtime/memutil.h"
 #include "runtime/result.h"
 #include "runtime/wcalog.h"
-#include "targetguard/fsquery.h"
-#include "targetguard/linkowner.h"
 #include "targetguard/normalpath.h"
-#include "targetguard/targetguard.h"
-#include "targetguard/widepath.h"
+#include "targetguard/realpath.h"
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// One listing call's worth of entries, aligned as the entries are.
+constexpr SIZE_T kListingBytes = 64 * 1024;
+
+bool MeansGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The folders reached and not yet done with, each open and with its path.
+class OpenFolders {
+ public:
+  struct Folder {
+    HANDLE handle;  // INVALID_HANDLE_VALUE once closed
+    WCHAR* path;
+    DWORD attributes;
+  };
+
+  OpenFolders() = default;
+  ~OpenFolders() {
+    for (SIZE_T i = 0; i < folders_.Count(); ++i) Close(i);
+  }
+  OpenFolders(const OpenFolders&) = delete;
+  OpenFolders& operator=(const OpenFolders&) = delete;
+
+  SIZE_T End() const { return folders_.Count(); }
+  const Folder& operator[](SIZE_T index) const { return folders_[index]; }
+
+  // Takes the handle over, closed here however it goes.
+  HRESULT Add(FileHandle* handle, const WideText& path, DWORD attributes) {
+    HRESULT result = folders_.Reserve(folders_.Count() + 1);
+    WCHAR* copy = nullptr;
+    if (SUCCEEDED(result)) {
+      copy = static_cast<WCHAR*>(BlockAllocate((path.Length() + 1) * sizeof(WCHAR), FALSE));
+      if (!copy) result = E_OUTOFMEMORY;
+    }
+    if (FAILED(result)) return result;
+    for (SIZE_T i = 0; i <= path.Length(); ++i) copy[i] = path.Get()[i];
+    return folders_.Append(Folder{handle->Release(), copy, attributes});  // room reserved: cannot fail
+  }
+
+  void Close(SIZE_T index) {
+    Folder& folder = folders_[index];
+    if (folder.handle != INVALID_HANDLE_VALUE) CloseHandle(folder.handle);
+    if (folder.path) BlockFree(folder.path);
+    folder = Folder{INVALID_HANDLE_VALUE, nullptr, 0};
+  }
+
+  // Forgets the folders before `index`, all closed, so that what is kept
+  // follows the folders still waiting; answers where `index` now is.
+  SIZE_T DropBefore(SIZE_T index) {
+    if (index < 1024 || index * 2 < folders_.Count()) return index;
+    const SIZE_T kept = folders_.Count() - index;
+    for (SIZE_T i = 0; i < kept; ++i) folders_[i] = folders_[index + i];
+    folders_.Resize(kept);  // shrinks: cannot fail
+    return 0;
+  }
+
+ private:
+  HeapArray<Folder> folders_;
+};
+
 class TreeWalk {
  public:
-  explicit TreeWalk(const char* path) : path_(path) {}
+  TreeWalk(const char* path, const GuardedTarget& target, DWORD access, TreeVisitor* visitor)
+      : path_(path), target_(target), access_(access), visitor_(visitor) {}
 
-  HRESULT Run() {
-    WideText reading;
-    WideText top;
-    PathForm form = PathForm::kRelative;
-    HRESULT result = WidePathFromNarrow(path_, CP_ACP, 0, &reading);
-    if (FAILED(result)) return result;
-    result = NormalisePath(reading.Get(), &top, &form);
-    if (FAILED(result) && result != E_OUTOFMEMORY) {
-      LogErrorLine(result, "Failed to resolve the full path of '%s'", path_);
-      return result;
+  HRESULT Run(Reach reach) {
+    WideText verbatim;
+    HRESULT result = AppendVerbatimForm(target_.normal.Get(), target_.normal.Length(), &verbatim);
+    if (FAILED(result)) return FailAllocating("path");
+    FileHandle top(CreateFileW(verbatim.Get(), AccessFor(target_.attributes), kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (top.Get() == INVALID_HANDLE_VALUE) {
+      const DWORD error = ErrorOrGeneralFailure(GetLastError());
+      // Gone meanwhile: nothing left to act on.
+      return MeansGone(error) ? S_OK : Fail(error, "open", target_.normal.Get());
     }
-    // The guard refuses what is not below a root before any walk.
-    bool folder = false;
-    if (SUCCEEDED(result) && form == PathForm::kBelowRoot) result = IsFolder(top, &folder);
-    if (SUCCEEDED(result) && folder) result = pending_.Append(top.Get(), top.Length());
-    // Breadth first: the folders still to list wait as paths, so that no
-    // listing stays open while another is made, however deep the tree.
-    for (SIZE_T next = 0; SUCCEEDED(result) && folder && next < pending_.Count(); ++next) {
-      result = ListFolder(pending_[next]);
+    result = RefuseWhenMoved(top.Get());
+    if (SUCCEEDED(result)) result = Reached(&top, target_.normal, reach == Reach::kWholeTree);
+    SIZE_T next = 0;
+    while (SUCCEEDED(result) && next < folders_.End()) {
+      // A copy: reaching what the folder holds may move the list.
+      const OpenFolders::Folder folder = folders_[next];
+      result = ListFolder(folder);
+      if (visitor_->WaitsForFolders()) {
+        ++next;
+      } else {
+        folders_.Close(next);
+        next = folders_.DropBefore(next + 1);
+      }
     }
-    if (result == E_OUTOFMEMORY) LogErrorLine(result, "Failed to allocate the folders to walk of '%s'", path_);
+    // Deepest first: a folder is left after everything it held.
+    for (SIZE_T left = folders_.End(); SUCCEEDED(result) && visitor_->WaitsForFolders() && left > 0; --left) {
+      const OpenFolders::Folder& folder = folders_[left - 1];
+      result = visitor_->Leave(WalkedObject{folder.handle, folder.path, ObjectKind::kFolder, folder.attributes, 1});
+      folders_.Close(left - 1);
+    }
     return result;
   }
 
  private:
-  // Whether the top of the tree is a folder, or a link to one: a file has
-  // nothing below it.
-  HRESULT IsFolder(const WideText& top, bool* folder) {
-    WideText verbatim;
-    HRESULT result = AppendVerbatimForm(top.Get(), top.Length(), &verbatim);
-    if (FAILED(result)) return result;
-    // A link to a folder carries the folder attribute itself.
-    const DWORD attributes = GetFileAttributesW(verbatim.Get());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      const DWORD error = GetLastError();
-      // Gone meanwhile: nothing left to grant on.
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? S_OK : RefuseUnexamined(error);
-    }
-    *folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return S_OK;
+  // A folder is opened to be listed too. A file is opened for no data
+  // access, so that one a process holds open without read sharing is still
+  // reached; `attributes` are what was seen before the open, and a folder
+  // swapped in after that is found unlistable.
+  DWORD AccessFor(DWORD attributes) const {
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return access_ | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
   }
 
-  HRESULT ListFolder(const WCHAR* folder) {
-    const SIZE_T length = TextLength(folder);
-    WideText verbatim;
-    WideText pattern;
-    HRESULT result = AppendVerbatimForm(folder, length, &verbatim);
-    if (SUCCEEDED(result)) result = AppendListingPattern(verbatim.Get(), verbatim.Length(), &pattern);
-    if (FAILED(result)) return result;
-    WIN32_FIND_DATAW entry = {};
-    const FolderListing listing(FindFirstFileExW(pattern.Get(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                                 FIND_FIRST_EX_LARGE_FETCH));
-    if (listing.Get() == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      // A folder that went meanwhile has nothing left to grant on.
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return S_OK;
-      return RefuseUnexamined(error);
+  // The target must be where the guard found it: a user who swapped it, or
+  // a folder on its way, for a link since then has led the open elsewhere.
+  HRESULT RefuseWhenMoved(HANDLE top) {
+    WideText final;
+    DWORD error = 0;
+    const HRESULT result = ReplaceWithFinalPathOf(top, &final, &error);
+    if (FAILED(result)) return FailAllocating("final path");
+    if (!error && target_.entry.Length() &&
+        RelatePaths(final.Get(), final.Length(), target_.entry.Get(), target_.entry.Length()) == PathRelation::kSame) {
+      return S_OK;
     }
-    do {
-      if (IsDotEntry(entry.cFileName)) continue;
-      WideText below;
-      result = below.Append(folder, length);
-      if (SUCCEEDED(result)) result = below.Append(L'\\');
-      if (SUCCEEDED(result)) result = below.Append(entry.cFileName);
-      if (FAILED(result)) return result;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // The tool changes a trusted link itself and does not go through it.
-        result = JudgeLinkAt(below);
-      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        result = pending_.Append(below.Get(), below.Length());
+    LogErrorLine(E_INVALIDARG, "Refusing path '%s': it changed while it was examined", path_);
+    return E_INVALIDARG;
+  }
+
+  // Hands an object just opened to the visitor; a folder to enter then waits
+  // with its handle.
+  HRESULT Reached(FileHandle* object, const WideText& path, bool enter) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(object->Get(), &information)) {
+      return Fail(ErrorOrGeneralFailure(GetLastError()), "examine", path.Get());
+    }
+    ObjectKind kind =
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ObjectKind::kFolder : ObjectKind::kFile;
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      FILE_ATTRIBUTE_TAG_INFO tag = {};
+      if (!GetFileInformationByHandleEx(object->Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+        return Fail(ErrorOrGeneralFailure(GetLastError()), "examine", path.Get());
       }
-      if (FAILED(result)) return result;
-    } while (FindNextFileW(listing.Get(), &entry));
-    const DWORD error = GetLastError();
-    return error == ERROR_NO_MORE_FILES ? S_OK : RefuseUnexamined(error);
+      if (IsReparseTagNameSurrogate(tag.ReparseTag)) kind = ObjectKind::kLink;
+    }
+    const DWORD names = kind == ObjectKind::kFile ? information.nNumberOfLinks : 1;
+    HRESULT result =
+        visitor_->Visit(WalkedObject{object->Get(), path.Get(), kind, information.dwFileAttributes, names});
+    if (SUCCEEDED(result) && enter && kind == ObjectKind::kFolder) {
+      result = folders_.Add(object, path, information.dwFileAttributes);
+      if (FAILED(result)) return FailAllocating("folders to walk");
+    }
+    return result;
   }
 
-  HRESULT JudgeLinkAt(const WideText& link) {
-    WideText verbatim;
-    const HRESULT result = AppendVerbatimForm(link.Get(), link.Length(), &verbatim);
-    if (FAILED(result)) return result;
-    return JudgeLink(verbatim.Get()) == LinkTrust::kTrusted ? S_OK : RefuseLink(link);
+  HRESULT ListFolder(const OpenFolders::Folder& folder) {
+    if (!listing_.Count()) {
+      const HRESULT result = listing_.Resize(kListingBytes / sizeof(ULONGLONG));
+      if (FAILED(result)) return FailAllocating("folder listing");
+    }
+    for (;;) {
+      if (!GetFileInformationByHandleEx(folder.handle, FileFullDirectoryInfo, listing_.Data(),
+                                        static_cast<DWORD>(listing_.Count() * sizeof(ULONGLONG)))) {
+        const DWORD error = GetLastError();
+        return error == ERROR_NO_MORE_FILES ? S_OK : Fail(ErrorOrGeneralFailure(error), "list", folder.path);
+      }
+      const BYTE* at = reinterpret_cast<const BYTE*>(listing_.Data());
+      for (;;) {
+        const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+        const HRESULT result =
+            ReachEntry(folder, entry->FileName, entry->FileNameLength / sizeof(WCHAR), entry->FileAttributes);
+        if (FAILED(result)) return result;
+        if (!entry->NextEntryOffset) break;
+        at += entry->NextEntryOffset;
+      }
+    }
   }
 
-  HRESULT RefuseLink(const WideText& link) {
-    LogErrorLine(E_INVALIDARG, "Refusing path '%s': it holds the link '%ls'", path_, link.Get());
-    return E_INVALIDARG;
+  // Opens an entry by its name in the folder's open handle, the entry itself
+  // and never what a link there leads to.
+  HRESULT ReachEntry(const OpenFolders::Folder& folder, const WCHAR* name, SIZE_T length, DWORD listedAttributes) {
+    if ((length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.')) return S_OK;
+    WideText path;
+    HRESULT result = path.Append(folder.path);
+    if (SUCCEEDED(result)) result = path.Append(L'\\');
+    if (SUCCEEDED(result)) result = path.Append(name, length);
+    if (FAILED(result)) return FailAllocating("path");
+    UNICODE_STRING entryName;
+    entryName.Buffer = &path[path.Length() - length];
+    entryName.Length = static_cast<USHORT>(length * sizeof(WCHAR));
+    entryName.MaximumLength = entryName.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &entryName, OBJ_CASE_INSENSITIVE, folder.handle, nullptr);
+    IO_STATUS_BLOCK status = {};
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    const NTSTATUS answer =
+        NtOpenFile(&opened, AccessFor(listedAttributes), &attributes, &status, kShareAll,
+                   FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+    if (!NT_SUCCESS(answer)) {
+      const DWORD error = ErrorOrGeneralFailure(RtlNtStatusToDosError(answer));
+      return MeansGone(error) ? S_OK : Fail(error, "open", path.Get());
+    }
+    FileHandle object(opened);
+    return Reached(&object, path, true);
   }
 
-  HRESULT RefuseUnexamined(DWORD error) {
-    LogErrorLine(E_INVALIDARG, "Refusing path '%s': it cannot be examined (error 0x%08x)", path_,
-                 static_cast<unsigned>(ErrorOrGeneralFailure(error)));
-    return E_INVALIDARG;
+  static HRESULT Fail(DWORD error, const char* step, const WCHAR* path) {
+    const HRESULT result = ResultFromWin32(static_cast<int32_t>(error));
+    LogErrorLine(result, "Failed to %s '%ls'", step, path);
+    return result;
+  }
+
+  HRESULT FailAllocating(const char* building) {
+    LogErrorLine(E_OUTOFMEMORY, "Failed to allocate the %s of the walk of '%s'", building, path_);
+    return E_OUTOFMEMORY;
   }
 
   const char* const path_;
-  WideTextList pending_;
+  const GuardedTarget& target_;
+  const DWORD access_;
+  TreeVisitor* const visitor_;
+  OpenFolders folders_;
+  HeapArray<ULONGLONG> listing_;
 };
 
 }  // namespace
 
-HRESULT RefuseUntrustedLinksInTree(const char* path) {
-  if (!*path) return S_OK;
-  return TreeWalk(path).Run();
+HRESULT WalkTree(const char* path, const GuardedTarget& target, DWORD access, Reach reach, TreeVisitor* visitor) {
+  return TreeWalk(path, target, access, visitor).Run(reach);
 }

@@ -1,5 +1,4 @@
-// A sandboxed machine with the recording icacls double on PATH, for the two
-// actions that grant through the tool.
+// A sandboxed machine for the actions that act on folder trees by handle.
 #pragma once
 
 #include <algorithm>
@@ -21,7 +20,6 @@ class FolderActionTest : public ActionTest {
     std::filesystem::remove_all(sandbox_);
     std::filesystem::create_directory(sandbox_);
     standin::SetSandbox(sandbox_);
-    tool_ = std::make_unique<ToolDouble>(folder_.Path());
   }
 
   // Paths are given as the actions get them: narrow, in the ANSI code page.
@@ -37,7 +35,22 @@ class FolderActionTest : public ActionTest {
     std::error_code ignored;
     return std::filesystem::symlink_status(Host(windowsPath), ignored).type() != std::filesystem::file_type::not_found;
   }
-  static size_t Starts() { return standin::ProcessStarts().size(); }
+  // The explicit entry an icacls grant of full control to Users adds: one
+  // that folders and files below a folder inherit, on a file none.
+  static standin::Ace UsersGrant(bool folder) {
+    return {ACCESS_ALLOWED_ACE_TYPE, static_cast<BYTE>(folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0),
+            standin::kFullControl, standin::kUsersSid};
+  }
+  // Whether an object's DACL holds the Users group's explicit full control.
+  static bool GrantedToUsers(const std::string& windowsPath) {
+    const std::optional<std::vector<standin::Ace>> dacl = standin::Dacl(windowsPath);
+    if (!dacl) return false;
+    for (const standin::Ace& ace : *dacl) {
+      if (ace.sid == standin::kUsersSid && ace.mask == standin::kFullControl && !(ace.flags & INHERITED_ACE))
+        return true;
+    }
+    return false;
+  }
   // A link at `windowsPath` to `target`, as a standard user can plant one
   // where a package's folder will be.
   static void PlantLink(const std::string& windowsPath, const std::string& target) {
@@ -48,9 +61,10 @@ class FolderActionTest : public ActionTest {
   // The platform calls whose order the actions fix.
   static std::vector<std::string> PlatformCalls() {
     return CallsAmong({"AreFileApisANSI", "MultiByteToWideChar", "CreateFileW", "GetFileInformationByHandle",
-                       "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "RemoveDirectoryW",
-                       "DeleteFileW", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle",
-                       "GetSystemWindowsDirectoryW"});
+                       "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "CloseHandle",
+                       "GetSystemWindowsDirectoryW", "GetFinalPathNameByHandleW", "NtOpenFile",
+                       "GetFileInformationByHandleEx", "SetFileInformationByHandle", "GetSecurityInfo",
+                       "SetKernelObjectSecurity"});
   }
 
   // The platform calls are `before`, then the guard's (which look up the
@@ -67,7 +81,6 @@ class FolderActionTest : public ActionTest {
 
   TemporaryFolder folder_;
   std::string sandbox_;
-  std::unique_ptr<ToolDouble> tool_;
 };
 
 // The expected lines of a run: those up to a step, then what follows it.

@@ -1,25 +1,36 @@
-// ChangeQuorvelFolderPermission over a sandboxed file system, with the
-// recording icacls double standing in for the tool.
+// ChangeQuorvelFolderPermission over a sandboxed file system: the grant made
+// on each object's handle, read back from the objects' security descriptors.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 #include "actions/exports.h"
 #include "folder_action_support.h"
-#include "process/quietcmd.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr char kLabel[] = "ChangeQuorvelFolderPermission";
 constexpr char kData[] = "C:\\Quorvel\\Data";
-constexpr char kGrant[] = "/t /l /q /grant *S-1-5-32-545:(OI)(CI)F";
+constexpr char kSystem32[] = "C:\\Windows\\System32";
 
 std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
 
 // The lines of a run that found the object, up to the existence line.
 std::vector<std::string> FoundLines(const std::string& path) {
   return {Line("Initialized."), Line("folderPath = " + path), Line("isExist=1  errorCode=00000000")};
+}
+
+std::string Counted(int folders, int files, int links) {
+  return Line("Granted the Users group full control on " + std::to_string(folders) + " folders, " +
+              std::to_string(files) + " files and " + std::to_string(links) + " links");
+}
+
+std::string LinkLine(const std::string& link) {
+  return Line("Not following the link '" + link + "': granted on the link itself");
 }
 
 class FolderPermissionTest : public FolderActionTest {
@@ -30,31 +41,33 @@ class FolderPermissionTest : public FolderActionTest {
   }
 };
 
-// Trailing backslashes are doubled inside the quotes so that the tool
-// receives the path exactly as given.
-TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
+// What the tool's grant gives: the explicit entry first, every entry the
+// object had kept, whether it inherits kept; granting again changes nothing.
+TEST_F(FolderPermissionTest, ExistingObjectsAreGrantedOnAsTheToolGrants) {
+  const standin::Ace annReads = {ACCESS_ALLOWED_ACE_TYPE, 0, standin::kReadAndExecute,
+                                 "S-1-5-21-1004336348-1177238915-682003330-1002"};
+  const standin::Ace denyGuests = {ACCESS_DENIED_ACE_TYPE, 0, WRITE_DAC, "S-1-5-32-546"};
+  const standin::Ace usersRead = {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                  standin::kReadAndExecute, standin::kUsersSid};
   const struct {
     const char* path;
-    const char* commandLine;
     bool file;
+    std::vector<standin::Ace> explicitEntries;
+    bool isProtected;
+    std::vector<standin::Ace> explicitAfter;  // the explicit entries after the grant
     UINT ansiCodePage = 1252;
-    const char* received = nullptr;  // the tool's argument (UTF-8 on the host) when not the path itself
+    const char* spelled = nullptr;  // the path in UTF-8, when it is not ASCII
   } cases[] = {
-      {"C:\\Quorvel\\Data", "icacls \"C:\\Quorvel\\Data\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Quorvel\\Data\\", "icacls \"C:\\Quorvel\\Data\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Quorvel\\Data\\\\", "icacls \"C:\\Quorvel\\Data\\\\\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false},
-      {"C:\\Quorvel\\Program Files\\App",
-       "icacls \"C:\\Quorvel\\Program Files\\App\" /t /l /q /grant "
-       "*S-1-5-32-545:(OI)(CI)F",
-       false},
-      {"C:\\Quorvel\\notes.txt", "icacls \"C:\\Quorvel\\notes.txt\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", true},
+      {"C:\\Quorvel\\Data", false, {}, false, {UsersGrant(true)}},
+      {"C:\\Quorvel\\Data\\", false, {}, false, {UsersGrant(true)}},
+      {"C:\\Quorvel\\notes.txt", true, {}, false, {UsersGrant(false)}},
+      // After the denials and allowances it had, before what it inherits.
+      {"C:\\Quorvel\\Data", false, {denyGuests, annReads}, false, {denyGuests, annReads, UsersGrant(true)}},
+      {"C:\\Quorvel\\Data", false, {annReads}, true, {annReads, UsersGrant(true)}},
+      // The group's own entry is widened, not repeated.
+      {"C:\\Quorvel\\Data", false, {usersRead, annReads}, false, {UsersGrant(true), annReads}},
       // Code page 932: the last byte of 機能 (8B 40 94 5C) is no backslash.
-      {"C:\\Quorvel\\\x8b\x40\x94\x5c",
-       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
-       u8"C:\\Quorvel\\機能"},
-      {"C:\\Quorvel\\\x8b\x40\x94\x5c\\",
-       "icacls \"C:\\Quorvel\\\x8b\x40\x94\x5c\\\\\" /t /l /q /grant *S-1-5-32-545:(OI)(CI)F", false, 932,
-       u8"C:\\Quorvel\\機能\\"},
+      {"C:\\Quorvel\\\x8b\x40\x94\x5c\\", false, {}, false, {UsersGrant(true)}, 932, u8"C:\\Quorvel\\機能"},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.path);
@@ -65,26 +78,44 @@ TEST_F(FolderPermissionTest, ExistingObjectIsGrantedOnWithOneStart) {
     } else {
       MakeFolder(row.path);
     }
+    const std::string spelled = row.spelled ? row.spelled : row.path;
+    standin::SetDacl(spelled, row.explicitEntries, row.isProtected);
+    std::vector<standin::Ace> expected = row.explicitAfter;
+    const std::vector<standin::Ace> before = standin::Dacl(spelled).value();
+    for (const standin::Ace& ace : before) {
+      if (ace.flags & INHERITED_ACE) expected.push_back(ace);
+    }
+
     EXPECT_EQ(Run(row.path), kSuccess);
-    EXPECT_EQ(ActionLines(kLabel), FoundLines(row.path));
-    ASSERT_EQ(Starts(), 1u);
-    EXPECT_EQ(standin::ProcessStarts()[0].commandLine, row.commandLine);
-    EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
-    const auto runs = tool_->Runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0], (std::vector<std::string>{row.received ? row.received : row.path, "/t", "/l", "/q", "/grant",
-                                                 "*S-1-5-32-545:(OI)(CI)F"}));
+    EXPECT_EQ(ActionLines(kLabel), Plus(FoundLines(row.path), {Counted(row.file ? 0 : 1, row.file ? 1 : 0, 0)}));
+    EXPECT_EQ(standin::Dacl(spelled), expected);
+
+    // A repair grants again: nothing is added twice, nothing is written.
+    const int writes = standin::CallCount("SetKernelObjectSecurity");
+    standin::ClearMessages();
+    EXPECT_EQ(Run(row.path), kSuccess);
+    EXPECT_EQ(standin::Dacl(spelled), expected);
+    EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), writes);
+    EXPECT_EQ(standin::ProcessStarts().size(), 0u) << "no tool";
   }
 }
 
-TEST_F(FolderPermissionTest, CallsConvertTestGuardThenRunTheTool) {
-  MakeFolder(kData);
+// The existence test, the guard, then the walk: the target opened, checked
+// where it is, granted on, listed through its handle, and what it holds
+// opened relative to that handle.
+TEST_F(FolderPermissionTest, CallsConvertTestGuardThenWalkByHandle) {
+  MakeFile(std::string(kData) + "\\a.txt", "a");
   EXPECT_EQ(Run(kData), kSuccess);
+  const std::vector<std::string> grant = {"GetFileInformationByHandle", "GetSecurityInfo", "SetKernelObjectSecurity"};
+  std::vector<std::string> after = Plus({"CreateFileW", "GetFinalPathNameByHandleW"}, grant);
+  after = Plus(after, {"GetFileInformationByHandleEx", "NtOpenFile"});
+  after = Plus(after, grant);
+  after = Plus(after, {"CloseHandle", "GetFileInformationByHandleEx", "CloseHandle"});
   ExpectGuardBetween({"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar", "CreateFileW", "CloseHandle"},
-                     {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"});
+                     after);
 }
 
-TEST_F(FolderPermissionTest, MissingPathStartsNothing) {
+TEST_F(FolderPermissionTest, MissingPathGrantsNothing) {
   MakeFolder("C:\\Quorvel");
   // Not found (error 2) and a missing parent (error 3) both read as absent.
   for (const char* path : {"C:\\Quorvel\\Data", "C:\\Missing\\Data", "\\\\server\\share\\Data"}) {
@@ -95,7 +126,7 @@ TEST_F(FolderPermissionTest, MissingPathStartsNothing) {
               (std::vector<std::string>{Line("Initialized."), Line(std::string("folderPath = ") + path),
                                         Line("isExist=0  errorCode=00000000")}));
   }
-  EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
+  EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), 0);
 }
 
 // Errors 2, 3, 53 and 123 mean "not there"; any other is a failed query.
@@ -125,75 +156,99 @@ TEST_F(FolderPermissionTest, ExistenceErrorsSplitIntoAbsentAndFailed) {
     standin::FailCall("CreateFileW", row.error);
     EXPECT_EQ(Run(kData), row.code);
     EXPECT_EQ(ActionLines(kLabel), Plus({Line("Initialized."), Line(std::string("folderPath = ") + kData)}, row.more));
-    EXPECT_EQ(Starts(), 0u);
+    EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), 0);
   }
 }
 
-TEST_F(FolderPermissionTest, FailingToolFailsTheAction) {
+// The first object that cannot be granted on ends the walk; what was granted
+// before it stays granted.
+TEST_F(FolderPermissionTest, FailingGrantFailsTheAction) {
+  const std::string file = std::string(kData) + "\\a.txt";
+  const std::string failed =
+      "Error 0x80070005: Failed to grant the Users group full control on '" + std::string(kData) + "'";
   const struct {
     const char* name;
-    std::function<void(ToolDouble&)> arrange;
+    std::function<void()> arrange;
     std::vector<std::string> more;
   } cases[] = {
-      {"exit code 1",
-       [](ToolDouble& tool) { tool.ExitWith("1"); },
-       {Line("Error 0x80004005: error from process : exitCode = 0x00000001"),
-        Line("Error 0x80004005: execQuietCmdLine() failed")}},
-      // A start that fails without a last error is still a failure.
-      {"start fails, last error 0",
-       [](ToolDouble&) { standin::FailCall("CreateProcessA", 0); },
-       {Line("Error 0x80004005: CreateProcessW() failed"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
-      {"tool not found",
-       [](ToolDouble&) { setenv("PATH", "/nonexistent", 1); },
-       {Line("Error 0x80070002: CreateProcessW() failed"), Line("Error 0x80070002: execQuietCmdLine() failed")}},
-      // The 60-second wait is cut short by the stand-in; the tool runs on.
-      {"time-out",
-       [](ToolDouble& tool) {
-         tool.SleepFor(20000);
-         standin::CapWaits(100);
+      {"permissions cannot be read",
+       [] { standin::FailCall("GetSecurityInfo", ERROR_ACCESS_DENIED); },
+       {Line("Error 0x80070005: Failed to read the permissions of '" + std::string(kData) + "'"), Line(failed)}},
+      // A failure that leaves no last error is still a failure.
+      {"permissions cannot be set, last error 0",
+       [] { standin::FailCall("SetKernelObjectSecurity", 0); },
+       {Line("Error 0x80004005: Failed to set the permissions of '" + std::string(kData) + "'"),
+        Line("Error 0x80004005: Failed to grant the Users group full control on '" + std::string(kData) + "'")}},
+      {"an entry cannot be opened",
+       [] { standin::FailCall("NtOpenFile", ERROR_ACCESS_DENIED); },
+       {Line("Error 0x80070005: Failed to open '" + file + "'"), Line(failed)}},
+      {"a folder cannot be listed",
+       [] { standin::FailCall("GetFileInformationByHandleEx", ERROR_ACCESS_DENIED); },
+       {Line("Error 0x80070005: Failed to list '" + std::string(kData) + "'"), Line(failed)}},
+      // 2,730 entries fill an ACL but for 4 bytes: one more does not fit.
+      {"the permissions are full",
+       [] {
+         standin::SetDacl(kData, std::vector<standin::Ace>(2730, {ACCESS_DENIED_ACE_TYPE, 0, DELETE, "S-1-5-32-546"}),
+                          true);
        },
-       {Line("Error 0x80004005: CreateProcessW() timeout"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
+       {Line("Error 0x80070540: Failed to add the grant to the permissions of '" + std::string(kData) + "'"),
+        Line("Error 0x80070540: Failed to grant the Users group full control on '" + std::string(kData) + "'")}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
     Restart();
-    MakeFolder(kData);
-    row.arrange(*tool_);
+    MakeFile(file, "a");
+    row.arrange();
     EXPECT_EQ(Run(kData), kFailure);
     EXPECT_EQ(ActionLines(kLabel), Plus(FoundLines(kData), row.more));
-    EXPECT_EQ(standin::CallCount("CreateProcessA"), 1);
+    EXPECT_FALSE(GrantedToUsers(file));
   }
-  EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
 }
 
 // A recursive grant there would give every user full control of data that
-// no package owns; inside those folders, packages keep their own.
+// no package owns; inside those folders, packages keep their own. An
+// administrator's link is followed only where no user may change it.
 TEST_F(FolderPermissionTest, UnsafeTargetsAreRefusedAfterTheExistenceTest) {
   const char* const kIs = "it is the standard folder ";
+  const auto adminLink = [] {
+    MakeFolder("D:\\Vendor Data\\Data");
+    PlantLink("C:\\ProgramData\\Vendor", "D:\\Vendor Data");
+    standin::SetOwner("C:\\ProgramData\\Vendor", standin::Owner::kAdministrators);
+  };
   const struct {
     std::string path;
     std::string reason;  // empty: granted
-    bool asSystem;
+    bool asSystem = false;
+    std::function<void()> arrange = [] {};
   } cases[] = {
-      {"C:\\Windows", std::string(kIs) + "'C:\\Windows'", false},
-      {"C:\\Windows\\System32\\", std::string(kIs) + "'C:\\Windows\\system32'", false},
-      {"C:\\Windows\\Fonts", std::string(kIs) + "'C:\\Windows\\Fonts'", false},
-      {"c:\\programdata", std::string(kIs) + "'C:\\ProgramData'", false},
-      {"C:\\Users\\installer", std::string(kIs) + "'C:\\Users\\installer'", false},
-      {"C:\\Users\\Public", std::string(kIs) + "'C:\\Users\\Public'", false},
+      {"C:\\Windows", std::string(kIs) + "'C:\\Windows'"},
+      {"C:\\Windows\\System32\\", std::string(kIs) + "'C:\\Windows\\system32'"},
+      {"c:\\programdata", std::string(kIs) + "'C:\\ProgramData'"},
+      {"C:\\Users\\installer", std::string(kIs) + "'C:\\Users\\installer'"},
       {"C:\\Users\\installer\\AppData\\Local\\Temp\\",
-       std::string(kIs) + "'C:\\Users\\installer\\AppData\\Local\\Temp'", false},
+       std::string(kIs) + "'C:\\Users\\installer\\AppData\\Local\\Temp'"},
       {"C:\\Users\\ann\\AppData\\Roaming", std::string(kIs) + "'C:\\Users\\ann\\AppData\\Roaming'", true},
-      {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'", false},
-      {"C:\\PROGRA~1", std::string(kIs) + "'C:\\Program Files'", false},
+      {"C:\\Users\\installer\\AppData", "it holds the standard folder 'C:\\Users\\installer\\AppData\\Local'"},
+      {"C:\\PROGRA~1", std::string(kIs) + "'C:\\Program Files'"},
       // The system's link is followed, the user's planted one behind it is not.
-      {"C:\\Users\\All Users\\Quorvel", "it runs through the link 'C:\\Users\\All Users\\Quorvel'", false},
-      {"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
-      {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
-      {"D:\\", "it is relative or a volume root", false},
-      {"Quorvel\\Data", "it is relative or a volume root", false},
-      {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", "", false},
-      {"C:\\PROGRA~2\\COMMON~1\\Quorvel\\", "", false},
+      {"C:\\Users\\All Users\\Quorvel", "it runs through the link 'C:\\Users\\All Users\\Quorvel'"},
+      {"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'"},
+      // An administrator's junction that inherits what ProgramData gives
+      // users (write data and attributes) is anybody's to retarget.
+      {"C:\\ProgramData\\Vendor\\Data", "it runs through the link 'C:\\ProgramData\\Vendor'", false, adminLink},
+      {"C:\\ProgramData\\Vendor\\Data", "", false,
+       [adminLink] {
+         adminLink();
+         standin::SetDacl("C:\\ProgramData\\Vendor",
+                          {{ACCESS_ALLOWED_ACE_TYPE, 0, standin::kFullControl, standin::kAdministratorsSid},
+                           {ACCESS_ALLOWED_ACE_TYPE, 0, standin::kReadAndExecute, standin::kUsersSid}},
+                          true);
+       }},
+      {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share"},
+      {"D:\\", "it is relative or a volume root"},
+      {"Quorvel\\Data", "it is relative or a volume root"},
+      {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", ""},
+      {"C:\\PROGRA~2\\COMMON~1\\Quorvel\\", ""},
       {"C:\\Users\\ann\\AppData\\Local\\Quorvel", "", true},
   };
   for (const auto& row : cases) {
@@ -203,138 +258,126 @@ TEST_F(FolderPermissionTest, UnsafeTargetsAreRefusedAfterTheExistenceTest) {
     if (row.asSystem) standin::SetAccount(standin::Account::kLocalSystem);
     // A folder a standard user planted where the package's will be.
     PlantLink("C:\\ProgramData\\Quorvel", "C:\\Windows");
+    row.arrange();
     MakeFolder(row.path);
     const bool granted = row.reason.empty();
     EXPECT_EQ(Run(row.path), granted ? kSuccess : kFailure);
-    EXPECT_EQ(ActionLines(kLabel),
-              granted ? FoundLines(row.path) : Plus(FoundLines(row.path), {Line(RefusalLine(row.path, row.reason))}));
-    EXPECT_EQ(Starts(), granted ? 1u : 0u);
+    EXPECT_EQ(ActionLines(kLabel), granted ? Plus(FoundLines(row.path), {Counted(1, 0, 0)})
+                                           : Plus(FoundLines(row.path), {Line(RefusalLine(row.path, row.reason))}));
+    EXPECT_EQ(GrantedToUsers(row.path), granted);
   }
+
+  // The threat the refusal meets: a standard user retargets the inheriting
+  // link, not the protected one.
+  Restart();
+  standin::LayOutProfiles();
+  adminLink();
+  MakeFolder("C:\\Windows\\Data");
+  EXPECT_TRUE(standin::RetargetLinkAsUser("C:\\ProgramData\\Vendor", "C:\\Windows"));
+  standin::SetDacl("C:\\ProgramData\\Vendor", {}, true);
+  EXPECT_FALSE(standin::RetargetLinkAsUser("C:\\ProgramData\\Vendor", "D:\\Vendor Data"));
 }
 
-// A link a standard user put into the tree (its folders are open to every
-// user after the first grant) would carry a recursive grant to whatever it
-// leads to: the tree is walked first, and the tool is told (/l) to change
-// links themselves, so that one planted after the walk gives nothing away.
-TEST_F(FolderPermissionTest, LinksInTheTreeAreJudgedFirstAndNeverFollowedByTheGrant) {
-  const std::string kSystem32 = "C:\\Windows\\System32";
+// The tree is open to every user after the first grant: whatever a user put
+// or swapped into it, the walk grants on the tree's own objects and on
+// links themselves, never on what they lead to.
+TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
+  const std::string cache = std::string(kData) + "\\cache";
+  const std::string logs = std::string(kData) + "\\logs";
   const struct {
     const char* name;
     std::function<void()> arrange;
-    std::string refusal;  // empty: granted
+    std::vector<std::string> more;
     std::vector<std::string> granted;
     std::string target = kData;
   } cases[] = {
-      {"a user's link",
-       [] { PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32"); },
-       "it holds the link 'C:\\Quorvel\\Data\\logs'",
-       {}},
+      {"a user's link", [logs] { PlantLink(logs, kSystem32); }, {LinkLine(logs), Counted(3, 1, 1)}, {logs}},
       {"a user's link deeper down",
-       [] { PlantLink("C:\\Quorvel\\Data\\cache\\v2\\logs", "C:\\Windows\\System32"); },
-       "it holds the link 'C:\\Quorvel\\Data\\cache\\v2\\logs'",
-       {}},
+       [cache] { PlantLink(cache + "\\v2\\logs", kSystem32); },
+       {LinkLine(cache + "\\v2\\logs"), Counted(4, 1, 1)},
+       {cache + "\\v2\\logs"}},
       {"a link whose owner cannot be read",
-       [] {
-         PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32");
-         standin::SetOwner("C:\\Quorvel\\Data\\logs", standin::Owner::kUnreadable);
+       [logs] {
+         PlantLink(logs, kSystem32);
+         standin::SetOwner(logs, standin::Owner::kUnreadable);
        },
-       "it holds the link 'C:\\Quorvel\\Data\\logs'",
-       {}},
+       {LinkLine(logs), Counted(3, 1, 1)},
+       {logs}},
       {"a user's link in a tree on a share",
-       [] { PlantLink("\\\\server\\share\\Data\\logs", "C:\\Windows\\System32"); },
-       "it holds the link '\\\\server\\share\\Data\\logs'",
-       {},
+       [] { PlantLink("\\\\server\\share\\Data\\logs", kSystem32); },
+       {LinkLine("\\\\server\\share\\Data\\logs"), Counted(1, 1, 1)},
+       {"\\\\server\\share\\Data\\logs"},
        "\\\\server\\share\\Data"},
-      {"a folder that cannot be listed",
-       [] {
-         MakeFolder("C:\\Quorvel\\Data\\cache\\v2");
-         standin::FailCall("FindFirstFileExW", ERROR_ACCESS_DENIED, 1);
+      // Swapped after the listing, before the open: the link is opened itself.
+      {"a folder swapped for a junction before it is opened",
+       [cache] { standin::BeforeCall("NtOpenFile", [cache] { standin::SwapForLink(cache, kSystem32); }); },
+       {LinkLine(cache), Counted(1, 1, 1)},
+       {cache}},
+      // Swapped once open: what it held is reached through its handle, where
+      // it now is.
+      {"a folder swapped for a junction while it is listed",
+       [cache] {
+         standin::BeforeCall(
+             "NtOpenFile", [cache] { standin::SwapForLink(cache, kSystem32); }, 2);
        },
-       "it cannot be examined (error 0x00000005)",
-       {}},
-      {"an administrator's link, changed itself",
-       [] {
-         MakeFolder("D:\\Disk\\Logs");
-         PlantLink("C:\\Quorvel\\Data\\logs", "D:\\Disk");
-         standin::SetOwner("C:\\Quorvel\\Data\\logs", standin::Owner::kAdministrators);
+       {Counted(3, 1, 0)},
+       {cache + ".moved\\config"}},
+      {"a deduplicated file, a compressed file and a cloud placeholder",
+       [cache] {
+         MakeFile(std::string(kData) + "\\deduplicated.bin", "d");
+         MakeFile(std::string(kData) + "\\compressed.exe", "c");
+         standin::SetReparseTag(std::string(kData) + "\\deduplicated.bin", IO_REPARSE_TAG_DEDUP);
+         standin::SetReparseTag(std::string(kData) + "\\compressed.exe", IO_REPARSE_TAG_WOF);
+         standin::SetReparseTag(cache, IO_REPARSE_TAG_CLOUD_6);
        },
-       "",
-       {"C:\\Quorvel\\Data", "C:\\Quorvel\\Data\\a.txt", "C:\\Quorvel\\Data\\logs"}},
-      {"a user's link planted after the walk, changed itself",
+       {Counted(3, 3, 0)},
+       {std::string(kData) + "\\deduplicated.bin", std::string(kData) + "\\compressed.exe", cache + "\\config"}},
+      {"a file that is also a system file",
        [] {
-         standin::BeforeCall("CreateProcessA", [] { PlantLink("C:\\Quorvel\\Data\\logs", "C:\\Windows\\System32"); });
+         MakeFile(std::string(kSystem32) + "\\config\\SAM", "hive");
+         fs::create_hard_link(Host(std::string(kSystem32) + "\\config\\SAM"), Host(std::string(kData) + "\\sam"));
        },
-       "",
-       {"C:\\Quorvel\\Data", "C:\\Quorvel\\Data\\a.txt", "C:\\Quorvel\\Data\\logs"}},
+       {Line("Leaving '" + std::string(kData) + "\\sam' alone: the file has 2 names"), Counted(3, 1, 0)},
+       {cache + "\\config"}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
     Restart();
-    tool_->GrantIn(sandbox_);
-    MakeFolder(kSystem32 + "\\config");
+    MakeFolder(std::string(kSystem32) + "\\config");
     MakeFile(row.target + "\\a.txt", "data");
+    if (row.target == kData) MakeFolder(cache + "\\config");
     row.arrange();
-    const bool granted = row.refusal.empty();
-    EXPECT_EQ(Run(row.target), granted ? kSuccess : kFailure);
-    EXPECT_EQ(ActionLines(kLabel), granted
-                                       ? FoundLines(row.target)
-                                       : Plus(FoundLines(row.target), {Line(RefusalLine(row.target, row.refusal))}));
-    EXPECT_EQ(Starts(), granted ? 1u : 0u);
-    std::vector<std::string> reached = tool_->Granted();
-    std::sort(reached.begin(), reached.end());
-    EXPECT_EQ(reached, row.granted);
+    EXPECT_EQ(Run(row.target), kSuccess);
+    EXPECT_EQ(ActionLines(kLabel), Plus(FoundLines(row.target), row.more));
+    for (const std::string& object : row.granted) EXPECT_TRUE(GrantedToUsers(object)) << object;
+    for (const std::string& outside :
+         {std::string(kSystem32), std::string(kSystem32) + "\\config", std::string(kSystem32) + "\\config\\SAM"}) {
+      EXPECT_FALSE(GrantedToUsers(outside)) << outside;
+    }
   }
+}
 
-  // What the planted link gave the Users group before the walk and /l: the
-  // system folder and everything in it.
-  Restart();
-  tool_->GrantIn(sandbox_);
-  MakeFolder(kSystem32 + "\\config");
-  MakeFolder(kData);
-  PlantLink("C:\\Quorvel\\Data\\logs", kSystem32);
-  ASSERT_EQ(execQuietCmdLine("icacls \"C:\\Quorvel\\Data\" /t /q /grant *S-1-5-32-545:(OI)(CI)F", 60000), S_OK);
-  std::vector<std::string> reached = tool_->Granted();
+// What the tool, which lists a folder and then goes on by full paths, gave
+// the Users group when a folder it had listed was swapped for a junction to
+// the system folder: the system folder's own folders.
+TEST_F(FolderPermissionTest, TheToolWalkingByNameWasLedOutOfTheTree) {
+  ToolDouble tool(folder_.Path());
+  tool.GrantIn(sandbox_);
+  const std::string cache = std::string(kData) + "\\cache";
+  MakeFolder(std::string(kSystem32) + "\\config");
+  MakeFolder(cache + "\\config");
+  tool.SwapAfterListing(cache, kSystem32);
+  ASSERT_EQ(std::system("icacls 'C:\\Quorvel\\Data' /t /l /q /grant '*S-1-5-32-545:(OI)(CI)F'"), 0);
+  std::vector<std::string> reached = tool.Granted();
   std::sort(reached.begin(), reached.end());
-  EXPECT_EQ(reached,
-            (std::vector<std::string>{"C:\\Quorvel\\Data", "C:\\Windows\\System32", "C:\\Windows\\System32\\config"}));
-}
-
-// Such a path cannot exist on Windows, but where it can, it must not end
-// the quoted argument and add switches of its own.
-TEST_F(FolderPermissionTest, PathWithAQuotationMarkIsRefused) {
-  const std::string path = "C:\\Quorvel\\Data\" /reset \"Quorvel";
-  MakeFolder(path);
-  EXPECT_EQ(Run(path), kFailure);
-  EXPECT_EQ(
-      ActionLines(kLabel),
-      Plus(FoundLines(path), {Line("Error 0x80070057: Refusing path '" + path + "': it contains a quotation mark")}));
-  EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
-}
-
-TEST_F(FolderPermissionTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
-  const std::string longest = PathOfLength(974);
-  MakeFolder(longest);
-  EXPECT_EQ(Run(longest), kSuccess);
-  ASSERT_EQ(Starts(), 1u);
-  EXPECT_EQ(standin::ProcessStarts()[0].commandLine, "icacls \"" + longest + "\" " + kGrant);
-  EXPECT_EQ(standin::ProcessStarts()[0].commandLine.size(), 1023u);
-
-  Restart();
-  const std::string tooLong = PathOfLength(975);
-  MakeFolder(tooLong);
-  EXPECT_EQ(Run(tooLong), kFailure);
-  EXPECT_EQ(ActionLines(kLabel),
-            Plus(FoundLines(tooLong),
-                 {Line("Error 0x80070057: Command line of 1024 characters is too long to run (at most 1023)"),
-                  Line("Error 0x80070057: execQuietCmdLine() failed")}));
-  EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
+  EXPECT_EQ(reached, (std::vector<std::string>{kData, cache, "C:\\Windows\\System32\\config"}));
 }
 
 // UTF-8 when the C runtime's locale uses it, else the file APIs' code page;
 // text invalid in that code page fails the action instead of naming some
 // other path.
 TEST_F(FolderPermissionTest, PathIsConvertedInTheCodePageInEffect) {
-  const std::vector<std::string> found = {Line("isExist=1  errorCode=00000000")};
+  const std::vector<std::string> found = {Line("isExist=1  errorCode=00000000"), Counted(1, 0, 0)};
   const std::vector<std::string> absent = {Line("isExist=0  errorCode=00000000")};
   const struct {
     unsigned crtCodePage;

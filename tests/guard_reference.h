@@ -210,11 +210,19 @@ class ReferenceMachine {
     fs::create_directories(*standin::HostPath(windowsPath), ignored);
   }
 
+  // A link of an account a standard user cannot act as is theirs alone to
+  // change: its permissions are its own.
   static void Link(const std::wstring& link, const std::wstring& target, standin::Owner owner) {
     MakeFolder(link.substr(0, link.rfind(L'\\')));
     std::error_code ignored;
     fs::create_directory_symlink(*standin::HostPath(target), *standin::HostPath(link), ignored);
-    standin::SetOwner(std::string(link.begin(), link.end()), owner);
+    const std::string name(link.begin(), link.end());
+    standin::SetOwner(name, owner);
+    if (owner == standin::Owner::kInstallingUser) return;
+    standin::SetDacl(name,
+                     {{ACCESS_ALLOWED_ACE_TYPE, 0, standin::kFullControl, standin::kAdministratorsSid},
+                      {ACCESS_ALLOWED_ACE_TYPE, 0, standin::kReadAndExecute, standin::kUsersSid}},
+                     true);
   }
 
   static bool Trusted(const std::wstring& link) {
@@ -320,7 +328,7 @@ class ReferenceMachine {
     WCHAR temp[MAX_PATH + 1];
     const DWORD tempChars = GetTempPathW(MAX_PATH + 1, temp);
     // The machine folders from the registry's program-files values, both views.
-    for (const std::string key : {std::string(kCurrentVersion), std::string(kCurrentVersion32)}) {
+    for (const std::string& key : {std::string(kCurrentVersion), std::string(kCurrentVersion32)}) {
       for (const std::string& name : standin::ValueNames(key)) {
         const auto value = standin::GetValue(key, name);
         if (value && value->type == REG_SZ) folders_.push_back(reinterpret_cast<const wchar_t*>(value->data.data()));

@@ -1,13 +1,13 @@
-// RemoveFolder over a sandboxed file system: the argument's split, the shell
-// deletion, the Retry/Cancel prompt with error 1306, and the guard against
-// deleting what no package owns.
+// RemoveFolder over a sandboxed file system: the argument's split, the
+// deletion object by object on their handles, the Retry/Cancel prompt with
+// error 1306, and the guard against deleting what no package owns.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "action_support.h"
 #include "actions/exports.h"
@@ -63,7 +63,7 @@ class RemoveFolderTest : public ActionTest {
   std::string sandbox_;
 };
 
-TEST_F(RemoveFolderTest, DeletesTheTreeSilentlyThroughTheShell) {
+TEST_F(RemoveFolderTest, DeletesTheTreeObjectByObject) {
   MakeTree(kApp);
   MakeTree(kSibling);
   SetArgument(std::string(kApp) + "|Vendor SDK");
@@ -74,21 +74,16 @@ TEST_F(RemoveFolderTest, DeletesTheTreeSilentlyThroughTheShell) {
   EXPECT_EQ(ActionLines("RemoveFolder"), SplitLines(std::string(kApp) + "|Vendor SDK", kApp, "Vendor SDK"));
   EXPECT_TRUE(Prompts().empty());
 
-  ASSERT_EQ(standin::FileOperations().size(), 1u);
-  const standin::FileOperation& operation = standin::FileOperations()[0];
-  EXPECT_EQ(operation.function, static_cast<UINT>(FO_DELETE));
-  EXPECT_EQ(operation.sources, std::vector<std::string>{kApp}) << "one path, ended by two NULs";
-  EXPECT_FALSE(operation.hasDestination);
-  EXPECT_FALSE(operation.hasWindow);
-  EXPECT_EQ(operation.flags, 0x654);
-
   // The prompt record exists before the first attempt even when no prompt
-  // follows.
-  std::vector<std::string> calls = CallsAmong(
-      {"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger", "MsiRecordSetStringA", "SHFileOperationA"});
+  // follows; each of the four objects is deleted on its handle, and the
+  // folder is looked for once more.
+  std::vector<std::string> calls = CallsAmong({"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger",
+                                               "MsiRecordSetStringA", "SetFileInformationByHandle"});
   calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), "PathFileExistsA"));
-  EXPECT_EQ(calls, (std::vector<std::string>{"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger",
-                                             "MsiRecordSetStringA", "SHFileOperationA"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"PathFileExistsA", "MsiCreateRecord", "MsiRecordSetInteger",
+                                      "MsiRecordSetStringA", "SetFileInformationByHandle", "SetFileInformationByHandle",
+                                      "SetFileInformationByHandle", "SetFileInformationByHandle", "PathFileExistsA"}));
 }
 
 struct Split {
@@ -105,6 +100,8 @@ TEST_F(RemoveFolderTest, SplitsAtTheFirstBarAndPromptsWithTheRest) {
       {"C:\\Vendor\\App|", kApp, ""},
       {"C:\\Vendor\\App|Vendor|SDK|", kApp, "Vendor|SDK|"},
       {"C:\\Vendor\\App||", kApp, "|"},
+      // A folder property ends in a backslash: the folder is deleted all the same.
+      {"C:\\Vendor\\App\\|Vendor SDK", "C:\\Vendor\\App\\", "Vendor SDK"},
       // Code page 932: ポ is 83 7C, its trail byte that of a bar. サポート is
       // 83 54 83 7C 81 5B 83 67.
       {"C:\\Vendor\\\x83\x54\x83\x7c\x81\x5b\x83\x67|Vendor SDK", "C:\\Vendor\\\x83\x54\x83\x7c\x81\x5b\x83\x67",
@@ -121,8 +118,11 @@ TEST_F(RemoveFolderTest, SplitsAtTheFirstBarAndPromptsWithTheRest) {
 
     EXPECT_EQ(RemoveFolder(session_), kSuccess);
     EXPECT_FALSE(Exists(split.folder));
+    std::string locked = split.removePath;
+    while (locked.back() == '\\') locked.pop_back();
     EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(split.argument, split.removePath, split.sdkName),
-                                                {Line("Selected Dialog Box Command IDs = 4")}));
+                                                {Line("Error 0x80070020: Failed to open '" + locked + "\\sub\\b.txt'"),
+                                                 Line("Selected Dialog Box Command IDs = 4")}));
     const std::vector<standin::Message> sent = Prompts();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].fields, (std::vector<std::string>{"", "1306", split.sdkName}));
@@ -140,7 +140,7 @@ TEST_F(RemoveFolderTest, WithoutABarNothingIsTested) {
             (std::vector<std::string>{Line("Initialized."), Line(std::string("CustomActionData = ") + kApp),
                                       Line("Error 0x80070057: Parameters are missing.")}));
   EXPECT_EQ(standin::CallCount("PathFileExistsA"), 0);
-  EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+  EXPECT_EQ(standin::CallCount("SetFileInformationByHandle"), 0);
   EXPECT_TRUE(Exists(kApp));
 }
 
@@ -175,7 +175,6 @@ TEST_F(RemoveFolderTest, AbsentFolderIsNothingToDo) {
     EXPECT_EQ(ActionLines("RemoveFolder"),
               Plus(SplitLines(absent.argument, absent.removePath, "Vendor SDK"),
                    {Line(std::string("PathFileExists failed : GetLastError() = ") + absent.lastError)}));
-    EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
     EXPECT_EQ(standin::CallCount("GetFileAttributesW") + standin::CallCount("GetSystemWindowsDirectoryW"), 0)
         << "nothing examined";
     EXPECT_EQ(standin::CallCount("MsiCreateRecord"), standin::CallCount("MsiProcessMessage"))
@@ -191,7 +190,7 @@ TEST_F(RemoveFolderTest, ExistenceTestThatFailsIsNothingToDo) {
 
   EXPECT_EQ(RemoveFolder(session_), kSuccess);
   EXPECT_EQ(ActionLines("RemoveFolder").back(), Line("PathFileExists failed : GetLastError() = 0x00000005"));
-  EXPECT_EQ(standin::CallCount("SHFileOperationA"), 0);
+  EXPECT_EQ(standin::CallCount("SetFileInformationByHandle"), 0);
   EXPECT_TRUE(Exists(kApp));
 }
 
@@ -222,7 +221,6 @@ TEST_F(RemoveFolderTest, EachRetryIsOneMoreAttemptAndAnythingElseEndsIt) {
     standin::ScriptAnswers(INSTALLMESSAGE_ERROR, row.answers);
 
     EXPECT_EQ(RemoveFolder(session_), row.code) << "a Cancel on the prompt must not turn into 1602";
-    EXPECT_EQ(standin::CallCount("SHFileOperationA"), row.expectedAttempts);
 
     const int prompts = row.code == kSuccess ? row.expectedAttempts - 1 : row.expectedAttempts;
     std::vector<std::string> expected = SplitLines(argument, kApp, "Vendor SDK");
@@ -233,6 +231,7 @@ TEST_F(RemoveFolderTest, EachRetryIsOneMoreAttemptAndAnythingElseEndsIt) {
       EXPECT_EQ(prompt.type, kPromptType);
       EXPECT_EQ(prompt.session, session_);
       EXPECT_EQ(prompt.fields, (std::vector<std::string>{"", "1306", "Vendor SDK"}));
+      expected.push_back(Line("Error 0x80070020: Failed to open 'C:\\Vendor\\App\\sub'"));
       expected.push_back(Line("Selected Dialog Box Command IDs = " + std::to_string(row.answers[i])));
     }
     if (row.code == kFailure) expected.push_back(Line("Error 0x80070020: SHFileOperation failed"));
@@ -243,15 +242,91 @@ TEST_F(RemoveFolderTest, EachRetryIsOneMoreAttemptAndAnythingElseEndsIt) {
   }
 }
 
-TEST_F(RemoveFolderTest, ShellErrorIsConvertedIntoTheResult) {
+TEST_F(RemoveFolderTest, DeletionErrorIsConvertedIntoTheResult) {
   MakeTree(kApp);
   SetArgument(std::string(kApp) + "|Vendor SDK");
-  standin::FailCall("SHFileOperationA", 0x7C);
+  standin::FailCall("SetFileInformationByHandle", 0x7C);
   standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {IDCANCEL});
 
   EXPECT_EQ(RemoveFolder(session_), kFailure);
-  EXPECT_EQ(ActionLines("RemoveFolder").back(), Line("Error 0x8007007c: SHFileOperation failed"));
+  const std::vector<std::string> lines = ActionLines("RemoveFolder");
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[4].substr(0, Line("Error 0x8007007c: Failed to delete 'C:\\Vendor\\App\\").size()),
+            Line("Error 0x8007007c: Failed to delete 'C:\\Vendor\\App\\"));
+  EXPECT_EQ(lines.back(), Line("Error 0x8007007c: SHFileOperation failed"));
   EXPECT_TRUE(Exists(kApp));
+}
+
+// What a user does to the tree while the system account deletes it (a
+// folder swapped for a junction to the system folder, before or while it is
+// opened), and what the tree may hold (read-only files, a file that is also
+// a system file), leads the deletion nowhere outside the tree; a folder
+// that is still there is a failure to retry.
+TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
+  const std::string sub = std::string(kApp) + "\\sub";
+  const std::string hosts = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+  const auto swap = [sub] { standin::SwapForLink(sub, "C:\\Windows\\System32"); };
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<int> answers;
+    UINT code;
+    std::vector<std::string> more;
+  } cases[] = {
+      // The link left in the folder's place keeps the folder from going.
+      {"folder swapped before it is opened",
+       [swap] { standin::BeforeCall("NtOpenFile", swap); },
+       {IDRETRY},
+       kSuccess,
+       {Line("Error 0x80070091: Failed to delete 'C:\\Vendor\\App'"), Line("Selected Dialog Box Command IDs = 4")}},
+      {"folder swapped while it is listed",
+       [swap] { standin::BeforeCall("NtOpenFile", swap, 2); },
+       {IDRETRY},
+       kSuccess,
+       {Line("Error 0x80070091: Failed to delete 'C:\\Vendor\\App'"), Line("Selected Dialog Box Command IDs = 4")}},
+      {"read-only files, one of them also a system file",
+       [hosts] {
+         const fs::path readOnly = *standin::HostPath(std::string(kApp) + "\\ro.txt");
+         std::ofstream(readOnly) << "ro";
+         fs::permissions(readOnly, fs::perms::owner_write, fs::perm_options::remove);
+         fs::create_hard_link(*standin::HostPath(hosts), *standin::HostPath(std::string(kApp) + "\\hosts"));
+       },
+       {},
+       kSuccess,
+       {}},
+      {"folder still there afterwards",
+       [] {
+         standin::BeforeCall(
+             "PathFileExistsA", [] { fs::create_directories(*standin::HostPath(std::string(kApp))); }, 1);
+       },
+       {IDCANCEL},
+       kFailure,
+       {Line("Error 0x80004005: 'C:\\Vendor\\App' is still there after its deletion"),
+        Line("Selected Dialog Box Command IDs = 2"), Line("Error 0x80004005: SHFileOperation failed")}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Restart();
+    MakeTree(kApp);
+    MakeTree("C:\\Windows\\System32");
+    fs::create_directories(fs::path(*standin::HostPath(hosts)).parent_path());
+    std::ofstream(*standin::HostPath(hosts)) << "127.0.0.1 localhost";
+    fs::permissions(*standin::HostPath(hosts), fs::perms::owner_write, fs::perm_options::remove);
+    row.arrange();
+    const std::string argument = std::string(kApp) + "|Vendor SDK";
+    SetArgument(argument);
+    standin::ScriptAnswers(INSTALLMESSAGE_ERROR, row.answers);
+
+    EXPECT_EQ(RemoveFolder(session_), row.code);
+    EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(argument, kApp, "Vendor SDK"), row.more));
+    EXPECT_EQ(Exists(kApp), row.code == kFailure);
+    for (const char* kept : {"C:\\Windows\\System32\\a.txt", "C:\\Windows\\System32\\sub\\b.txt"}) {
+      EXPECT_TRUE(Exists(kept)) << kept;
+    }
+    EXPECT_TRUE(Exists(hosts));
+    EXPECT_EQ(fs::status(*standin::HostPath(hosts)).permissions() & fs::perms::owner_write, fs::perms::none)
+        << "the system file's other name keeps it read-only";
+  }
 }
 
 // Each kind of folder that no package owns, in other spellings and through
@@ -312,8 +387,8 @@ TEST_F(RemoveFolderTest, RefusesWhatNoPackageOwnsOnceItIsFound) {
               deleted ? SplitLines(argument, row.target, "Vendor SDK")
                       : Plus(SplitLines(argument, row.target, "Vendor SDK"),
                              {Line("Error 0x80070057: Refusing path '" + row.target + "': " + row.reason)}));
-    EXPECT_EQ(standin::CallCount("PathFileExistsA"), 1);
-    EXPECT_EQ(standin::CallCount("SHFileOperationA"), deleted ? 1 : 0);
+    EXPECT_EQ(standin::CallCount("PathFileExistsA"), deleted ? 2 : 1);
+    EXPECT_EQ(standin::CallCount("SetFileInformationByHandle") > 0, deleted);
     EXPECT_EQ(Exists(row.target), existed && !deleted);
     for (const char* kept : {"C:\\Windows\\System32\\Vendor\\a.txt", "C:\\Vendor\\App\\a.txt", "D:\\Data\\a.txt",
                              "C:\\Windows\\App\\a.txt", "C:\\Users\\installer\\AppData\\Roaming",

@@ -1,5 +1,5 @@
-// RemoveManufacturerFolder over a sandboxed file system, with the recording
-// icacls double standing in for the tool.
+// RemoveManufacturerFolder over a sandboxed file system: the grant and the
+// removal on one handle of the folder.
 #include <windows.h>
 
 #include "actions/exports.h"
@@ -11,7 +11,6 @@ namespace fs = std::filesystem;
 
 constexpr char kLabel[] = "RemoveManufacturerFolder";
 constexpr char kVendor[] = "C:\\Program Files\\Quorvel";
-constexpr char kGrant[] = "/l /q /grant *S-1-5-32-545:(OI)(CI)F";
 
 std::string Line(const std::string& text) { return std::string(kLabel) + ":  " + text; }
 
@@ -32,16 +31,12 @@ class RemoveManufacturerFolderTest : public FolderActionTest {
 TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
   const struct {
     const char* path;
-    const char* commandLine;
     bool file;
   } cases[] = {
-      {"C:\\Program Files\\Quorvel", "icacls \"C:\\Program Files\\Quorvel\" /l /q /grant *S-1-5-32-545:(OI)(CI)F",
-       false},
-      {"C:\\Program Files\\Quorvel\\", "icacls \"C:\\Program Files\\Quorvel\\\\\" /l /q /grant *S-1-5-32-545:(OI)(CI)F",
-       false},
+      {"C:\\Program Files\\Quorvel", false},
+      {"C:\\Program Files\\Quorvel\\", false},
       // A file of size 0 counts as empty.
-      {"C:\\Program Files\\Quorvel.txt",
-       "icacls \"C:\\Program Files\\Quorvel.txt\" /l /q /grant *S-1-5-32-545:(OI)(CI)F", true},
+      {"C:\\Program Files\\Quorvel.txt", true},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.path);
@@ -55,16 +50,13 @@ TEST_F(RemoveManufacturerFolderTest, EmptyObjectIsGrantedOnThenRemoved) {
     EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line("remove result=1  errorCode=00000000")}));
     EXPECT_FALSE(Exists(row.path));
     EXPECT_TRUE(Exists("C:\\Program Files"));
-    ASSERT_EQ(Starts(), 1u);
-    EXPECT_EQ(standin::ProcessStarts()[0].commandLine, row.commandLine);
-    EXPECT_EQ(standin::WaitRequests(), std::vector<DWORD>{60000});
-    EXPECT_EQ(tool_->Runs(),
-              (std::vector<std::vector<std::string>>{{row.path, "/l", "/q", "/grant", "*S-1-5-32-545:(OI)(CI)F"}}));
+    EXPECT_EQ(standin::ProcessStarts().size(), 0u) << "no tool";
   }
 }
 
-// Each query converts the path afresh; the guard and then the tool run
-// between the emptiness test and the removal.
+// Each query converts the path afresh; the guard runs between the emptiness
+// test and the folder's one open, on which it is checked, granted on and
+// marked for deletion.
 TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
   MakeFolder(kVendor);
   EXPECT_EQ(Run(kVendor), kSuccess);
@@ -73,11 +65,9 @@ TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
   before = Plus(before, convert);
   before = Plus(before, {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"});
   before = Plus(before, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
-  std::vector<std::string> after = {"CreateProcessA", "CloseHandle", "WaitForSingleObject", "GetExitCodeProcess",
-                                    "CloseHandle"};
-  after = Plus(after, convert);
-  after = Plus(after, {"GetFileAttributesW", "RemoveDirectoryW"});
-  ExpectGuardBetween(before, after);
+  ExpectGuardBetween(before,
+                     {"CreateFileW", "GetFinalPathNameByHandleW", "GetFileInformationByHandle", "GetSecurityInfo",
+                      "SetKernelObjectSecurity", "SetFileInformationByHandle", "CloseHandle"});
 }
 
 TEST_F(RemoveManufacturerFolderTest, AbsentOrUntestableFolderIsLeftAloneWithSuccess) {
@@ -98,7 +88,7 @@ TEST_F(RemoveManufacturerFolderTest, AbsentOrUntestableFolderIsLeftAloneWithSucc
     EXPECT_EQ(ActionLines(kLabel),
               (std::vector<std::string>{Line("Initialized."), Line(std::string("folderPath = ") + kVendor),
                                         Line(row.isExist), Line("manufacturer folder does not exist")}));
-    EXPECT_EQ(Starts(), 0u);
+    EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), 0);
     EXPECT_EQ(Exists(kVendor), row.injected != 0);
   }
 }
@@ -142,7 +132,7 @@ TEST_F(RemoveManufacturerFolderTest, NonEmptyOrUntestableObjectIsLeftAloneWithSu
               (std::vector<std::string>{Line("Initialized."), Line(std::string("folderPath = ") + kVendor),
                                         Line("isExist=1  errorCode=00000000"), Line(row.isEmpty),
                                         Line("manufacturer folder not empty")}));
-    EXPECT_EQ(Starts(), 0u);
+    EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), 0);
   }
 
   // A file with content is not empty.
@@ -154,71 +144,66 @@ TEST_F(RemoveManufacturerFolderTest, NonEmptyOrUntestableObjectIsLeftAloneWithSu
   EXPECT_TRUE(Exists(file));
 }
 
-// The folder is removed only after the tool has succeeded.
-TEST_F(RemoveManufacturerFolderTest, FailingToolLeavesTheFolder) {
+// The folder is removed only after the grant has succeeded.
+TEST_F(RemoveManufacturerFolderTest, FailingGrantLeavesTheFolder) {
+  const std::string vendor = kVendor;
   const struct {
     const char* name;
-    std::function<void(ToolDouble&)> arrange;
+    std::function<void()> arrange;
     std::vector<std::string> more;
   } cases[] = {
-      {"exit code 5",
-       [](ToolDouble& tool) { tool.ExitWith("5"); },
-       {Line("Error 0x80004005: error from process : exitCode = 0x00000005"),
-        Line("Error 0x80004005: execQuietCmdLine() failed")}},
-      // Once read as success, which removed the folder without the grant.
-      {"start fails, last error 0",
-       [](ToolDouble&) { standin::FailCall("CreateProcessA", 0); },
-       {Line("Error 0x80004005: CreateProcessW() failed"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
-      {"wait fails, last error 0",
-       [](ToolDouble&) { standin::FailCall("WaitForSingleObject", 0); },
-       {Line("Error 0x80004005: WaitForSingleObject() failed"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
-      {"time-out",
-       [](ToolDouble& tool) {
-         tool.SleepFor(20000);
-         standin::CapWaits(100);
-       },
-       {Line("Error 0x80004005: CreateProcessW() timeout"), Line("Error 0x80004005: execQuietCmdLine() failed")}},
+      {"permissions cannot be read",
+       [] { standin::FailCall("GetSecurityInfo", ERROR_ACCESS_DENIED); },
+       {Line("Error 0x80070005: Failed to read the permissions of '" + vendor + "'"),
+        Line("Error 0x80070005: Failed to grant the Users group full control on '" + vendor + "'")}},
+      {"permissions cannot be set, last error 0",
+       [] { standin::FailCall("SetKernelObjectSecurity", 0); },
+       {Line("Error 0x80004005: Failed to set the permissions of '" + vendor + "'"),
+        Line("Error 0x80004005: Failed to grant the Users group full control on '" + vendor + "'")}},
+      // Held open by another process without delete sharing.
+      {"folder in use",
+       [] { standin::LockEntry(kVendor); },
+       {Line("Error 0x80070020: Failed to open '" + vendor + "'"),
+        Line("Error 0x80070020: Failed to grant the Users group full control on '" + vendor + "'")}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
     Restart();
     MakeFolder(kVendor);
-    row.arrange(*tool_);
+    row.arrange();
     EXPECT_EQ(Run(kVendor), kFailure);
     EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), row.more));
     EXPECT_TRUE(Exists(kVendor));
-    // No removal is tried once the tool has failed.
-    const std::vector<std::string> calls = PlatformCalls();
-    const auto tool = std::find(calls.begin(), calls.end(), "CreateProcessA");
-    EXPECT_EQ(std::count(tool, calls.end(), "GetFileAttributesW"), 0);
-    EXPECT_EQ(standin::CallCount("RemoveDirectoryW"), 0);
+    EXPECT_EQ(standin::CallCount("SetFileInformationByHandle"), 0);
   }
 }
 
-// Nothing guards the folder while the tool runs.
-TEST_F(RemoveManufacturerFolderTest, ChangesWhileTheToolRunsShowInTheRemoval) {
+// Nothing guards the folder before it is opened; once open, what another
+// process puts in it is neither granted on nor removed.
+TEST_F(RemoveManufacturerFolderTest, ChangesBeforeTheRemovalShowInIt) {
+  const std::string late = std::string(kVendor) + "\\late.txt";
   const struct {
     const char* name;
-    std::function<void()> meanwhile;
+    std::function<void()> arrange;
     UINT code;
     std::vector<std::string> more;
   } cases[] = {
-      {"removed by someone else",
-       [] { fs::remove(Host(kVendor)); },
+      {"removed by someone else while it is examined",
+       [] { standin::BeforeCall("GetSystemWindowsDirectoryW", [] { fs::remove(Host(kVendor)); }); },
        kSuccess,
        {Line("remove result=0  errorCode=00000000")}},
-      {"filled by someone else",
-       [] { MakeFile(std::string(kVendor) + "\\late.txt", "x"); },
+      {"filled by someone else while it is granted on",
+       [late] { standin::BeforeCall("SetKernelObjectSecurity", [late] { MakeFile(late, "x"); }); },
        kFailure,
        {Line("remove result=0  errorCode=00000091"),
         Line("Error 0x80004005: std::filesystem::remove failed with code 0x00000091")}},
       {"removal denied",
-       [] { standin::FailCall("RemoveDirectoryW", ERROR_ACCESS_DENIED); },
+       [] { standin::FailCall("SetFileInformationByHandle", ERROR_ACCESS_DENIED); },
        kFailure,
        {Line("remove result=0  errorCode=00000005"),
         Line("Error 0x80004005: std::filesystem::remove failed with code 0x00000005")}},
       {"removal fails, last error 0",
-       [] { standin::FailCall("RemoveDirectoryW", 0); },
+       [] { standin::FailCall("SetFileInformationByHandle", 0); },
        kFailure,
        {Line("remove result=0  errorCode=0000001f"),
         Line("Error 0x80004005: std::filesystem::remove failed with code 0x0000001f")}},
@@ -227,15 +212,18 @@ TEST_F(RemoveManufacturerFolderTest, ChangesWhileTheToolRunsShowInTheRemoval) {
     SCOPED_TRACE(row.name);
     Restart();
     MakeFolder(kVendor);
-    standin::BeforeCall("CreateProcessA", row.meanwhile);
+    row.arrange();
     EXPECT_EQ(Run(kVendor), row.code);
     EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(kVendor), row.more));
-    EXPECT_EQ(Starts(), 1u);
+    EXPECT_EQ(Exists(kVendor), row.code == kFailure);
+    if (Exists(late)) {
+      EXPECT_FALSE(GrantedToUsers(late)) << "nothing propagates to what came late";
+    }
   }
 }
 
 // Only empty folders reach the guard: each row is one, or a link to one.
-TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToolRuns) {
+TEST_F(RemoveManufacturerFolderTest, UnsafeTargetsAreRefusedBeforeTheGrant) {
   const char* const kIs = "it is the standard folder ";
   const struct {
     std::string path;
@@ -253,7 +241,6 @@ TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToo
       {"C:\\ProgramData\\Quorvel", "it runs through the link 'C:\\ProgramData\\Quorvel'", false},
       {"\\\\localhost\\C$\\Quorvel", "it is on an administrative share", false},
       {"Quorvel", "it is relative or a volume root", false},
-      {"C:\\Quorvel\" /reset \"Quorvel", "it contains a quotation mark", false},
       {"C:\\Users\\installer\\AppData\\Roaming\\Quorvel", "", false},
       {"C:\\PROGRA~1\\COMMON~1\\Quorvel\\", "", false},
       {"C:\\Users\\ann\\AppData\\Local\\Quorvel", "", true},
@@ -269,7 +256,7 @@ TEST_F(RemoveManufacturerFolderTest, UnsafeOrQuotedTargetsAreRefusedBeforeTheToo
     EXPECT_EQ(Run(row.path), removed ? kSuccess : kFailure);
     EXPECT_EQ(ActionLines(kLabel), Plus(EmptyLines(row.path), {Line(removed ? "remove result=1  errorCode=00000000"
                                                                             : RefusalLine(row.path, row.reason))}));
-    EXPECT_EQ(Starts(), removed ? 1u : 0u);
+    EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), removed ? 1 : 0);
     EXPECT_EQ(Exists(row.path), !removed);
     EXPECT_TRUE(Exists("C:\\Windows\\Fonts")) << "what the link leads to stays";
   }
@@ -284,35 +271,14 @@ TEST_F(RemoveManufacturerFolderTest, EmptyVolumeRootIsLeftAlone) {
       ActionLines(kLabel),
       (std::vector<std::string>{Line("Initialized."), Line("folderPath = D:\\"), Line("isExist=1  errorCode=00000000"),
                                 Line("isEmpty=0  errorCode=00000002"), Line("manufacturer folder not empty")}));
-  EXPECT_EQ(Starts(), 0u);
+  EXPECT_EQ(standin::CallCount("SetKernelObjectSecurity"), 0);
   EXPECT_TRUE(Exists("D:\\"));
-}
-
-TEST_F(RemoveManufacturerFolderTest, LongestPathRunsAndOneMoreIsRefusedByTheRunner) {
-  const std::string longest = PathOfLength(977);
-  MakeFolder(longest);
-  EXPECT_EQ(Run(longest), kSuccess);
-  ASSERT_EQ(Starts(), 1u);
-  EXPECT_EQ(standin::ProcessStarts()[0].commandLine, "icacls \"" + longest + "\" " + kGrant);
-  EXPECT_EQ(standin::ProcessStarts()[0].commandLine.size(), 1023u);
-  EXPECT_FALSE(Exists(longest));
-
-  Restart();
-  const std::string tooLong = PathOfLength(978);
-  MakeFolder(tooLong);
-  EXPECT_EQ(Run(tooLong), kFailure);
-  EXPECT_EQ(ActionLines(kLabel),
-            Plus(EmptyLines(tooLong),
-                 {Line("Error 0x80070057: Command line of 1024 characters is too long to run (at most 1023)"),
-                  Line("Error 0x80070057: execQuietCmdLine() failed")}));
-  EXPECT_EQ(standin::CallCount("CreateProcessA"), 0);
-  EXPECT_TRUE(Exists(tooLong));
 }
 
 // Where a path or its listing pattern ("\*" after it) reaches MAX_PATH
 // characters, the file queries take the folder's verbatim form.
 TEST_F(RemoveManufacturerFolderTest, PathsAroundMaxPathAreFoundListedAndRemoved) {
-  for (size_t length : {MAX_PATH - 3, MAX_PATH - 2, MAX_PATH - 1, MAX_PATH, MAX_PATH + 40}) {
+  for (size_t length : {MAX_PATH - 3, MAX_PATH - 2, MAX_PATH - 1, MAX_PATH, MAX_PATH + 40, 1023}) {
     SCOPED_TRACE(length);
     Restart();
     const std::string path = PathOfLength(length);

@@ -8,9 +8,13 @@
 #include <shlwapi.h>
 #include <standin.h>
 
+#include <winternl.h>
+
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "tool_double.h"
@@ -189,6 +193,95 @@ TEST_F(StandinMachineTest, LinksAreReparsePointsAndOneObjectHasOneIdentity) {
   EXPECT_EQ(listed[L"ann"], static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 }
 
+NTSTATUS OpenIn(HANDLE folder, const std::wstring& name, DWORD access, HANDLE* opened) {
+  std::wstring buffer = name;
+  UNICODE_STRING entry = {static_cast<USHORT>(name.size() * sizeof(WCHAR)),
+                          static_cast<USHORT>(name.size() * sizeof(WCHAR)), buffer.data()};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &entry, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK status = {};
+  return NtOpenFile(opened, access | SYNCHRONIZE, &attributes, &status, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT);
+}
+
+BOOL MarkForDeletion(HANDLE object) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// A handle stays on its object when a user renames it away; entries open
+// relative to a folder's handle and are listed through it; a deletion takes
+// effect with the last handle, never of a folder that holds anything nor of
+// a read-only file; a DACL set on a folder reaches only what is made in it
+// afterwards.
+TEST_F(StandinMachineTest, HandlesStayOnTheirObjectsAndPermissionsAreInheritedWhenMade) {
+  fs::create_directories(folder_.Path() + "/C/Data/sub");
+  std::ofstream(folder_.Path() + "/C/Data/sub/a.txt") << "a";
+  const HANDLE data =
+      CreateFileW(L"C:\\Data", FILE_LIST_DIRECTORY | WRITE_DAC | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(data, INVALID_HANDLE_VALUE);
+  standin::SwapForLink("C:\\Data", "C:\\Windows");
+  HANDLE sub = nullptr;
+  ASSERT_EQ(OpenIn(data, L"SUB", DELETE | FILE_LIST_DIRECTORY, &sub), 0);
+  WCHAR final[MAX_PATH];
+  EXPECT_EQ(std::wstring(final, GetFinalPathNameByHandleW(sub, final, MAX_PATH, 0)), L"\\\\?\\C:\\Data.moved\\sub");
+  HANDLE none = nullptr;
+  for (const wchar_t* invalid : {L"..", L"sub\\a.txt"}) {
+    EXPECT_EQ(OpenIn(data, invalid, DELETE, &none), static_cast<NTSTATUS>(0xC0000033)) << "one entry, by its name";
+  }
+
+  alignas(8) BYTE listing[4096];
+  std::set<std::wstring> names;
+  while (GetFileInformationByHandleEx(sub, FileFullDirectoryInfo, listing, sizeof listing)) {
+    for (BYTE* at = listing;; at += reinterpret_cast<FILE_FULL_DIR_INFO*>(at)->NextEntryOffset) {
+      const auto* entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(at);
+      names.emplace(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+      if (!entry->NextEntryOffset) break;
+    }
+  }
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_EQ(names, (std::set<std::wstring>{L".", L"..", L"a.txt"}));
+
+  EXPECT_FALSE(MarkForDeletion(sub));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  HANDLE file = nullptr;
+  ASSERT_EQ(OpenIn(sub, L"a.txt", DELETE | FILE_WRITE_ATTRIBUTES, &file), 0);
+  fs::permissions(folder_.Path() + "/C/Data.moved/sub/a.txt", fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_FALSE(MarkForDeletion(file)) << "read-only";
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  EXPECT_TRUE(SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic));
+  EXPECT_TRUE(MarkForDeletion(file));
+  EXPECT_TRUE(fs::exists(folder_.Path() + "/C/Data.moved/sub/a.txt")) << "until its handle closes";
+  CloseHandle(file);
+  EXPECT_TRUE(MarkForDeletion(sub));
+  CloseHandle(sub);
+  EXPECT_FALSE(fs::exists(folder_.Path() + "/C/Data.moved/sub"));
+
+  std::ofstream(folder_.Path() + "/C/Data.moved/before.txt") << "b";
+  const standin::Ace users = {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                              standin::kFullControl, standin::kUsersSid};
+  ACL* acl = reinterpret_cast<ACL*>(listing);
+  *acl = ACL{ACL_REVISION, 0, 8 + 24, 1, 0};
+  const BYTE sid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+  const ACE_HEADER header = {ACCESS_ALLOWED_ACE_TYPE, users.flags, 24};
+  std::memcpy(listing + 8, &header, sizeof header);
+  std::memcpy(listing + 12, &users.mask, sizeof users.mask);
+  std::memcpy(listing + 16, sid, sizeof sid);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE));
+  ASSERT_TRUE(SetKernelObjectSecurity(data, DACL_SECURITY_INFORMATION, &descriptor));
+  CloseHandle(data);
+  std::ofstream(folder_.Path() + "/C/Data.moved/after.txt") << "a";
+  EXPECT_EQ(standin::Dacl("C:\\Data.moved"), std::vector<standin::Ace>{users});
+  EXPECT_EQ(standin::Dacl("C:\\Data.moved\\before.txt")->size(), 4u) << "what the root gave it";
+  EXPECT_EQ(
+      standin::Dacl("C:\\Data.moved\\after.txt"),
+      (std::vector<standin::Ace>{{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, standin::kFullControl, standin::kUsersSid}}));
+}
+
 std::wstring Expanded(const wchar_t* text) {
   WCHAR buffer[MAX_PATH];
   const DWORD chars = ExpandEnvironmentStringsW(text, buffer, MAX_PATH);
@@ -289,7 +382,8 @@ TEST_F(StandinMachineTest, FinalPathsOwnersAndUnreachableRoots) {
     return text;
   };
   EXPECT_EQ(owner(L"C:\\Users\\All Users"), "S-1-5-18");
-  EXPECT_EQ(owner(L"C:\\Windows"), "S-1-5-32-544");
+  EXPECT_EQ(owner(L"C:\\Windows"), "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+  EXPECT_EQ(owner(L"C:\\Users\\Default"), "S-1-5-32-544");
   EXPECT_EQ(owner(L"C:\\outside"), "S-1-5-21-1004336348-1177238915-682003330-1001") << "a link a user made";
   standin::SetOwner("C:\\outside", standin::Owner::kUnreadable);
   EXPECT_EQ(owner(L"C:\\outside"), "error 5");

@@ -23,6 +23,11 @@ namespace fs = std::filesystem;
 
 using Arrangement = void (*)();
 
+HRESULT Guard(const char* path) {
+  GuardedTarget passed;
+  return RefuseUnsafeTarget(path, &passed);
+}
+
 // A link in the sandbox at `windowsPath`, leading to `target`.
 void PlantLink(const std::string& windowsPath, const std::string& target) {
   fs::create_directories(fs::path(*standin::HostPath(windowsPath)).parent_path());
@@ -30,12 +35,39 @@ void PlantLink(const std::string& windowsPath, const std::string& target) {
 }
 
 void PlantPackageLink() { PlantLink("C:\\ProgramData\\Quorvel", "C:\\Windows"); }
-// The same link made by an account that a standard user cannot act as.
-template <standin::Owner kOwner>
+// Permissions that let nobody but the system and administrators change a link.
+void ProtectLink(const std::string& link) {
+  standin::SetDacl(link,
+                   {{ACCESS_ALLOWED_ACE_TYPE, 0, standin::kFullControl, standin::kSystemSid},
+                    {ACCESS_ALLOWED_ACE_TYPE, 0, standin::kFullControl, standin::kAdministratorsSid},
+                    {ACCESS_ALLOWED_ACE_TYPE, 0, standin::kReadAndExecute, standin::kUsersSid}},
+                   true);
+}
+// The same link made by an account that a standard user cannot act as. As
+// made, it inherits what ProgramData gives users (write data and
+// attributes): anybody may retarget it, unless its permissions are its own.
+template <standin::Owner kOwner, bool kProtected>
 void PlantOwnedLink() {
   fs::create_directories(*standin::HostPath(std::string("D:\\Quorvel Data")));
   PlantLink("C:\\ProgramData\\Quorvel", "D:\\Quorvel Data");
   standin::SetOwner("C:\\ProgramData\\Quorvel", kOwner);
+  if (kProtected) ProtectLink("C:\\ProgramData\\Quorvel");
+}
+// A protected administrator's link in a folder where users may delete and
+// add entries: anybody may put a link of their own in its place.
+void PlantLinkInUsersFolder() {
+  PlantOwnedLink<standin::Owner::kAdministrators, true>();
+  fs::create_directories(*standin::HostPath(std::string("C:\\Shared")));
+  fs::rename(*standin::HostPath(std::string("C:\\ProgramData\\Quorvel")),
+             *standin::HostPath(std::string("C:\\Shared")) + "/Quorvel");
+  standin::SetDacl("C:\\Shared", {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                   standin::kFullControl, standin::kUsersSid}});
+}
+// A cloud placeholder folder of the user's: a reparse point, no link.
+void MakeCloudFolder() {
+  fs::create_directories(*standin::HostPath(std::string("D:\\Cloud\\Quorvel")));
+  standin::SetReparseTag("D:\\Cloud", IO_REPARSE_TAG_CLOUD_6);
+  standin::SetOwner("D:\\Cloud", standin::Owner::kInstallingUser);
 }
 // A profile that an administrator moved to another disk, a link left in its place.
 void MoveBobToAnotherDisk() {
@@ -127,6 +159,7 @@ void LinkToLongProfile() {
   fs::create_directories(*standin::HostPath(std::string("C:\\Data")));
   fs::create_directory_symlink(*standin::HostPath(profile), *standin::HostPath(std::string("C:\\Data\\Long")));
   standin::SetOwner("C:\\Data\\Long", standin::Owner::kAdministrators);
+  ProtectLink("C:\\Data\\Long");
 }
 // A link to a file in the profiles folder is no profile.
 void PlantFileLinkAmongProfiles() {
@@ -186,7 +219,7 @@ class TargetPathTest : public HostTest, public ::testing::WithParamInterface<Tar
 TEST_P(TargetPathTest, RefusesWhatNoPackageOwns) {
   const Target& target = GetParam();
   if (target.arrange) target.arrange();
-  EXPECT_EQ(RefuseUnsafeTarget(target.path), target.refusal ? E_INVALIDARG : S_OK) << target.path;
+  EXPECT_EQ(Guard(target.path), target.refusal ? E_INVALIDARG : S_OK) << target.path;
   EXPECT_EQ(Lines(), Refusal(target.path, target.refusal));
   EXPECT_EQ(standin::UnreachableAttempts(), 0) << "no server that a hive names is asked";
 }
@@ -335,11 +368,15 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"C:\\Users\\Default User", "it is the standard folder 'C:\\Users\\Default'", RunAsSystem},
         Target{"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'",
                PlantPackageLink},
-        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kAdministrators>},
-        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kSystem>},
-        Target{"C:\\ProgramData\\Quorvel", nullptr, PlantOwnedLink<standin::Owner::kTrustedInstaller>},
         Target{"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'",
-               PlantOwnedLink<standin::Owner::kUnreadable>},
+               PlantOwnedLink<standin::Owner::kAdministrators, false>},
+        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kAdministrators, true>},
+        Target{"C:\\ProgramData\\Quorvel\\Data", nullptr, PlantOwnedLink<standin::Owner::kSystem, true>},
+        Target{"C:\\ProgramData\\Quorvel", nullptr, PlantOwnedLink<standin::Owner::kTrustedInstaller, true>},
+        Target{"C:\\ProgramData\\Quorvel\\Data", "it runs through the link 'C:\\ProgramData\\Quorvel'",
+               PlantOwnedLink<standin::Owner::kUnreadable, true>},
+        Target{"C:\\Shared\\Quorvel\\Data", "it runs through the link 'C:\\Shared\\Quorvel'", PlantLinkInUsersFolder},
+        Target{"D:\\Cloud\\Quorvel", nullptr, MakeCloudFolder},
         // A moved profile: what really holds it, and its folders where they are.
         Target{"D:\\Profiles", "it holds the standard folder 'C:\\Users\\bob'", MoveBobToAnotherDisk},
         Target{"D:\\Profiles\\bob", "it is the standard folder 'C:\\Users\\bob'", MoveBobToAnotherDisk},
@@ -351,7 +388,9 @@ INSTANTIATE_TEST_SUITE_P(
                RedirectAnnsFoldersByJunction},
         Target{"C:\\Users\\ann\\Documents", "it is the standard folder 'C:\\Users\\ann\\Documents'",
                RedirectAnnsFoldersByJunction},
-        Target{"C:\\Users\\ann\\AppData\\Roaming\\Quorvel", nullptr, RedirectAnnsFoldersByJunction},
+        // Ann may replace a junction in her own profile with one of her own.
+        Target{"C:\\Users\\ann\\AppData\\Roaming\\Quorvel", "it runs through the link 'C:\\Users\\ann\\AppData'",
+               RedirectAnnsFoldersByJunction},
         // A link whose final path is about MAX_PATH characters long.
         Target{"C:\\Data\\Long\\Music", kDeepMusic[0].c_str(), LinkToLongProfile<259>},
         Target{"C:\\Data\\Long\\Music", kDeepMusic[1].c_str(), LinkToLongProfile<260>},
@@ -471,14 +510,14 @@ TEST_F(TargetPathTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
   } runs[] = {{"C:\\Users\\installer\\AppData", E_INVALIDARG}, {"C:\\Users\\Public\\AppData\\Quorvel", S_OK}};
   for (const auto& run : runs) {
     standin::FailAllocation(0);
-    ASSERT_EQ(RefuseUnsafeTarget(run.path), run.answer);
+    ASSERT_EQ(Guard(run.path), run.answer);
     const uint64_t points = standin::AllocationPoints();
     std::cout << run.path << ": " << points << " allocation points\n";
     for (uint64_t failing = 1; failing <= points; ++failing) {
       SCOPED_TRACE(std::string(run.path) + ", allocation " + std::to_string(failing));
       standin::ClearMessages();
       standin::FailAllocation(failing);
-      EXPECT_EQ(RefuseUnsafeTarget(run.path), E_OUTOFMEMORY);
+      EXPECT_EQ(Guard(run.path), E_OUTOFMEMORY);
       EXPECT_EQ(standin::LiveHeapBlocks(), 0);
       const std::vector<std::string> lines = Lines();
       ASSERT_FALSE(lines.empty());
@@ -516,7 +555,7 @@ TEST_F(TargetPathTest, WorkIsFlatInTheProfileCountBeyondReadingTheirList) {
   };
   const auto measure = [&](const char* path) {
     standin::ClearCalls();
-    EXPECT_EQ(RefuseUnsafeTarget(path), S_OK) << path;
+    EXPECT_EQ(Guard(path), S_OK) << path;
     Work work;
     for (const char* query : fileQueries) work.files += standin::CallCount(query);
     work.listed = standin::CallCount("FindNextFileW");
@@ -549,7 +588,7 @@ namespace {
 std::optional<guard_reference::Verdict> GuardVerdict(const std::string& path) {
   standin::ClearMessages();
   standin::ClearCalls();
-  const HRESULT result = RefuseUnsafeTarget(path.c_str());
+  const HRESULT result = Guard(path.c_str());
   if (result == S_OK) return guard_reference::Verdict::kAllowed;
   const std::vector<std::string> lines = standin::LogLines();
   const std::string line = lines.empty() ? "" : lines.back();

@@ -21,6 +21,7 @@ class ToolDouble {
     unsetenv("QUORVEL_ICACLS_EXIT");
     unsetenv("QUORVEL_ICACLS_SLEEP_MS");
     unsetenv("QUORVEL_ICACLS_SANDBOX");
+    unsetenv("QUORVEL_ICACLS_SWAP");
     std::ofstream truncate(record_, std::ios::trunc);
   }
 
@@ -29,6 +30,11 @@ class ToolDouble {
   void SleepFor(int milliseconds) { setenv("QUORVEL_ICACLS_SLEEP_MS", std::to_string(milliseconds).c_str(), 1); }
   // Grants as the tool does on the stand-in's sandbox (see Granted).
   void GrantIn(const std::string& sandbox) { setenv("QUORVEL_ICACLS_SANDBOX", sandbox.c_str(), 1); }
+  // Once the tool has listed `folder`, a user renames it away and puts a
+  // link to `target` in its place (Windows paths).
+  void SwapAfterListing(const std::string& folder, const std::string& target) {
+    setenv("QUORVEL_ICACLS_SWAP", (folder + "|" + target).c_str(), 1);
+  }
 
   // Every object a grant reached, as a Windows path (a host path outside the
   // sandbox), in the order the tool reached them.

@@ -206,7 +206,9 @@ void AddProfile(const std::string& sid, const std::wstring& imagePath, bool layO
 // values, the hives of the system account (also as .DEFAULT) and of the
 // installing user, and the links "C:\Users\All Users" -> C:\ProgramData,
 // "C:\Users\Default User" -> Default and "C:\Documents and Settings" ->
-// C:\Users, owned by the system account.
+// C:\Users, owned by the system account; and the permissions a default
+// Windows gives C:\Users, the profiles, ProgramData, the Windows and program
+// files folders and those links.
 void LayOutProfiles();
 
 // Who owns a file-system object, as its security descriptor says. A link
@@ -226,6 +228,73 @@ enum class Alias {
 };
 void AliasRoot(const std::string& root, const std::string& windowsTarget, Alias kind);
 
+// ---- Permissions -------------------------------------------------------------
+//
+// Every entry has a security descriptor, kept by its identity (so that the
+// names of a file share one): an owner and a DACL of explicit entries, then
+// the entries it inherits, as Windows computes them when an object is made
+// (what the folder holding it passes on to a folder or a file, CREATOR OWNER
+// made the owner). A drive's or share's root has the DACL a default Windows
+// gives C:\ (SYSTEM and Administrators full control, Users read and
+// execute, Authenticated Users may add folders to the root and modify what
+// is made below it). Setting an object's DACL (SetKernelObjectSecurity)
+// changes that object alone: what a folder already holds keeps what it had,
+// and only what is made in it later inherits the new entries.
+
+// Well-known SIDs, in their string form.
+extern const char* const kSystemSid;              // S-1-5-18
+extern const char* const kAdministratorsSid;      // S-1-5-32-544
+extern const char* const kUsersSid;               // S-1-5-32-545
+extern const char* const kAuthenticatedUsersSid;  // S-1-5-11
+extern const char* const kEveryoneSid;            // S-1-1-0
+extern const char* const kCreatorOwnerSid;        // S-1-3-0
+extern const char* const kTrustedInstallerSid;    // S-1-5-80-956008885-...
+
+// An access-control entry: its type, inheritance flags, access mask and SID.
+struct Ace {
+  BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+  BYTE flags = 0;
+  DWORD mask = 0;
+  std::string sid;
+  bool operator==(const Ace& other) const {
+    return type == other.type && flags == other.flags && mask == other.mask && sid == other.sid;
+  }
+};
+// The rights icacls names R (read and execute), M (modify) and F (full).
+constexpr DWORD kReadAndExecute = 0x001200A9;
+constexpr DWORD kModify = 0x001301BF;
+constexpr DWORD kFullControl = FILE_ALL_ACCESS;
+
+// Gives the entry itself explicit entries; `protect` stops inheritance.
+void SetDacl(const std::string& windowsPath, const std::vector<Ace>& explicitEntries, bool protect = false);
+// The entry's DACL as the product reads it: explicit entries, then inherited
+// ones. Nothing for an entry that does not exist or has a null DACL.
+std::optional<std::vector<Ace>> Dacl(const std::string& windowsPath);
+// Gives the entry a null DACL: full access for everyone.
+void SetNullDacl(const std::string& windowsPath);
+// What a standard user may do to a link as Windows checks it: retarget it
+// (FSCTL_SET_REPARSE_POINT needs write-data or write-attributes access to
+// the link) as the installing user, a member of Users, Authenticated Users
+// and Everyone. True when it was retargeted.
+bool RetargetLinkAsUser(const std::string& windowsLink, const std::string& windowsTarget);
+
+// ---- Reparse points, names and swaps ------------------------------------------
+
+// Host symbolic links are the name surrogates of the Windows side: a
+// junction (IO_REPARSE_TAG_MOUNT_POINT) when it leads to a folder, else a
+// symbolic link. This marks a plain file or folder as a reparse point that is
+// no surrogate (deduplicated, compressed by the system, a cloud placeholder):
+// it carries FILE_ATTRIBUTE_REPARSE_POINT and `tag`, and is what it is.
+void SetReparseTag(const std::string& windowsPath, DWORD tag);
+// A file's names are its host hard links (NumberOfLinks). An entry whose
+// host mode lacks the owner's write bit is read-only
+// (FILE_ATTRIBUTE_READONLY), and Windows deletes no read-only file.
+//
+// What a standard user holding an opportunistic lock does while a system
+// account's walk goes by: renames the folder away (to "<name>.moved") and
+// puts a link of their own to `windowsTarget` in its place.
+void SwapForLink(const std::string& windowsFolder, const std::string& windowsTarget);
+
 // Makes every file call on paths below a root ("\\\\server\\share",
 // "E:") fail with `error`: 53 for a server that does not answer, 67 for a
 // share it does not have, 21 for a drive without media.
@@ -233,18 +302,10 @@ void SetUnreachable(const std::string& windowsRoot, DWORD error);
 // The file calls that reached an unreachable root since the last Reset.
 int UnreachableAttempts();
 
-// A shell file operation as the product asked for it (SHFileOperationA).
-struct FileOperation {
-  UINT function = 0;
-  std::vector<std::string> sources;  // the double-NUL source list, split
-  bool hasDestination = false;
-  WORD flags = 0;
-  bool hasWindow = false;
-};
-const std::vector<FileOperation>& FileOperations();
-// Locks an entry in the sandbox: the next `failingDeletions` deletions that
-// reach it (-1: all) fail with ERROR_SHARING_VIOLATION and remove nothing.
-void LockEntry(const std::string& windowsPath, int failingDeletions = -1);
+// Locks an entry as another process holding it open without delete sharing
+// does: the next `failingOpens` opens of it that ask for delete access (-1:
+// all) fail with ERROR_SHARING_VIOLATION.
+void LockEntry(const std::string& windowsPath, int failingOpens = -1);
 
 // ---- C runtime ---------------------------------------------------------------
 

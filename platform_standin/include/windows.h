@@ -13,6 +13,8 @@
 
 typedef int BOOL;
 typedef uint8_t BYTE;
+typedef BYTE BOOLEAN;
+typedef uint16_t USHORT;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -25,6 +27,10 @@ typedef char CHAR;
 typedef wchar_t WCHAR;
 typedef size_t SIZE_T;
 typedef uint64_t ULONGLONG;
+typedef int64_t LONGLONG;
+typedef uintptr_t ULONG_PTR;
+typedef DWORD ACCESS_MASK;
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
 typedef WORD ATOM;
 typedef DWORD REGSAM;
 typedef void* HANDLE;
@@ -38,6 +44,7 @@ typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef wchar_t* LPWSTR;
 typedef const wchar_t* LPCWSTR;
+typedef wchar_t* PWSTR;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef BOOL* LPBOOL;
@@ -53,6 +60,13 @@ typedef void* HLOCAL;
 typedef void* PSID;
 typedef void* PSECURITY_DESCRIPTOR;
 typedef DWORD SECURITY_INFORMATION;
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+} LARGE_INTEGER;
 
 // A security identifier: the layout that every SID has.
 typedef struct _SID_IDENTIFIER_AUTHORITY {
@@ -87,6 +101,7 @@ typedef struct _SID {
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NOT_READY 21L
 #define ERROR_BAD_NETPATH 53L
@@ -105,6 +120,9 @@ typedef struct _SID {
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_UNSUPPORTED_TYPE 1630L
+#define ERROR_INVALID_ACL 1336L
+#define ERROR_ALLOTTED_SPACE_EXCEEDED 1344L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
 #define ERROR_INSTALL_USEREXIT 1602L
 #define ERROR_INSTALL_FAILURE 1603L
 
@@ -165,9 +183,22 @@ typedef struct _SID {
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
+#define FILE_ATTRIBUTE_OFFLINE 0x00001000
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+#define IO_REPARSE_TAG_DEDUP 0x80000013L
+#define IO_REPARSE_TAG_WOF 0x80000017L
+#define IO_REPARSE_TAG_CLOUD_6 0x9000601AL
+// A junction, symbolic link or mount point: a name that stands for another.
+#define IsReparseTagNameSurrogate(tag) (((tag)&0x20000000) != 0)
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
@@ -177,9 +208,81 @@ typedef struct _SID {
 #define FILE_NAME_NORMALIZED 0x0
 #define VOLUME_NAME_DOS 0x0
 
-// Security
+// Access rights
+#define FILE_READ_DATA 0x0001
+#define FILE_LIST_DIRECTORY 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_DELETE_CHILD 0x0040
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define DELETE 0x00010000
 #define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define FILE_ALL_ACCESS 0x001F01FF
+#define GENERIC_ALL 0x10000000
+#define GENERIC_WRITE 0x40000000
+
+// Security descriptors and access-control lists, in their documented layouts
 #define OWNER_SECURITY_INFORMATION 0x00000001
+#define DACL_SECURITY_INFORMATION 0x00000004
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define ACL_REVISION 2
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_AUTO_INHERITED 0x0400
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SELF_RELATIVE 0x8000
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE 0xB
+#define OBJECT_INHERIT_ACE 0x01
+#define CONTAINER_INHERIT_ACE 0x02
+#define NO_PROPAGATE_INHERIT_ACE 0x04
+#define INHERIT_ONLY_ACE 0x08
+#define INHERITED_ACE 0x10
+
+typedef struct _ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;  // bytes, the header and every entry
+  WORD AceCount;
+  WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+} ACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;  // the SID begins here
+} ACCESS_ALLOWED_ACE;
+// The absolute form; the self-relative form keeps offsets in the same places.
+typedef struct _SECURITY_DESCRIPTOR {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+} SECURITY_DESCRIPTOR;
+typedef struct _SECURITY_DESCRIPTOR_RELATIVE {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  DWORD Owner;
+  DWORD Group;
+  DWORD Sacl;
+  DWORD Dacl;
+} SECURITY_DESCRIPTOR_RELATIVE;
 
 // Ordinal comparison answers
 #define CSTR_LESS_THAN 1
@@ -198,6 +301,47 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD nFileIndexHigh;
   DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+// The information classes of GetFileInformationByHandleEx and
+// SetFileInformationByHandle that the product uses, at their Windows values.
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+  FileBasicInfo = 0,
+  FileDispositionInfo = 4,
+  FileAttributeTagInfo = 9,
+  FileFullDirectoryInfo = 14,
+  FileFullDirectoryRestartInfo = 15,
+} FILE_INFO_BY_HANDLE_CLASS;
+typedef struct _FILE_BASIC_INFO {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  DWORD FileAttributes;
+} FILE_BASIC_INFO;
+typedef struct _FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO;
+typedef struct _FILE_ATTRIBUTE_TAG_INFO {
+  DWORD FileAttributes;
+  DWORD ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFO;
+// Entries of a folder listing, each at NextEntryOffset bytes after the one
+// before (0 for the last), its name of FileNameLength bytes unterminated.
+// For a reparse point EaSize holds its tag.
+typedef struct _FILE_FULL_DIR_INFO {
+  ULONG NextEntryOffset;
+  ULONG FileIndex;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER EndOfFile;
+  LARGE_INTEGER AllocationSize;
+  ULONG FileAttributes;
+  ULONG FileNameLength;
+  ULONG EaSize;
+  WCHAR FileName[1];
+} FILE_FULL_DIR_INFO;
 
 typedef struct _WIN32_FIND_DATAW {
   DWORD dwFileAttributes;
@@ -293,6 +437,15 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT chars);
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT chars);
 
 BOOL WINAPI EqualSid(PSID first, PSID second);
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL* control,
+                                         LPDWORD revision);
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,
+                                         SECURITY_DESCRIPTOR_CONTROL bits);
+// Sets the descriptor of the object a handle has open, and of that object
+// only: nothing is propagated to what a folder holds.
+BOOL WINAPI SetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor);
 HLOCAL WINAPI LocalFree(HLOCAL block);
 
 ATOM WINAPI GlobalFindAtomW(LPCWSTR name);
@@ -331,6 +484,10 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templateFile);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                         DWORD bytes);
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                       DWORD bytes);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD chars, DWORD flags);
 HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID data, FINDEX_SEARCH_OPS search,

@@ -35,7 +35,7 @@ void Reset() {
   ResetCodePages();
   ResetSandbox();
   ResetKernel();
-  ResetShell();
+  ResetFileHandles();
   ResetFolders();
   ResetSecurity();
 }

@@ -1,15 +1,18 @@
-// File status, folder listings and removal over the sandbox, with host errno
-// values reported as the Win32 codes that Windows gives in the same case.
+// Files opened by path, their status and folder listings over the sandbox,
+// with host errno values reported as the Win32 codes that Windows gives in
+// the same case.
 #include <dirent.h>
 #include <errno.h>
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <standin.h>
 
 #include <cstring>
 
+#include "entries.h"
 #include "kernel.h"
 #include "parts.h"
 #include "paths.h"
@@ -24,6 +27,121 @@ bool ParentExists(const std::string& hostPath) {
   if (slash == std::string::npos) return true;
   struct stat status;
   return stat(path.substr(0, slash == 0 ? 1 : slash).c_str(), &status) == 0;
+}
+
+// Without long-path support a path of MAX_PATH characters or more reaches a
+// file only in its verbatim ("\\?\") form.
+bool TooLong(const std::wstring& path) { return path.size() >= MAX_PATH && path.rfind(L"\\\\?\\", 0) != 0; }
+
+// The host path of a Windows path, or the last error: ERROR_PATH_NOT_FOUND,
+// or what an unreachable root answers.
+bool Resolve(LPCWSTR path, std::string* hostPath) {
+  if (path) {
+    if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(path))) {
+      SetLastError(*unreachable);
+      return false;
+    }
+  }
+  const auto mapped = path && !TooLong(path) ? HostPath(std::wstring(path)) : std::nullopt;
+  if (!mapped) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  *hostPath = *mapped;
+  return true;
+}
+
+// Resolves the path and reads the entry itself (a link, not its target); on
+// failure the last error is the Win32 code of what went wrong.
+std::optional<EntryFacts> ResolveEntry(LPCWSTR path, std::string* hostPath) {
+  if (!Resolve(path, hostPath)) return std::nullopt;
+  std::optional<EntryFacts> facts = FactsOfPath(*hostPath);
+  if (!facts) SetLastError(Win32FromErrno(errno, *hostPath));
+  return facts;
+}
+
+bool LinksToFolder(const std::string& hostPath) {
+  struct stat target;
+  return stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+}
+
+EntryFacts Describe(const struct stat& status, bool linksToFolder) {
+  EntryFacts facts;
+  facts.status = status;
+  facts.link = S_ISLNK(status.st_mode);
+  facts.linksToFolder = facts.link && linksToFolder;
+  if (facts.link) {
+    facts.reparseTag = linksToFolder ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
+    facts.attributes = FILE_ATTRIBUTE_REPARSE_POINT | (linksToFolder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    return facts;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    facts.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  } else if (!(status.st_mode & S_IWUSR)) {
+    facts.attributes = FILE_ATTRIBUTE_READONLY;
+  }
+  if (const std::optional<DWORD> tag =
+          StoredReparseTag(static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino))) {
+    facts.reparseTag = *tag;
+    facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  if (!facts.attributes) facts.attributes = FILE_ATTRIBUTE_NORMAL;
+  return facts;
+}
+
+// The next entry of a listing; a root's listing passes over "." and "..".
+const dirent* NextEntry(DIR* listing, bool root) {
+  const dirent* entry = readdir(listing);
+  while (entry && root && (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)) {
+    entry = readdir(listing);
+  }
+  return entry;
+}
+
+// The entry's own attributes, as a listing gives them: a link is a reparse
+// point, with the folder attribute when it leads to a folder, and its tag in
+// dwReserved0.
+void FillFindData(const std::string& folder, const dirent* entry, LPWIN32_FIND_DATAW data) {
+  *data = WIN32_FIND_DATAW{};
+  const std::wstring name = WideFromUtf8(entry->d_name);
+  const size_t length = name.size() < MAX_PATH ? name.size() : MAX_PATH - 1;
+  name.copy(data->cFileName, length);
+  data->cFileName[length] = 0;
+  const std::optional<EntryFacts> facts = FactsOfPath(folder + "/" + entry->d_name);
+  if (!facts) {
+    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return;
+  }
+  data->dwFileAttributes = facts->attributes;
+  if (facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) data->dwReserved0 = facts->reparseTag;
+  if (facts->link || S_ISDIR(facts->status.st_mode)) return;
+  data->nFileSizeLow = static_cast<DWORD>(facts->status.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(facts->status.st_size) >> 32);
+}
+
+}  // namespace
+
+std::optional<EntryFacts> FactsOfPath(const std::string& hostPath) {
+  std::string path = hostPath;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return std::nullopt;
+  return Describe(status, S_ISLNK(status.st_mode) && LinksToFolder(path));
+}
+
+EntryFacts FactsOfObject(const KernelObject& file) {
+  struct stat status = {};
+  fstat(file.fd, &status);
+  // A descriptor of a link itself cannot be followed; its path can.
+  const bool linksToFolder = S_ISLNK(status.st_mode) && LinksToFolder(HostPathOfDescriptor(file.fd));
+  return Describe(status, linksToFolder);
+}
+
+std::string HostPathOfDescriptor(int fd) {
+  char path[PATH_MAX + 1];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(link.c_str(), path, PATH_MAX);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
 }
 
 DWORD Win32FromErrno(int error, const std::string& hostPath) {
@@ -53,73 +171,22 @@ DWORD Win32FromErrno(int error, const std::string& hostPath) {
   }
 }
 
-// Without long-path support a path of MAX_PATH characters or more reaches a
-// file only in its verbatim ("\\?\") form.
-bool TooLong(const std::wstring& path) { return path.size() >= MAX_PATH && path.rfind(L"\\\\?\\", 0) != 0; }
-
-// The host path of a Windows path, or the last error: ERROR_PATH_NOT_FOUND,
-// or what an unreachable root answers.
-bool Resolve(LPCWSTR path, std::string* hostPath) {
-  if (path) {
-    if (const std::optional<DWORD> unreachable = UnreachableError(Utf8(path))) {
-      SetLastError(*unreachable);
-      return false;
-    }
-  }
-  const auto mapped = path && !TooLong(path) ? HostPath(std::wstring(path)) : std::nullopt;
-  if (!mapped) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  *hostPath = *mapped;
-  return true;
+std::shared_ptr<KernelObject> NewFileObject(int fd, DWORD access, bool linkItself, bool synchronous) {
+  auto file = std::make_shared<KernelObject>();
+  file->kind = KernelObject::kFile;
+  file->fd = fd;
+  file->access = access;
+  file->synchronous = synchronous;
+  struct stat status = {};
+  fstat(fd, &status);
+  file->linkItself = linkItself && S_ISLNK(status.st_mode);
+  file->device = static_cast<uint64_t>(status.st_dev);
+  file->inode = static_cast<uint64_t>(status.st_ino);
+  file->root = IsSandboxRoot(HostPathOfDescriptor(fd));
+  return file;
 }
 
-// Resolves the path and reads the entry itself (a link, not its target); on
-// failure the last error is the Win32 code of what went wrong.
-bool StatEntry(LPCWSTR path, std::string* hostPath, struct stat* status) {
-  if (!Resolve(path, hostPath)) return false;
-  if (lstat(hostPath->c_str(), status) == 0) return true;
-  SetLastError(Win32FromErrno(errno, *hostPath));
-  return false;
-}
-
-bool LinksToFolder(const std::string& hostPath) {
-  struct stat target;
-  return stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-}
-
-// The next entry of a listing; a root's listing passes over "." and "..".
-const dirent* NextEntry(DIR* listing, bool root) {
-  const dirent* entry = readdir(listing);
-  while (entry && root && (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)) {
-    entry = readdir(listing);
-  }
-  return entry;
-}
-
-// The entry's own attributes, as a listing gives them: a link is a reparse
-// point, with the folder attribute when it leads to a folder.
-void FillFindData(DIR* listing, const std::string& folder, const dirent* entry, LPWIN32_FIND_DATAW data) {
-  *data = WIN32_FIND_DATAW{};
-  const std::wstring name = WideFromUtf8(entry->d_name);
-  const size_t length = name.size() < MAX_PATH ? name.size() : MAX_PATH - 1;
-  name.copy(data->cFileName, length);
-  data->cFileName[length] = 0;
-  struct stat status;
-  if (fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return;
-  }
-  if (S_ISLNK(status.st_mode)) {
-    data->dwFileAttributes =
-        FILE_ATTRIBUTE_REPARSE_POINT | (LinksToFolder(folder + "/" + entry->d_name) ? FILE_ATTRIBUTE_DIRECTORY : 0);
-    return;
-  }
-  data->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-  data->nFileSizeLow = static_cast<DWORD>(status.st_size);
-  data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(status.st_size) >> 32);
-}
+namespace {
 
 // FindFirstFileExW for one entry named in full: a search that yields that
 // entry alone, its name as the folder holds it.
@@ -146,7 +213,7 @@ HANDLE FindOneEntry(const std::wstring& path, LPWIN32_FIND_DATAW data) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  FillFindData(listing, folder, entry, data);
+  FillFindData(folder, entry, data);
   auto find = std::make_shared<KernelObject>();
   find->kind = KernelObject::kFind;
   find->folder = folder;
@@ -164,7 +231,7 @@ using namespace standin;
 
 // Opens an existing file or folder (a folder only with backup semantics),
 // following links unless asked to open a link itself, as the one form that
-// the product uses.
+// the product uses. Every handle it gives is for synchronous I/O.
 extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                                      DWORD flags, HANDLE) {
   const Call call("CreateFileW");
@@ -178,29 +245,24 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURI
     return INVALID_HANDLE_VALUE;
   }
   if (!Resolve(path, &hostPath)) return INVALID_HANDLE_VALUE;
+  while (hostPath.size() > 1 && hostPath.back() == '/') hostPath.pop_back();
   const bool linkItself = flags & FILE_FLAG_OPEN_REPARSE_POINT;
-  struct stat status;
-  if ((linkItself ? lstat(hostPath.c_str(), &status) : stat(hostPath.c_str(), &status)) != 0) {
+  const int fd = open(hostPath.c_str(), O_PATH | O_CLOEXEC | (linkItself ? O_NOFOLLOW : 0));
+  if (fd < 0) {
     SetLastError(Win32FromErrno(errno, hostPath));
     return INVALID_HANDLE_VALUE;
   }
-  const bool link = S_ISLNK(status.st_mode);
-  const bool folder = link ? LinksToFolder(hostPath) : S_ISDIR(status.st_mode);
-  if (folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+  const std::shared_ptr<KernelObject> file = NewFileObject(fd, access, linkItself, true);
+  const EntryFacts facts = FactsOfObject(*file);
+  if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  auto file = std::make_shared<KernelObject>();
-  file->kind = KernelObject::kFile;
-  file->attributes =
-      (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL) | (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
-  file->size = folder || link ? 0 : static_cast<uint64_t>(status.st_size);
-  file->device = static_cast<uint64_t>(status.st_dev);
-  file->inode = static_cast<uint64_t>(status.st_ino);
-  file->access = access;
-  file->hostPath = hostPath;
   file->openedAs = Utf8(path);
-  file->linkItself = link;
+  if (HitsLock(*file)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
   return AddHandle(file);
 }
 
@@ -223,8 +285,7 @@ extern "C" DWORD WINAPI GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DW
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string host = file->hostPath;
-  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  const std::string host = HostPathOfDescriptor(file->fd);
   std::optional<std::string> windowsPath;
   if (file->linkItself) {
     const size_t slash = host.rfind('/');
@@ -246,6 +307,7 @@ extern "C" DWORD WINAPI GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DW
   return static_cast<DWORD>(final.size());
 }
 
+// A file's names are its host hard links; a folder has one.
 extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
   const Call call("GetFileInformationByHandle");
   if (auto error = call.Failure()) {
@@ -257,11 +319,14 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  const EntryFacts facts = FactsOfObject(*object);
+  const bool folderOrLink = facts.link || S_ISDIR(facts.status.st_mode);
+  const uint64_t size = folderOrLink ? 0 : static_cast<uint64_t>(facts.status.st_size);
   *information = BY_HANDLE_FILE_INFORMATION{};
-  information->dwFileAttributes = object->attributes;
-  information->nFileSizeLow = static_cast<DWORD>(object->size);
-  information->nFileSizeHigh = static_cast<DWORD>(object->size >> 32);
-  information->nNumberOfLinks = 1;
+  information->dwFileAttributes = facts.attributes;
+  information->nFileSizeLow = static_cast<DWORD>(size);
+  information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  information->nNumberOfLinks = S_ISDIR(facts.status.st_mode) ? 1 : static_cast<DWORD>(facts.status.st_nlink);
   information->dwVolumeSerialNumber = static_cast<DWORD>(object->device);
   information->nFileIndexHigh = static_cast<DWORD>(object->inode >> 32);
   information->nFileIndexLow = static_cast<DWORD>(object->inode);
@@ -277,12 +342,8 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   std::string hostPath;
-  struct stat status;
-  if (!StatEntry(path, &hostPath, &status)) return INVALID_FILE_ATTRIBUTES;
-  if (S_ISLNK(status.st_mode)) {
-    return FILE_ATTRIBUTE_REPARSE_POINT | (LinksToFolder(hostPath) ? FILE_ATTRIBUTE_DIRECTORY : 0);
-  }
-  return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  const std::optional<EntryFacts> facts = ResolveEntry(path, &hostPath);
+  return facts ? facts->attributes : INVALID_FILE_ATTRIBUTES;
 }
 
 // Lists a folder with the pattern "<folder>\\*", or finds one entry by its
@@ -327,7 +388,7 @@ extern "C" HANDLE WINAPI FindFirstFileExW(LPCWSTR pattern, FINDEX_INFO_LEVELS, L
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  FillFindData(listing, hostPath, entry, static_cast<LPWIN32_FIND_DATAW>(data));
+  FillFindData(hostPath, entry, static_cast<LPWIN32_FIND_DATAW>(data));
   auto find = std::make_shared<KernelObject>();
   find->kind = KernelObject::kFind;
   find->listing = listing;
@@ -353,7 +414,7 @@ extern "C" BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
     SetLastError(errno ? Win32FromErrno(errno, object->folder) : ERROR_NO_MORE_FILES);
     return FALSE;
   }
-  FillFindData(object->listing, object->folder, entry, data);
+  FillFindData(object->folder, entry, data);
   return TRUE;
 }
 
@@ -368,58 +429,5 @@ extern "C" BOOL WINAPI FindClose(HANDLE find) {
     return FALSE;
   }
   RemoveHandle(find);
-  return TRUE;
-}
-
-// Removes an empty folder, or a link to a folder itself.
-extern "C" BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
-  const Call call("RemoveDirectoryW");
-  if (auto error = call.Failure()) {
-    SetLastError(*error);
-    return FALSE;
-  }
-  std::string hostPath;
-  struct stat status;
-  if (!StatEntry(path, &hostPath, &status)) return FALSE;
-  if (S_ISLNK(status.st_mode)) {
-    if (!LinksToFolder(hostPath)) {
-      SetLastError(ERROR_DIRECTORY);
-      return FALSE;
-    }
-    if (unlink(hostPath.c_str()) != 0) {
-      SetLastError(Win32FromErrno(errno, hostPath));
-      return FALSE;
-    }
-    return TRUE;
-  }
-  if (!S_ISDIR(status.st_mode)) {
-    SetLastError(ERROR_DIRECTORY);
-    return FALSE;
-  }
-  if (rmdir(hostPath.c_str()) != 0) {
-    SetLastError(Win32FromErrno(errno, hostPath));
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// Deletes a file, or a link to a file itself; a folder is refused.
-extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
-  const Call call("DeleteFileW");
-  if (auto error = call.Failure()) {
-    SetLastError(*error);
-    return FALSE;
-  }
-  std::string hostPath;
-  struct stat status;
-  if (!StatEntry(path, &hostPath, &status)) return FALSE;
-  if (S_ISDIR(status.st_mode)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (unlink(hostPath.c_str()) != 0) {
-    SetLastError(Win32FromErrno(errno, hostPath));
-    return FALSE;
-  }
   return TRUE;
 }

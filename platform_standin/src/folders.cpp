@@ -261,6 +261,7 @@ void LayOutProfiles() {
   MakeLink(L"C:\\Users\\All Users", *HostPath(std::wstring(L"C:\\ProgramData")));
   MakeLink(L"C:\\Users\\Default User", "Default");
   MakeLink(L"C:\\Documents and Settings", *HostPath(std::wstring(L"C:\\Users")));
+  LayOutPermissions();
 }
 
 }  // namespace standin

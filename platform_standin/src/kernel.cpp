@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "entries.h"
 #include "kernel.h"
 #include "parts.h"
 
@@ -108,6 +109,22 @@ std::shared_ptr<KernelObject> FindHandle(HANDLE handle, KernelObject::Kind kind)
 }
 
 bool RemoveHandle(HANDLE handle) { return handles.erase(handle) > 0; }
+
+std::vector<std::shared_ptr<KernelObject>> OpenFilesOf(uint64_t device, uint64_t inode, const KernelObject* except) {
+  std::vector<std::shared_ptr<KernelObject>> open;
+  for (const auto& [handle, object] : handles) {
+    if (object->kind == KernelObject::kFile && object.get() != except && object->device == device &&
+        object->inode == inode) {
+      open.push_back(object);
+    }
+  }
+  return open;
+}
+
+KernelObject::~KernelObject() {
+  if (listing) closedir(listing);
+  if (fd >= 0) close(fd);
+}
 
 void ResetKernel() {
   handles.clear();
@@ -328,6 +345,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
     return FALSE;
   }
   // A listing is closed with FindClose, not here.
+  if (const std::shared_ptr<KernelObject> file = FindHandle(handle, KernelObject::kFile)) FinishClose(*file);
   if (FindHandle(handle, KernelObject::kFind) || !RemoveHandle(handle)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -46,7 +46,7 @@ bool Recording();
 
 // Runs the actions that tests scheduled for the next entry of a call.
 void RunCallHooks(const char* name);
-void ResetShell();
+void ResetFileHandles();
 void ResetFolders();
 
 // Narrow text in a code page (CP_ACP and CP_OEMCP: the system's) as wide
@@ -68,10 +68,10 @@ std::optional<DWORD> UnreachableError(const std::string& windowsPath);
 // The Windows path (UTF-8, "C:\\a" or "\\\\server\\share\\a") of a host path
 // in the sandbox, resolved of links; nothing outside it.
 std::optional<std::string> WindowsPathOfHost(const std::string& hostPath);
-// The owner of the host entry (lstat identity) as SetOwner recorded it, or
-// the default for a link (`link`) or another object.
-Owner OwnerOf(uint64_t device, uint64_t inode, bool link);
 void ResetSecurity();
+// Gives the laid-out machine's folders the permissions a default Windows
+// gives them.
+void LayOutPermissions();
 
 // Registry paths and atom names compare without regard to ASCII case.
 std::string FoldCase(std::string text);

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <standin.h>
 
+#include "entries.h"
 #include "parts.h"
 #include "paths.h"
 
@@ -359,6 +360,13 @@ std::optional<DWORD> UnreachableError(const std::string& windowsPath) {
 }
 
 int UnreachableAttempts() { return unreachableAttempts; }
+
+bool IsSandboxRoot(const std::string& realHostPath) {
+  if (realSandbox.empty() || realHostPath.compare(0, realSandbox.size() + 1, realSandbox + "/") != 0) return false;
+  const std::vector<std::string> parts = Split(realHostPath.substr(realSandbox.size() + 1), false);
+  return (parts.size() == 1 && parts[0].size() == 1 && IsLetter(parts[0][0])) ||
+         (parts.size() == 3 && parts[0] == "UNC");
+}
 
 std::optional<std::string> WindowsPathOfHost(const std::string& hostPath) {
   if (realSandbox.empty()) return std::nullopt;

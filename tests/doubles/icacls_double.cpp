@@ -11,6 +11,11 @@
 // /l; without it the grant goes to what the link leads to and, with /t, on
 // into the folder it leads to. What lies outside the sandbox is recorded by
 // its host path.
+//
+// With QUORVEL_ICACLS_SWAP ("<folder>|<target>", Windows paths) a user
+// renames the folder away and puts a link to the target in its place once
+// the tool has listed it: the tool goes on by the full paths of what it
+// listed, as the real one does.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -28,6 +33,8 @@ namespace {
 
 std::string sandbox;
 FILE* record = nullptr;
+std::string swapFolder;  // host paths
+std::string swapTarget;
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -126,6 +133,11 @@ void Grant(const std::string& hostPath, bool tree, bool linksThemselves, std::se
     }
     closedir(listing);
   }
+  if (!swapFolder.empty() && hostPath == swapFolder) {
+    rename(hostPath.c_str(), (hostPath + ".moved").c_str());
+    symlink(swapTarget.c_str(), hostPath.c_str());
+    swapFolder.clear();
+  }
   for (const std::string& name : names) Grant(hostPath + "/" + name, tree, linksThemselves, walked);
 }
 
@@ -147,6 +159,11 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
       tree = tree || SameIgnoringCase(argv[i], "/t");
       linksThemselves = linksThemselves || SameIgnoringCase(argv[i], "/l");
+    }
+    if (const char* swap = std::getenv("QUORVEL_ICACLS_SWAP")) {
+      const std::string paths = swap;
+      swapFolder = HostOf(paths.substr(0, paths.find('|')));
+      swapTarget = HostOf(paths.substr(paths.find('|') + 1));
     }
     std::set<std::string> walked;
     Grant(HostOf(argv[1]), tree, linksThemselves, &walked);
