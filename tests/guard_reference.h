@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -147,6 +148,19 @@ class ReferenceMachine {
     if (normal.empty()) return Verdict::kRelative;
     if (normal.find(L':', normal[0] == L'\\' ? 0 : 2) != std::wstring::npos) return Verdict::kStream;
     if (Administrative(normal)) return Verdict::kAdministrative;
+    // A place in a profile is one where it is spelled, whatever a link on its
+    // way leads to; a folder that is standard where it leads is that first.
+    bool holdsPlace = false;
+    for (const std::wstring& place : places_) {
+      if (Same(place, normal)) return Verdict::kIs;
+      holdsPlace = holdsPlace || Below(place, normal);
+    }
+    const Verdict where = DecideWhereItLeads(normal);
+    return holdsPlace && where != Verdict::kIs ? Verdict::kHolds : where;
+  }
+
+ private:
+  Verdict DecideWhereItLeads(const std::wstring& normal) const {
     // Each component from the first below the root, the link itself looked
     // at; what exists is where the target is seen from, the rest as spelled.
     const size_t rootEnd = RootEnd(normal);
@@ -194,6 +208,10 @@ class ReferenceMachine {
       if (Same(place, below)) return Verdict::kIs;
       if (Below(place, below)) verdict = Verdict::kHolds;
     }
+    // What exists is where a standard folder of the same identity is, by
+    // whatever drive or share it was reached.
+    const auto known = where_.find(identity);
+    if (known != where_.end()) final = known->second;
     while (!final.empty() && final.back() == L'\\') final.pop_back();
     const std::wstring spelled = final + rest;
     for (const std::wstring& folder : folders_) {
@@ -204,7 +222,6 @@ class ReferenceMachine {
     return verdict;
   }
 
- private:
   static void MakeFolder(const std::wstring& windowsPath) {
     std::error_code ignored;
     fs::create_directories(*standin::HostPath(windowsPath), ignored);
@@ -240,7 +257,10 @@ class ReferenceMachine {
                          (sid->SubAuthorityCount == 2 && sid->SubAuthority[0] == 32 && sid->SubAuthority[1] == 544) ||
                          (sid->SubAuthorityCount == 6 && sid->SubAuthority[0] == 80);
     LocalFree(descriptor);
-    return trusted;
+    // Nor may the machine's users change it (ann owns her profile).
+    const std::string name(link.begin(), link.end());
+    return trusted && !standin::UserMayChangeLink(name, standin::kInstallerSid) &&
+           !standin::UserMayChangeLink(name, standin::kAnnSid);
   }
 
   // Opens what a path leads to; its identity and where it really is.
@@ -372,13 +392,17 @@ class ReferenceMachine {
       folders_.push_back(profile);
       Identity identity = {};
       if (Open(profile, &identity, nullptr)) profiles_.insert(identity);
-      for (const std::wstring& place : Places()) folders_.push_back(profile + L"\\" + place);
+      for (const std::wstring& place : Places()) {
+        folders_.push_back(profile + L"\\" + place);
+        places_.push_back(Qualified(profile + L"\\" + place));
+      }
     }
     for (const std::wstring& folder : folders_) {
       Identity identity = {};
       std::wstring final;
       if (!Open(folder, &identity, &final)) continue;
       is_.insert(identity);
+      where_.emplace(identity, final);
       // Every ancestor of where it really is, below the root.
       const size_t rootEnd = final.rfind(L"\\\\", 0) == 0 ? final.find(L'\\', final.find(L'\\', 2) + 1) : 2;
       for (size_t end = final.find(L'\\', rootEnd + 1); end != std::wstring::npos; end = final.find(L'\\', end + 1)) {
@@ -389,9 +413,11 @@ class ReferenceMachine {
   }
 
   std::vector<std::wstring> folders_;
+  std::vector<std::wstring> places_;  // the places below each profile, as spelled
   Identity profilesFolder_ = {};
   std::set<Identity> profiles_;
   std::set<Identity> is_;
+  std::map<Identity, std::wstring> where_;  // where each standard folder really is
   std::set<Identity> holds_;
 };
 

@@ -194,6 +194,8 @@ void SetEnvironment(const std::wstring& name, std::optional<std::wstring> value)
 extern const char* const kProfileListKey;
 extern const char* const kMachineShellFoldersKey;
 extern const char* const kInstallerSid;
+// The other user of the laid-out machine, ann (C:\\Users\\ann).
+extern const char* const kAnnSid;
 // The User Shell Folders key of a hive loaded under HKEY_USERS.
 std::string UserShellFoldersKey(const std::string& sid);
 // Registers a profile in ProfileList (its ProfileImagePath, REG_EXPAND_SZ, as
@@ -277,6 +279,10 @@ void SetNullDacl(const std::string& windowsPath);
 // the link) as the installing user, a member of Users, Authenticated Users
 // and Everyone. True when it was retargeted.
 bool RetargetLinkAsUser(const std::string& windowsLink, const std::string& windowsTarget);
+// Whether the standard user `user` (a SID) may change the link as Windows
+// checks access: retarget it or re-permission it, or delete it (from its
+// folder) and make another in its place.
+bool UserMayChangeLink(const std::string& windowsLink, const std::string& user);
 
 // ---- Reparse points, names and swaps ------------------------------------------
 

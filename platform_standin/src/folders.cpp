@@ -193,6 +193,7 @@ const char* const kProfileListKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVer
 const char* const kMachineShellFoldersKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const char* const kInstallerSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+const char* const kAnnSid = "S-1-5-21-1004336348-1177238915-682003330-1002";
 
 std::string UserShellFoldersKey(const std::string& sid) {
   return "HKEY_USERS\\" + sid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
@@ -228,7 +229,7 @@ void LayOutProfiles() {
   AddProfile("S-1-5-19", L"%systemroot%\\ServiceProfiles\\LocalService", false);
   AddProfile("S-1-5-20", L"%systemroot%\\ServiceProfiles\\NetworkService", false);
   AddProfile(kInstallerSid, L"C:\\Users\\installer");
-  AddProfile("S-1-5-21-1004336348-1177238915-682003330-1002", L"C:\\Users\\ann");
+  AddProfile(kAnnSid, L"C:\\Users\\ann");
   // Default and Public are profiles without a user, named by ProfileList's
   // own values: Default has every per-user folder (new profiles are copied
   // from it), Public only the shared ones.

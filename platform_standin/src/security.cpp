@@ -281,12 +281,13 @@ void KeepWhatTheFolderHolds(const std::string& realFolder) {
   }
 }
 
-// Whether the installing user, a standard user, is granted `rights` on an
-// object: as its owner they may change its DACL and so grant themselves
-// anything; otherwise its entries decide in order, denials first met first.
-bool UserIsGranted(const Descriptor& descriptor, DWORD rights) {
-  if (descriptor.owner == kInstallerSid || descriptor.nullDacl) return true;
-  const std::string token[] = {kInstallerSid, kUsersSid, kAuthenticatedUsersSid, kEveryoneSid, kInteractiveSid};
+// Whether a standard user (`user`, a member of Users, Authenticated Users,
+// Everyone and INTERACTIVE) is granted `rights` on an object: as its owner
+// they may change its DACL and so grant themselves anything; otherwise its
+// entries decide in order, denials first met first.
+bool UserIsGranted(const Descriptor& descriptor, const std::string& user, DWORD rights) {
+  if (descriptor.owner == user || descriptor.nullDacl) return true;
+  const std::string token[] = {user, kUsersSid, kAuthenticatedUsersSid, kEveryoneSid, kInteractiveSid};
   DWORD denied = 0;
   DWORD granted = 0;
   for (const Ace& ace : descriptor.dacl) {
@@ -343,7 +344,7 @@ bool RetargetLinkAsUser(const std::string& windowsLink, const std::string& windo
   const std::optional<Descriptor> descriptor = DescriptorAt(real);
   struct stat status;
   if (!descriptor || lstat(real.c_str(), &status) != 0 || !S_ISLNK(status.st_mode) ||
-      !UserIsGranted(*descriptor, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES)) {
+      !UserIsGranted(*descriptor, kInstallerSid, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES)) {
     return false;
   }
   // The same link with new reparse data: it keeps its descriptor.
@@ -354,6 +355,18 @@ bool RetargetLinkAsUser(const std::string& windowsLink, const std::string& windo
   if (error || lstat(real.c_str(), &status) != 0) return false;
   records[IdentityOf(status)] = kept;
   return true;
+}
+
+bool UserMayChangeLink(const std::string& windowsLink, const std::string& user) {
+  const std::optional<std::string> host = HostPath(windowsLink);
+  if (!host) return false;
+  const std::string real = RealEntryPath(*host);
+  const std::optional<Descriptor> link = DescriptorAt(real);
+  const std::optional<Descriptor> folder = DescriptorAt(real.substr(0, real.rfind('/')));
+  if (!link || !folder) return false;
+  if (UserIsGranted(*link, user, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER)) return true;
+  const bool mayRemove = UserIsGranted(*link, user, DELETE) || UserIsGranted(*folder, user, FILE_DELETE_CHILD);
+  return mayRemove && UserIsGranted(*folder, user, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY);
 }
 
 void SetReparseTag(const std::string& windowsPath, DWORD tag) {
@@ -385,8 +398,8 @@ void LayOutPermissions() {
   const Ace usersRead = {ACCESS_ALLOWED_ACE_TYPE, both, kReadAndExecute, kUsersSid};
   SetDacl("C:\\Users",
           {system, administrators, usersRead, {ACCESS_ALLOWED_ACE_TYPE, both, kReadAndExecute, kEveryoneSid}}, true);
-  for (const auto& [profile, user] : {std::pair<const char*, const char*>{"C:\\Users\\installer", kInstallerSid},
-                                      {"C:\\Users\\ann", "S-1-5-21-1004336348-1177238915-682003330-1002"}}) {
+  for (const auto& [profile, user] :
+       {std::pair<const char*, const char*>{"C:\\Users\\installer", kInstallerSid}, {"C:\\Users\\ann", kAnnSid}}) {
     SetDacl(profile, {system, administrators, {ACCESS_ALLOWED_ACE_TYPE, both, kFullControl, user}}, true);
     SetOwner(profile, Owner::kSystem);
   }
