@@ -2,8 +2,9 @@
 # Runs the engine tests: shipping checks on the cross-built DLL, then the
 # engine test runner under wine in this build's own prefix, once per ANSI code
 # page: 1252 (every case but the Japanese ones) and 932 (the Japanese cases),
-# and last one lifecycle case with the signed DLL that the shipping checks
-# built.
+# then the guard held against a decision by identity on wine's own file
+# system and registry, and last one lifecycle case with the signed DLL that
+# the shipping checks built.
 # wine takes a process's code page from its locale, and the processes it
 # starts (the custom-action server, icacls) keep it; one prefix serves both.
 #
@@ -22,7 +23,8 @@ shift
 dll=$build/QuorvelCustomActions.dll
 runner=$build/engine_tests/engine_tests.exe
 double=$build/msi_authoring/icacls_double.exe
-for file in "$dll" "$runner" "$double"; do
+identity=$build/engine_tests/guard_identity.exe
+for file in "$dll" "$runner" "$double" "$identity"; do
     if [[ ! -f $file ]]; then
         echo "missing $file: build the Windows tree first (cmake --build $build)" >&2
         exit 2
@@ -126,6 +128,14 @@ for pass in "${passes[@]}"; do
     run_pass "$pass_locale" "$code_page" "$dll" "$@"
     count "$output" "engine (code page $code_page)"
 done
+
+# The guard's own sources beside a decision by identity, on a table of
+# targets (W: and U: above among them): it only decides, and puts back the
+# registry values it moves.
+echo "== the guard against a decision by identity"
+(cd "$build" && LC_ALL=C.UTF-8 timeout 300 "$wine_bin" "$identity") 2>&1 | tr -d '\r' |
+    LC_ALL=C grep -a -v -E "$wine32_notice" | tee "$output"
+count "$output" "guard against identity"
 
 # The signed DLL that the shipping checks built, through one whole lifecycle.
 signed_case='lifecycle/install and uninstall without verbose logging'

@@ -369,46 +369,6 @@ void addStandardFolderCases(Suite& suite) {
   }
 }
 
-// Points a program-files value of HKLM\...\CurrentVersion (in one registry
-// view) at `path` for the lifetime of the object, and puts it back after.
-class MovedProgramFilesValue {
- public:
-  MovedProgramFilesValue(REGSAM view, const char* name, const std::string& path) : view_(view), name_(name) {
-    char value[MAX_PATH] = {};
-    DWORD bytes = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKey, name,
-                     RRF_RT_REG_SZ | (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : 0), nullptr, value,
-                     &bytes) != ERROR_SUCCESS) {
-      return;
-    }
-    previous_ = value;
-    set_ = write(path);
-  }
-  ~MovedProgramFilesValue() {
-    if (set_) write(previous_);
-  }
-  MovedProgramFilesValue(const MovedProgramFilesValue&) = delete;
-  MovedProgramFilesValue& operator=(const MovedProgramFilesValue&) = delete;
-  bool set() const { return set_; }
-
- private:
-  static constexpr const char* kKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-
-  bool write(const std::string& value) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | view_, &key) != ERROR_SUCCESS) return false;
-    const bool written = RegSetValueExA(key, name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return written;
-  }
-
-  REGSAM view_;
-  const char* name_;
-  std::string previous_;
-  bool set_ = false;
-};
-
 // Machine folders that the registry moved (the shell and the Installer
 // follow these values, a service's environment only after a restart) are
 // refused where they now are; a folder that a user's hive names under a
@@ -432,7 +392,7 @@ void addMovedFolderCases(Suite& suite) {
       SETUP_OK(c, makeTree(folder));
       ActionOutcome outcome;
       {
-        MovedProgramFilesValue moved(move.view, move.value, folder);
+        shell::MovedProgramFilesValue moved(move.view, move.value, folder);
         SETUP_OK(c, moved.set());
         ActionRequest request;
         request.action = kLabel;

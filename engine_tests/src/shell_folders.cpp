@@ -10,6 +10,7 @@ namespace quorvel::engine::shell {
 namespace {
 
 constexpr const char* kUserShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr const char* kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
 }  // namespace
 
@@ -69,6 +70,33 @@ UserShellFolder::~UserShellFolder() {
     RegDeleteValueA(key, valueName_.c_str());
   }
   RegCloseKey(key);
+}
+
+MovedProgramFilesValue::MovedProgramFilesValue(REGSAM view, const char* name, const std::string& path) : name_(name) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view,
+                      nullptr, key_.put(), nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  char value[MAX_PATH] = {};
+  DWORD bytes = sizeof value;
+  if (RegGetValueA(key_.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS) {
+    previous_ = value;
+  }
+  set_ = write(path);
+}
+
+MovedProgramFilesValue::~MovedProgramFilesValue() {
+  if (!set_) return;
+  if (previous_) {
+    write(*previous_);
+  } else {
+    RegDeleteValueA(key_.get(), name_);
+  }
+}
+
+bool MovedProgramFilesValue::write(const std::string& value) const {
+  return RegSetValueExA(key_.get(), name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 }  // namespace quorvel::engine::shell

@@ -1,10 +1,12 @@
 // The prefix's standard folders as the engine's shell gives them, and the
 // arrangements the guard cases need: a second profile, the current user's
-// shell folders pointed into a scratch folder, and the host-side links that
-// run.sh plants.
+// shell folders pointed into a scratch folder, program-files folders moved in
+// the registry, and the host-side links that run.sh plants.
 #pragma once
 
 #include <windows.h>
+
+#include "handles.hpp"
 
 #include <optional>
 #include <string>
@@ -49,6 +51,27 @@ class UserShellFolder {
   std::string valueName_;
   std::optional<std::string> previous_;
   DWORD previousType_ = REG_EXPAND_SZ;
+  bool set_ = false;
+};
+
+// Points a program-files value of HKLM\...\CurrentVersion (in one registry
+// view) at `path` for the lifetime of the object, and puts it back after; one
+// that the view lacks (a prefix without wine's 32-bit half has none in the
+// 32-bit view) is made, and taken away after.
+class MovedProgramFilesValue {
+ public:
+  MovedProgramFilesValue(REGSAM view, const char* name, const std::string& path);
+  ~MovedProgramFilesValue();
+  MovedProgramFilesValue(const MovedProgramFilesValue&) = delete;
+  MovedProgramFilesValue& operator=(const MovedProgramFilesValue&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  bool write(const std::string& value) const;
+
+  authoring::RegKey key_;
+  const char* name_;
+  std::optional<std::string> previous_;
   bool set_ = false;
 };
 
