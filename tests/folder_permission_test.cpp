@@ -322,6 +322,16 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
        },
        {Counted(3, 1, 0)},
        {cache + ".moved\\config"}},
+      // Checked where the guard found it: a folder on its way swapped for a
+      // link since then is refused, nothing granted where the link leads.
+      {"a folder on the target's way swapped after the checks",
+       [] {
+         MakeFolder("C:\\Windows\\Data\\config");
+         standin::BeforeCall("GetSystemWindowsDirectoryW", [] { standin::SwapForLink("C:\\Quorvel", "C:\\Windows"); });
+       },
+       {Line("Error 0x80070057: Refusing path 'C:\\Quorvel\\Data': it changed while it was examined"),
+        Line("Error 0x80070057: Failed to grant the Users group full control on 'C:\\Quorvel\\Data'")},
+       {}},
       {"a deduplicated file, a compressed file and a cloud placeholder",
        [cache] {
          MakeFile(std::string(kData) + "\\deduplicated.bin", "d");
@@ -347,11 +357,11 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
     MakeFile(row.target + "\\a.txt", "data");
     if (row.target == kData) MakeFolder(cache + "\\config");
     row.arrange();
-    EXPECT_EQ(Run(row.target), kSuccess);
+    EXPECT_EQ(Run(row.target), row.granted.empty() ? kFailure : kSuccess);
     EXPECT_EQ(ActionLines(kLabel), Plus(FoundLines(row.target), row.more));
     for (const std::string& object : row.granted) EXPECT_TRUE(GrantedToUsers(object)) << object;
-    for (const std::string& outside :
-         {std::string(kSystem32), std::string(kSystem32) + "\\config", std::string(kSystem32) + "\\config\\SAM"}) {
+    for (const std::string& outside : {std::string(kSystem32), std::string(kSystem32) + "\\config",
+                                       std::string(kSystem32) + "\\config\\SAM", std::string("C:\\Windows\\Data")}) {
       EXPECT_FALSE(GrantedToUsers(outside)) << outside;
     }
   }
