@@ -33,6 +33,14 @@ std::string LinkLine(const std::string& link) {
   return Line("Not following the link '" + link + "': granted on the link itself");
 }
 
+// Explicit entries that fill an ACL but for one entry of the Users group:
+// 2,728 of 24 bytes and one of 28, after the ACL's 8.
+std::vector<standin::Ace> FullButOneEntry() {
+  std::vector<standin::Ace> entries(2728, {ACCESS_DENIED_ACE_TYPE, 0, DELETE, "S-1-5-32-546"});
+  entries.push_back({ACCESS_DENIED_ACE_TYPE, 0, DELETE, "S-1-5-21-7-7"});
+  return entries;
+}
+
 class FolderPermissionTest : public FolderActionTest {
  protected:
   UINT Run(const std::string& path) {
@@ -64,6 +72,8 @@ TEST_F(FolderPermissionTest, ExistingObjectsAreGrantedOnAsTheToolGrants) {
       // After the denials and allowances it had, before what it inherits.
       {"C:\\Quorvel\\Data", false, {denyGuests, annReads}, false, {denyGuests, annReads, UsersGrant(true)}},
       {"C:\\Quorvel\\Data", false, {annReads}, true, {annReads, UsersGrant(true)}},
+      // An ACL that the grant fills to its last byte (65,532).
+      {"C:\\Quorvel\\Data", false, FullButOneEntry(), true, Plus(FullButOneEntry(), {UsersGrant(true)})},
       // The group's own entry is widened, not repeated.
       {"C:\\Quorvel\\Data", false, {usersRead, annReads}, false, {UsersGrant(true), annReads}},
       // Code page 932: the last byte of 機能 (8B 40 94 5C) is no backslash.
