@@ -352,6 +352,19 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
        },
        {Counted(3, 3, 0)},
        {std::string(kData) + "\\deduplicated.bin", std::string(kData) + "\\compressed.exe", cache + "\\config"}},
+      // The permissions are no data: a file a process holds open sharing
+      // nothing is granted on all the same.
+      {"a file a process holds open sharing nothing",
+       [] { standin::LockEntry(std::string(kData) + "\\a.txt", -1, 0); },
+       {Counted(3, 1, 0)},
+       {std::string(kData) + "\\a.txt"}},
+      // More folders than the walk keeps before it drops those it is done with.
+      {"a tree wider than the folders kept at once",
+       [] {
+         for (int i = 0; i < 1100; ++i) MakeFile(std::string(kData) + "\\wide\\" + std::to_string(i) + "\\x", "x");
+       },
+       {Counted(1104, 1101, 0)},
+       {std::string(kData) + "\\wide\\0\\x", std::string(kData) + "\\wide\\1099\\x"}},
       {"a file that is also a system file",
        [] {
          MakeFile(std::string(kSystem32) + "\\config\\SAM", "hive");
