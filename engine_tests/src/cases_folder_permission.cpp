@@ -112,6 +112,17 @@ void addGrantCases(Suite& suite) {
       }
     });
   }
+
+  // The grant asks a file for no data: another process holding one open and
+  // sharing nothing does not keep it from the grant.
+  suite.add(kLabel, "file held open sharing nothing is granted on", kLabel, [](Case& c) {
+    SETUP_OK(c, icacls::installed());
+    const std::string path = caseFolder(c) + "\\Data";
+    SETUP_OK(c, machine::createFolders(path) && machine::writeFile(path + "\\service.log", "held"));
+    FileLock holder(path + "\\service.log", 0);
+    SETUP_OK(c, holder.held());
+    expectGranted(c, path, 1, 1);
+  });
 }
 
 // The walk's own refusal: the target it opened is not where the guard found
