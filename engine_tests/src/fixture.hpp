@@ -32,6 +32,7 @@ struct Environment {
   std::string workRoot;         // scratch root, emptied at start
   std::string trashFolder;      // the engine's desktop trash (files\ below it)
   std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
+  std::string notebookFolder;   // the releases of Quorvel Notebook (notebook_product/build.sh)
   DWORD versionMs = 0;          // the DLL's own file version words
   DWORD versionLs = 0;
   std::set<std::string> exports;  // names the DLL exports
