@@ -88,6 +88,15 @@ export ENGINE_TESTS_WORK='C:\quorvel-engine-tests'
 export ENGINE_TESTS_TRASH
 ENGINE_TESTS_TRASH=$(to_windows "$XDG_DATA_HOME/Trash")
 
+# Quorvel Notebook's releases, built from the package's table files the way
+# an installer engineer builds a product: with msibuild, of Debian's msitools.
+command -v msibuild >/dev/null || "$here/../scripts/install-deps.sh"
+notebook=$build/notebook-releases
+"$here/notebook_product/build.sh" "$dll" "$notebook" ||
+    echo "notebook_product/build.sh failed: the Quorvel Notebook cases fail"
+export ENGINE_TESTS_NOTEBOOK
+ENGINE_TESTS_NOTEBOOK=$(to_windows "$notebook")
+
 # The locale of each pass (LC_ALL, so that no setting of the caller's wins)
 # and the code page wine derives from it. The Japanese locale must be
 # generated on the machine; without it wine falls back to 1252 and the runner

@@ -28,10 +28,11 @@ using quorvel::authoring::inAnsiCodePage;
 using quorvel::authoring::wide;
 
 struct Environment {
-  std::string dllPath;      // Windows path of the DLL under test
-  std::string workRoot;     // scratch root, emptied at start
-  std::string trashFolder;  // the engine's desktop trash (files\ below it)
-  DWORD versionMs = 0;      // the DLL's own file version words
+  std::string dllPath;         // Windows path of the DLL under test
+  std::string workRoot;        // scratch root, emptied at start
+  std::string trashFolder;     // the engine's desktop trash (files\ below it)
+  std::string notebookFolder;  // the releases of Quorvel Notebook (notebook_product/build.sh)
+  DWORD versionMs = 0;         // the DLL's own file version words
   DWORD versionLs = 0;
   std::set<std::string> exports;  // names the DLL exports
 };
