@@ -19,18 +19,12 @@ constexpr char kFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\In
 constexpr char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{12345678-1234-1234-1234-123456789ABC}";
 
-// A scratch folder that stands for the machine's drives, and a folder first
-// on PATH whose icacls is /bin/true: the benchmark measures the action's own
-// work around one process start, not a real grant.
+// A scratch folder that stands for the machine's drives.
 class Scratch {
  public:
   Scratch() {
     char pattern[] = "/tmp/quorvel-bench-XXXXXX";
     root_ = mkdtemp(pattern);
-    fs::create_directories(root_ + "/bin");
-    fs::create_symlink(fs::exists("/bin/true") ? "/bin/true" : "/usr/bin/true", root_ + "/bin/icacls");
-    const char* path = std::getenv("PATH");
-    setenv("PATH", (root_ + "/bin:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
   }
   ~Scratch() {
     std::error_code ignored;
@@ -94,12 +88,15 @@ void EditSize(benchmark::State& state) {
           [] { standin::SetDwordValue(kUninstallKey, "EstimatedSize", 4096); });
 }
 
+// The package folder with two subfolders.
+void MakeSdkFolder(const std::string& folder) {
+  fs::create_directories(folder + "/bin");
+  fs::create_directories(folder + "/include");
+}
+
 void DeleteFolder(benchmark::State& state) {
   const std::string folder = Host("C:\\Program Files\\Quorvel\\SDK");
-  Measure(state, "C:\\Program Files\\Quorvel\\SDK|Quorvel SDK", RemoveFolder, [folder] {
-    fs::create_directories(folder + "/bin");
-    fs::create_directories(folder + "/include");
-  });
+  Measure(state, "C:\\Program Files\\Quorvel\\SDK|Quorvel SDK", RemoveFolder, [folder] { MakeSdkFolder(folder); });
 }
 
 void DeleteRegistrations(benchmark::State& state) {
@@ -117,8 +114,7 @@ void DeleteRegistrations(benchmark::State& state) {
 
 void GrantOnTree(benchmark::State& state) {
   const std::string folder = Host("C:\\Program Files\\Quorvel\\SDK");
-  Measure(state, "C:\\Program Files\\Quorvel\\SDK", ChangeQuorvelFolderPermission,
-          [folder] { fs::create_directories(folder); });
+  Measure(state, "C:\\Program Files\\Quorvel\\SDK", ChangeQuorvelFolderPermission, [folder] { MakeSdkFolder(folder); });
 }
 
 void RemoveEmptyManufacturer(benchmark::State& state) {

@@ -4,8 +4,8 @@
 #   demo/run.sh <windows-build-dir>
 #
 # Builds the DLL, the demonstration program and the recording icacls
-# stand-in in the Windows build, then runs the program in a wine prefix of
-# its own: it writes the demonstration product's packages of versions 1.0
+# stand-in (whose empty record shows that no tool starts) in the Windows
+# build, then runs the program in a wine prefix of its own: it writes the demonstration product's packages of versions 1.0
 # and 2.0, installs 1.0 with msiexec /i, leaves behind what the running
 # product makes, upgrades to 2.0 with msiexec /i, uninstalls 2.0 with
 # msiexec /x, and prints the actions' lines of the three logs, what changed
@@ -33,10 +33,13 @@ use_wine_prefix "$build/demo-wineprefix" "$build/demo-xdg" "$build/msi_authoring
     exit 1
 }
 export ICACLS_DOUBLE_DIR='C:\icacls-double'
-# The SDK folder that earlier runs moved into the engine's trash.
+# The engine's trash, emptied of what older versions moved there: the
+# summary shows that nothing lands in it.
 rm -rf "$XDG_DATA_HOME/Trash"
 
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
+DEMO_TRASH=$(to_windows "$XDG_DATA_HOME/Trash")
+export DEMO_TRASH
 work='C:\QuorvelDemo'
 
 timeout 900 wine "$build/demo/quorvel_demo.exe" "$(to_windows "$build/QuorvelCustomActions.dll")" "$work" 2>&1 |

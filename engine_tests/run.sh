@@ -6,7 +6,7 @@
 # system and registry, and last one lifecycle case with the signed DLL that
 # the shipping checks built.
 # wine takes a process's code page from its locale, and the processes it
-# starts (the custom-action server, icacls) keep it; one prefix serves both.
+# starts (the custom-action server) keep it; one prefix serves both.
 #
 #   engine_tests/run.sh <windows-build-dir> [case-name-filter...]
 #
@@ -73,9 +73,9 @@ ln -sfn "$scratch" "$WINEPREFIX/dosdevices/q:"
 ln -sfn ../drive_c/windows "$WINEPREFIX/dosdevices/w:"
 ln -sfn ../drive_c/users "$WINEPREFIX/dosdevices/u:"
 # Host-side symbolic links for the guard cases: one to the prefix's Windows
-# folder (only the permission grant, whose tool is the recording double, is
-# aimed at it), one to the scratch folder where the cases point the user's
-# shell folders.
+# folder (only the permission grant, which wine keeps nothing of, is aimed at
+# it), one to the scratch folder where the cases point the user's shell
+# folders.
 links=$WINEPREFIX/drive_c/quorvel-engine-links
 mkdir -p "$links"
 ln -sfn ../windows "$links/windows"
@@ -84,20 +84,24 @@ ln -sfn "../quorvel-engine-shell/Personal Documents" "$links/scratch-documents"
 # one when profiles move to another disk.
 mkdir -p "$WINEPREFIX/drive_c/quorvel-engine-profiles/linked/Downloads"
 ln -sfn ../quorvel-engine-profiles/linked "$WINEPREFIX/drive_c/users/quorvel-linked"
-# Folders the shell moved into the trash during earlier runs.
+# Whatever an earlier run left in the engine's trash: the deletion cases
+# check that nothing lands there.
 rm -rf "$XDG_DATA_HOME/Trash"
-
-# A regular file under which no trash folder can be created: cases that need
-# the shell's real deletion (not a move into the trash) point the engine here.
-blocked=$build/wine-xdg/no-trash
-: >"$blocked"
 
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 export ICACLS_DOUBLE_DIR='C:\icacls-double'
 export ENGINE_TESTS_WORK='C:\quorvel-engine-tests'
 export ENGINE_TESTS_TRASH
 ENGINE_TESTS_TRASH=$(to_windows "$XDG_DATA_HOME/Trash")
-export ENGINE_TESTS_NO_TRASH_XDG=$blocked/data
+
+# Quorvel Notebook's releases, built from the package's table files the way
+# an installer engineer builds a product: with msibuild, of Debian's msitools.
+command -v msibuild >/dev/null || "$here/../scripts/install-deps.sh"
+notebook=$build/notebook-releases
+"$here/notebook_product/build.sh" "$dll" "$notebook" ||
+    echo "notebook_product/build.sh failed: the Quorvel Notebook cases fail"
+export ENGINE_TESTS_NOTEBOOK
+ENGINE_TESTS_NOTEBOOK=$(to_windows "$notebook")
 
 # The locale of each pass (LC_ALL, so that no setting of the caller's wins)
 # and the code page wine derives from it. The Japanese locale must be

@@ -6,7 +6,6 @@
 // answer 0, 1602 or 1603 and leave no handle or heap block open; anything
 // else aborts, which libFuzzer reports as a crash.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <standin.h>
 
@@ -22,20 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string scratch;  // <scratch>/drives is the sandbox; <scratch>/ok and /fails hold an icacls
+std::string scratch;  // <scratch>/drives is the sandbox
 
 void Fail(const char* what, unsigned code) {
   std::fprintf(stderr, "fuzz_actions: %s (%u)\n", what, code);
   std::abort();
-}
-
-// An icacls double that exits with 0 or 1 at once, as a symbolic link to
-// /bin/true or /bin/false.
-void MakeIcacls(const std::string& folder, const char* tool) {
-  fs::create_directories(folder);
-  const std::string program =
-      fs::exists(std::string("/bin/") + tool) ? std::string("/bin/") + tool : std::string("/usr/bin/") + tool;
-  fs::create_symlink(program, folder + "/icacls");
 }
 
 void MakeFile(const std::string& path, const char* contents) {
@@ -68,9 +58,11 @@ const char* const kDeepFolder =
 // past MAX_PATH, a link into the tree, data folders inside standard folders.
 // Unless the machine is bare, the folders and profiles of a default Windows
 // (with their links, the short names of long names), files among the
-// profiles whose names begin with dots, and a link that leads nowhere. An
-// Uninstall entry and a Folders key.
-void PrepareMachine(const CodePages& codePages, bool bare) {
+// profiles whose names begin with dots, and a link that leads nowhere. With
+// `oddFiles`, the SDK folder also holds a read-only file, a file with a
+// second name outside the tree and a deduplicated file (a reparse point that
+// is no link). An Uninstall entry and a Folders key.
+void PrepareMachine(const CodePages& codePages, bool bare, bool oddFiles) {
   // Registry names keep the bytes they were made with.
   standin::SetSystemCodePages(codePages.ansi, codePages.oem);
   standin::SetFileApisAnsi(codePages.fileApisAnsi);
@@ -88,7 +80,14 @@ void PrepareMachine(const CodePages& codePages, bool bare) {
   MakeFile(drives + "/C/Quorvel/SDK/bin/tool.exe", "tool");
   MakeFile(drives + "/C/Quorvel/zero.txt", "");
   fs::create_directory_symlink("SDK", drives + "/C/Quorvel/Link", ignored);
+  if (oddFiles) {
+    MakeFile(drives + "/C/Quorvel/SDK/readme.txt", "read me");
+    fs::permissions(drives + "/C/Quorvel/SDK/readme.txt", fs::perms::owner_write, fs::perm_options::remove, ignored);
+    fs::create_hard_link(drives + "/C/Quorvel/SDK/bin/tool.exe", drives + "/C/Program Files/Quorvel/tool.exe", ignored);
+    MakeFile(drives + "/C/Quorvel/SDK/bin/data.dedup", "deduplicated");
+  }
   standin::SetSandbox(drives);
+  if (oddFiles) standin::SetReparseTag("C:\\Quorvel\\SDK\\bin\\data.dedup", IO_REPARSE_TAG_DEDUP);
   if (!bare) {
     standin::LayOutProfiles();
     for (const char* entry : {"desktop.ini", ".x", "..x"}) MakeFile(drives + "/C/Users/" + entry, "");
@@ -117,8 +116,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       fs::is_directory("/dev/shm", ignored) ? "/dev/shm/quorvel-fuzz-XXXXXX" : "/tmp/quorvel-fuzz-XXXXXX";
   if (!mkdtemp(pattern.data())) Fail("no scratch folder", 0);
   scratch = pattern;
-  MakeIcacls(scratch + "/ok", "true");
-  MakeIcacls(scratch + "/fails", "false");
   std::atexit([] {
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
@@ -136,10 +133,6 @@ const char* const kFailingCalls[] = {nullptr,
                                      "RegSetValueExA",
                                      "MsiGetPropertyA",
                                      "MsiCreateRecord",
-                                     "CreateProcessA",
-                                     "WaitForSingleObject",
-                                     "GetExitCodeProcess",
-                                     "SHFileOperationA",
                                      "PathFileExistsA",
                                      "GetFileAttributesW",
                                      "FindFirstFileExW",
@@ -152,8 +145,12 @@ const char* const kFailingCalls[] = {nullptr,
                                      "SHGetFolderPathW",
                                      "GetProfilesDirectoryW",
                                      "GetTempPathW",
-                                     "RemoveDirectoryW",
-                                     "DeleteFileW",
+                                     "NtOpenFile",
+                                     "GetFileInformationByHandleEx",
+                                     "SetFileInformationByHandle",
+                                     "GetSecurityInfo",
+                                     "SetKernelObjectSecurity",
+                                     "GetFinalPathNameByHandleW",
                                      "CompareStringOrdinal",
                                      "GlobalAddAtomW",
                                      "MsiGetPropertyW",
@@ -184,10 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   standin::CapWaits(5000);
   // Third byte: bits 4-5 the code pages, bit 6 the local system account,
   // bit 7 a bare machine (no standard folders, no profiles).
-  PrepareMachine(kCodePages[(machine >> 4) & 0x03], machine & 0x80);
+  PrepareMachine(kCodePages[(machine >> 4) & 0x03], machine & 0x80, control & 0x20);
   standin::SetAccount((machine & 0x40) ? standin::Account::kLocalSystem : standin::Account::kInstaller);
 
-  // First byte: bits 0-2 the action (modulo 5), bits 3-7 the machine's answers.
+  // First byte: bits 0-2 the action (modulo 5), bits 3-7 the machine and its
+  // answers (bit 5 the odd files, read above).
   const bool withDatabase = !(control & 0x08);
   const MSIHANDLE session = standin::NewSession(withDatabase);
   // The verbosity settles once per process; a session without a database
@@ -196,7 +194,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     standin::SetProperty(session, "LOGVERBOSE", "1");
     standin::AddAtom(L"WcaVerboseLogging");
   }
-  setenv("PATH", (scratch + ((control & 0x20) ? "/fails" : "/ok")).c_str(), 1);
   if (control & 0x40) standin::ScriptAnswers(INSTALLMESSAGE_INFO, {0, 0, 1602});
   // RemoveFolder's prompt: Retry once, then Cancel.
   standin::ScriptAnswers(INSTALLMESSAGE_ERROR, {4, 2});

@@ -118,21 +118,25 @@ InstallationPackage demonstrationProduct(const std::string& dllPath, const Produ
   return package;
 }
 
+ProductLayout productLayout(const std::string& manufacturer, const std::string& product) {
+  ProductLayout layout;
+  layout.manufacturerFolder = shellFolder(CSIDL_PROGRAM_FILES) + "\\" + manufacturer;
+  layout.sdkFolder = layout.manufacturerFolder + "\\" + product;
+  layout.dataManufacturerFolder = shellFolder(CSIDL_COMMON_APPDATA) + "\\" + manufacturer;
+  layout.dataFolder = layout.dataManufacturerFolder + "\\" + product;
+  return layout;
+}
+
 ProductLayout productLayout() {
+  ProductLayout layout = productLayout(kProductManufacturer, kProductName);
   // The standard folders first, then each folder of the package inside its parent.
-  std::map<std::string, std::string> paths = {{"ProgramFiles64Folder", shellFolder(CSIDL_PROGRAM_FILES)},
-                                              {"CommonAppDataFolder", shellFolder(CSIDL_COMMON_APPDATA)}};
+  layout.paths = {{"ProgramFiles64Folder", shellFolder(CSIDL_PROGRAM_FILES)},
+                  {"CommonAppDataFolder", shellFolder(CSIDL_COMMON_APPDATA)}};
   for (const PackageFolder& folder : kFolders) {
-    if (paths.count(folder.id) == 0) {
-      paths[folder.id] = paths[folder.parent] + "\\" + folder.name;
+    if (layout.paths.count(folder.id) == 0) {
+      layout.paths[folder.id] = layout.paths[folder.parent] + "\\" + folder.name;
     }
   }
-  ProductLayout layout;
-  layout.manufacturerFolder = paths["MANUFACTURERFOLDER"];
-  layout.sdkFolder = paths["INSTALLFOLDER"];
-  layout.dataManufacturerFolder = paths["DATAMANUFACTURERFOLDER"];
-  layout.dataFolder = paths["DATAFOLDER"];
-  layout.paths = std::move(paths);
   return layout;
 }
 
@@ -154,11 +158,12 @@ ProductTraces productTraces(const ProductLayout& layout) {
 }
 
 bool leaveProductTraces(const ProductTraces& traces) {
-  if (!machine::createFolders(traces.cacheFolder) || !machine::createKey(kFoldersKey)) {
+  if (!machine::createKey(kFoldersKey)) {
     return false;
   }
   for (const std::string& file : traces.cacheFiles) {
-    if (!machine::writeFile(file, "cached by Quorvel SDK\r\n")) {
+    if (!machine::createFolders(file.substr(0, file.find_last_of('\\'))) ||
+        !machine::writeFile(file, "cached by Quorvel SDK\r\n")) {
       return false;
     }
   }
@@ -171,9 +176,13 @@ bool leaveProductTraces(const ProductTraces& traces) {
 }
 
 void removeLeftovers(const ProductLayout& layout) {
-  for (const ProductRelease* release : {&kRelease1, &kRelease2}) {
-    if (machine::productInstalled(release->productCode)) {
-      machine::runAndWait("msiexec /x " + release->productCode + " /qn", kInstallerTimeoutMs);
+  removeLeftovers(layout, {kRelease1.productCode, kRelease2.productCode});
+}
+
+void removeLeftovers(const ProductLayout& layout, const std::vector<std::string>& productCodes) {
+  for (const std::string& productCode : productCodes) {
+    if (machine::productInstalled(productCode)) {
+      machine::runAndWait("msiexec /x " + productCode + " /qn", kInstallerTimeoutMs);
     }
   }
   machine::removeTree(layout.manufacturerFolder);

@@ -80,13 +80,17 @@ struct ProductLayout {
 
 // The product's layout, from the shell's look-up of the standard folders.
 ProductLayout productLayout();
+// The four folders of another product laid out the same way,
+// [ProgramFiles64Folder]<manufacturer>\<product> and
+// [CommonAppDataFolder]<manufacturer>\<product>; no Directory row's path.
+ProductLayout productLayout(const std::string& manufacturer, const std::string& product);
 
 // What the running product leaves behind that its package knows nothing of:
 // a cache folder with files inside the SDK folder, and folder registrations
 // under the Installer's Folders key (wine's Installer writes none itself).
 struct ProductTraces {
   std::string cacheFolder;
-  std::vector<std::string> cacheFiles;
+  std::vector<std::string> cacheFiles;     // each made with the folders above it
   std::vector<std::string> registrations;  // below the SDK folder
   std::string keptRegistration;            // the data folder's, which no uninstall step takes
 };
@@ -96,7 +100,9 @@ bool leaveProductTraces(const ProductTraces& traces);
 
 // Uninstalls every version that an interrupted run left installed and
 // removes its folders and registrations, so that a run starts from a machine
-// without the product.
+// without the product: the demonstration product, or another one laid out
+// the same way with the product codes of its versions.
 void removeLeftovers(const ProductLayout& layout);
+void removeLeftovers(const ProductLayout& layout, const std::vector<std::string>& productCodes);
 
 }  // namespace quorvel::authoring

@@ -1,6 +1,6 @@
 // Owning wrappers for the handles the engine tests and the demonstration
 // package builder acquire: Installer handles, registry keys, kernel handles,
-// hash algorithms.
+// folder listings, hash algorithms.
 #pragma once
 
 #include <windows.h>
@@ -75,6 +75,12 @@ struct FileHandleTraits {
   static void close(Raw raw) { CloseHandle(raw); }
 };
 
+struct FindHandleTraits {
+  using Raw = HANDLE;
+  static Raw empty() { return INVALID_HANDLE_VALUE; }
+  static void close(Raw raw) { FindClose(raw); }
+};
+
 struct HashAlgorithmTraits {
   using Raw = BCRYPT_ALG_HANDLE;
   static Raw empty() { return nullptr; }
@@ -85,6 +91,7 @@ using MsiHandle = UniqueHandle<MsiHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
 using HashAlgorithm = UniqueHandle<HashAlgorithmTraits>;
 
 }  // namespace quorvel::authoring

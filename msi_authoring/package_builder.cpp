@@ -1,5 +1,7 @@
 #include "package_builder.hpp"
 
+#include "ansi_text.hpp"
+
 #include <bcrypt.h>
 #include <objbase.h>
 
@@ -216,6 +218,50 @@ std::string guidText(const unsigned char (&bytes)[16]) {
 }
 
 }  // namespace
+
+bool importTables(const std::string& databasePath, const std::string& tablesFolder, std::string& error) {
+  DeleteFileA(databasePath.c_str());
+  MsiHandle database;
+  UINT rc = MsiOpenDatabaseA(databasePath.c_str(), MSIDBOPEN_CREATE, database.put());
+  if (rc != ERROR_SUCCESS) {
+    error = "MsiOpenDatabaseA " + databasePath + " failed with " + std::to_string(rc);
+    return false;
+  }
+  WIN32_FIND_DATAW found{};
+  const std::wstring folder = wide(tablesFolder);
+  FindHandle listing(FindFirstFileW((folder + L"\\*.idt").c_str(), &found));
+  if (!listing) {
+    error = "no table file in " + tablesFolder;
+    return false;
+  }
+  do {
+    rc = MsiDatabaseImportW(database.get(), folder.c_str(), found.cFileName);
+    if (rc != ERROR_SUCCESS) {
+      error = "MsiDatabaseImportW " + ansi(found.cFileName) + " failed with " + std::to_string(rc);
+      return false;
+    }
+  } while (FindNextFileW(listing.get(), &found));
+  rc = MsiDatabaseCommit(database.get());
+  if (rc != ERROR_SUCCESS) {
+    error = "MsiDatabaseCommit " + databasePath + " failed with " + std::to_string(rc);
+  }
+  return rc == ERROR_SUCCESS;
+}
+
+std::string packageProperty(const std::string& databasePath, const std::string& name) {
+  MsiHandle database;
+  MsiHandle view;
+  MsiHandle record;
+  const std::string query = "SELECT `Value` FROM `Property` WHERE `Property` = '" + name + "'";
+  char value[256] = {};
+  DWORD length = sizeof value;
+  const bool read = MsiOpenDatabaseA(databasePath.c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS &&
+                    MsiDatabaseOpenViewA(database.get(), query.c_str(), view.put()) == ERROR_SUCCESS &&
+                    MsiViewExecute(view.get(), 0) == ERROR_SUCCESS &&
+                    MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS &&
+                    MsiRecordGetStringA(record.get(), 1, value, &length) == ERROR_SUCCESS;
+  return read ? value : "";
+}
 
 std::string newGuid() {
   GUID guid{};

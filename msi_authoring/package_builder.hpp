@@ -83,6 +83,16 @@ class PackageBuilder {
   std::string error_;
 };
 
+// Makes a new database at databasePath from every table file (the Installer's
+// text table format, *.idt) in tablesFolder, each imported with the
+// Installer's own MsiDatabaseImportW. Answers false with the failed step in
+// error.
+bool importTables(const std::string& databasePath, const std::string& tablesFolder, std::string& error);
+
+// The value of a property in the Property table of the database at path, or
+// an empty string when there is none.
+std::string packageProperty(const std::string& databasePath, const std::string& name);
+
 // Returns a new braced, upper-case GUID string.
 std::string newGuid();
 

@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-scripts/build-dll.sh
+scripts/build-windows.sh
 demo/run.sh build/win

@@ -17,7 +17,7 @@ cmake --build build/host-sanitize -j2
 (cd build/host-sanitize && ctest -j2 --output-on-failure)
 
 echo "== Windows DLL"
-scripts/build-dll.sh
+scripts/build-windows.sh
 
 echo "== Engine tests"
 engine_tests/run.sh build/win

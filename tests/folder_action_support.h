@@ -84,9 +84,10 @@ class FolderActionTest : public ActionTest {
 };
 
 // The expected lines of a run: those up to a step, then what follows it.
-inline std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-  return lines;
+template <typename Item>
+std::vector<Item> Plus(std::vector<Item> items, const std::vector<Item>& more) {
+  items.insert(items.end(), more.begin(), more.end());
+  return items;
 }
 
 // A Windows path of exactly `length` characters below C:\Quorvel, in

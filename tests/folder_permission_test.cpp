@@ -33,6 +33,14 @@ std::string LinkLine(const std::string& link) {
   return Line("Not following the link '" + link + "': granted on the link itself");
 }
 
+// Explicit entries that fill an ACL but for one entry of the Users group:
+// 2,728 of 24 bytes and one of 28, after the ACL's 8.
+std::vector<standin::Ace> FullButOneEntry() {
+  std::vector<standin::Ace> entries(2728, {ACCESS_DENIED_ACE_TYPE, 0, DELETE, "S-1-5-32-546"});
+  entries.push_back({ACCESS_DENIED_ACE_TYPE, 0, DELETE, "S-1-5-21-7-7"});
+  return entries;
+}
+
 class FolderPermissionTest : public FolderActionTest {
  protected:
   UINT Run(const std::string& path) {
@@ -64,6 +72,8 @@ TEST_F(FolderPermissionTest, ExistingObjectsAreGrantedOnAsTheToolGrants) {
       // After the denials and allowances it had, before what it inherits.
       {"C:\\Quorvel\\Data", false, {denyGuests, annReads}, false, {denyGuests, annReads, UsersGrant(true)}},
       {"C:\\Quorvel\\Data", false, {annReads}, true, {annReads, UsersGrant(true)}},
+      // An ACL that the grant fills to its last byte (65,532).
+      {"C:\\Quorvel\\Data", false, FullButOneEntry(), true, Plus(FullButOneEntry(), {UsersGrant(true)})},
       // The group's own entry is widened, not repeated.
       {"C:\\Quorvel\\Data", false, {usersRead, annReads}, false, {UsersGrant(true), annReads}},
       // Code page 932: the last byte of 機能 (8B 40 94 5C) is no backslash.
@@ -322,6 +332,16 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
        },
        {Counted(3, 1, 0)},
        {cache + ".moved\\config"}},
+      // Checked where the guard found it: a folder on its way swapped for a
+      // link since then is refused, nothing granted where the link leads.
+      {"a folder on the target's way swapped after the checks",
+       [] {
+         MakeFolder("C:\\Windows\\Data\\config");
+         standin::BeforeCall("GetSystemWindowsDirectoryW", [] { standin::SwapForLink("C:\\Quorvel", "C:\\Windows"); });
+       },
+       {Line("Error 0x80070057: Refusing path 'C:\\Quorvel\\Data': it changed while it was examined"),
+        Line("Error 0x80070057: Failed to grant the Users group full control on 'C:\\Quorvel\\Data'")},
+       {}},
       {"a deduplicated file, a compressed file and a cloud placeholder",
        [cache] {
          MakeFile(std::string(kData) + "\\deduplicated.bin", "d");
@@ -332,6 +352,19 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
        },
        {Counted(3, 3, 0)},
        {std::string(kData) + "\\deduplicated.bin", std::string(kData) + "\\compressed.exe", cache + "\\config"}},
+      // The permissions are no data: a file a process holds open sharing
+      // nothing is granted on all the same.
+      {"a file a process holds open sharing nothing",
+       [] { standin::LockEntry(std::string(kData) + "\\a.txt", -1, 0); },
+       {Counted(3, 1, 0)},
+       {std::string(kData) + "\\a.txt"}},
+      // More folders than the walk keeps before it drops those it is done with.
+      {"a tree wider than the folders kept at once",
+       [] {
+         for (int i = 0; i < 1100; ++i) MakeFile(std::string(kData) + "\\wide\\" + std::to_string(i) + "\\x", "x");
+       },
+       {Counted(1104, 1101, 0)},
+       {std::string(kData) + "\\wide\\0\\x", std::string(kData) + "\\wide\\1099\\x"}},
       {"a file that is also a system file",
        [] {
          MakeFile(std::string(kSystem32) + "\\config\\SAM", "hive");
@@ -347,11 +380,11 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
     MakeFile(row.target + "\\a.txt", "data");
     if (row.target == kData) MakeFolder(cache + "\\config");
     row.arrange();
-    EXPECT_EQ(Run(row.target), kSuccess);
+    EXPECT_EQ(Run(row.target), row.granted.empty() ? kFailure : kSuccess);
     EXPECT_EQ(ActionLines(kLabel), Plus(FoundLines(row.target), row.more));
     for (const std::string& object : row.granted) EXPECT_TRUE(GrantedToUsers(object)) << object;
-    for (const std::string& outside :
-         {std::string(kSystem32), std::string(kSystem32) + "\\config", std::string(kSystem32) + "\\config\\SAM"}) {
+    for (const std::string& outside : {std::string(kSystem32), std::string(kSystem32) + "\\config",
+                                       std::string(kSystem32) + "\\config\\SAM", std::string("C:\\Windows\\Data")}) {
       EXPECT_FALSE(GrantedToUsers(outside)) << outside;
     }
   }

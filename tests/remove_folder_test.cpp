@@ -294,6 +294,15 @@ TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
        {},
        kSuccess,
        {}},
+      // Checked where the guard found it: a folder on its way swapped for a
+      // link since then is refused, nothing deleted where the link leads.
+      {"folder on its way swapped after the checks",
+       [] {
+         standin::BeforeCall("GetSystemWindowsDirectoryW", [] { standin::SwapForLink("C:\\Vendor", "C:\\Windows"); });
+       },
+       {},
+       kFailure,
+       {Line("Error 0x80070057: Refusing path 'C:\\Vendor\\App': it changed while it was examined")}},
       {"folder still there afterwards",
        [] {
          standin::BeforeCall(
@@ -309,6 +318,7 @@ TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
     Restart();
     MakeTree(kApp);
     MakeTree("C:\\Windows\\System32");
+    MakeTree("C:\\Windows\\App");
     fs::create_directories(fs::path(*standin::HostPath(hosts)).parent_path());
     std::ofstream(*standin::HostPath(hosts)) << "127.0.0.1 localhost";
     fs::permissions(*standin::HostPath(hosts), fs::perms::owner_write, fs::perm_options::remove);
@@ -320,7 +330,8 @@ TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
     EXPECT_EQ(RemoveFolder(session_), row.code);
     EXPECT_EQ(ActionLines("RemoveFolder"), Plus(SplitLines(argument, kApp, "Vendor SDK"), row.more));
     EXPECT_EQ(Exists(kApp), row.code == kFailure);
-    for (const char* kept : {"C:\\Windows\\System32\\a.txt", "C:\\Windows\\System32\\sub\\b.txt"}) {
+    for (const char* kept :
+         {"C:\\Windows\\System32\\a.txt", "C:\\Windows\\System32\\sub\\b.txt", "C:\\Windows\\App\\a.txt"}) {
       EXPECT_TRUE(Exists(kept)) << kept;
     }
     EXPECT_TRUE(Exists(hosts));

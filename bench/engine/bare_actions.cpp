@@ -11,24 +11,34 @@
 // atoms, the module path and, when verbose, the version and the entry line),
 // "Initialized.", the CustomActionData read, then its own calls:
 // - EditEstimatedSize: RegOpenKeyExA, RegSetValueExA, RegCloseKey;
-// - RemoveFolder: PathFileExistsA, SHFileOperationA, the prompt record;
+// - RemoveFolder: PathFileExistsA, the deletion of the tree by handle (below),
+//   the prompt record;
 // - RemoveRegistries: RegOpenKeyExA, RegQueryInfoKeyA, RegEnumValueA for each
 //   value (with the atom look-ups of its verbose line), RegDeleteValueA for
 //   each match;
-// - the two grant actions: the path conversion and the existence query (and
-//   for RemoveManufacturerFolder the emptiness query and the removal) and
-//   icacls through CreateProcessA.
-// It writes the product's lines and asks the tool what the product asks (its
-// switches, trailing backslashes doubled inside the quotation marks), so that
-// answers, lines and the machine afterwards compare with the product's. It
+// - ChangeQuorvelFolderPermission: the path conversion, the existence query
+//   and the grant on the tree by handle (below);
+// - RemoveManufacturerFolder: the path conversion, the existence and
+//   emptiness queries, then on one handle of the folder its DACL read, the
+//   Users entry added (SetEntriesInAclW), set, and the folder deleted.
+// The trees go depth first, each object opened with NtOpenFile by its name
+// relative to its folder's handle, each folder listed through its handle
+// (GetFileInformationByHandleEx, FileFullDirectoryInfo); per object the grant
+// makes one SetKernelObjectSecurity with a descriptor made once from the
+// target's DACL and the Users entry (the product reads each object's own),
+// the deletion one SetFileInformationByHandle(FileDispositionInfo), a folder's
+// after everything below it is gone. It writes the product's lines (the
+// grant's counts among them), so that answers, lines and the machine
+// afterwards compare with the product's. It
 // is meant for the benchmark's arguments (short, fully qualified ASCII paths
 // of the package's own folders, every step succeeding); a failing step still
 // ends the call with the product's error line and 1603, so that a machine
 // that is not as prepared shows up as a mismatch rather than as a fast call.
 #include <windows.h>
+#include <aclapi.h>
 #include <msiquery.h>
-#include <shellapi.h>
 #include <shlwapi.h>
+#include <winternl.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -344,79 +354,141 @@ FsAnswer emptiness(const WCHAR* path) {
   return answer;
 }
 
-FsAnswer removal(const WCHAR* path) {
-  const DWORD attributes = GetFileAttributesW(path);
-  DWORD error = 0;
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = GetLastError();
+// ---- Trees by handle -------------------------------------------------------
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The entry `name` of the folder open at `folder`, itself and never what a
+// link there leads to; null with the Win32 error set when it cannot be opened.
+HANDLE openBelow(HANDLE folder, WCHAR* name, DWORD nameBytes, DWORD access) {
+  UNICODE_STRING entry = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &entry, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE opened = nullptr;
+  const NTSTATUS answer =
+      NtOpenFile(&opened, access | SYNCHRONIZE, &attributes, &status, kShareAll,
+                 FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+  if (answer < 0) {
+    SetLastError(RtlNtStatusToDosError(answer));
+    return nullptr;
+  }
+  return opened;
+}
+
+// What a walk does to each object, a folder's once all below it is done.
+struct TreeWork {
+  DWORD access;
+  bool (*act)(TreeWork* work, HANDLE object, bool folder);
+  unsigned folders = 0;
+  unsigned files = 0;
+  unsigned links = 0;  // reparse points, acted on as themselves
+  // The grant's descriptors and their DACLs.
+  SECURITY_DESCRIPTOR onFolders = {};
+  SECURITY_DESCRIPTOR onFiles = {};
+  PACL folderDacl = nullptr;
+  PACL fileDacl = nullptr;
+};
+
+bool actOn(TreeWork* work, HANDLE object, DWORD attributes) {
+  const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  if (!work->act(work, object, folder)) return false;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    ++work->links;
+  } else if (folder) {
+    ++work->folders;
   } else {
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path) : DeleteFileW(path)) return {true, 0};
-    error = GetLastError();
-  }
-  error = errorOrGeneralFailure(error);
-  return {false, meansNotThere(error) ? 0 : error};
-}
-
-// ---- The quiet process runner -----------------------------------------------
-
-bool runQuietly(const char* commandLine) {
-  char command[1024] = {};
-  const size_t length = std::strlen(commandLine);
-  if (length > 1023) {
-    logError(E_INVALIDARG, "Command line of %u characters is too long to run (at most %u)",
-             static_cast<unsigned>(length), 1023u);
-    return false;
-  }
-  std::memcpy(command, commandLine, length + 1);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION started = {};
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    logError(lastErrorResult(), "CreateProcessW() failed");
-    return false;
-  }
-  CloseHandle(started.hThread);
-  const DWORD waited = WaitForSingleObject(started.hProcess, 60000);
-  if (waited == WAIT_TIMEOUT) {
-    CloseHandle(started.hProcess);
-    logError(E_FAIL, "CreateProcessW() timeout");
-    return false;
-  }
-  if (waited != WAIT_OBJECT_0) {
-    CloseHandle(started.hProcess);
-    logError(lastErrorResult(), "WaitForSingleObject() failed");
-    return false;
-  }
-  DWORD exitCode = 0;
-  if (!GetExitCodeProcess(started.hProcess, &exitCode)) {
-    CloseHandle(started.hProcess);
-    logError(lastErrorResult(), "GetExitCodeProcess() failed");
-    return false;
-  }
-  CloseHandle(started.hProcess);
-  if (exitCode != 0) {
-    logError(E_FAIL, "error from process : exitCode = 0x%08x", static_cast<unsigned>(exitCode));
-    return false;
+    ++work->files;
   }
   return true;
 }
 
-// icacls on the path as the product asks it: the path's trailing backslashes
-// doubled inside the quotation marks (the benchmark's paths are ASCII, so a
-// byte 0x5C is a backslash).
-bool grantUsersFullControl(const char* path, const char* switches) {
-  const size_t length = std::strlen(path);
-  size_t backslashes = 0;
-  while (backslashes < length && path[length - 1 - backslashes] == '\\') ++backslashes;
-  char commandLine[2 * 1024 + 64];
-  format(commandLine, sizeof commandLine, "icacls \"%s%s\" %s", path, path + length - backslashes, switches);
-  if (!runQuietly(commandLine)) {
-    logError(E_FAIL, "execQuietCmdLine() failed");
-    return false;
+// Everything below the folder open at `folder`, depth first.
+bool walkBelow(HANDLE folder, TreeWork* work) {
+  alignas(8) BYTE listing[32 * 1024];
+  while (GetFileInformationByHandleEx(folder, FileFullDirectoryInfo, listing, sizeof listing)) {
+    for (BYTE* at = listing;;) {
+      auto* entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(at);
+      const DWORD units = entry->FileNameLength / sizeof(WCHAR);
+      const bool dot = entry->FileName[0] == L'.' && (units == 1 || (units == 2 && entry->FileName[1] == L'.'));
+      if (!dot) {
+        const DWORD attributes = entry->FileAttributes;
+        const bool enter = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        const HANDLE object =
+            openBelow(folder, entry->FileName, entry->FileNameLength, work->access | (enter ? FILE_LIST_DIRECTORY : 0));
+        if (!object) return false;
+        const bool done = (!enter || walkBelow(object, work)) && actOn(work, object, attributes);
+        CloseHandle(object);
+        if (!done) return false;
+      }
+      if (!entry->NextEntryOffset) break;
+      at += entry->NextEntryOffset;
+    }
   }
-  return true;
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// The target and everything below it; false with the Win32 error set.
+bool walkTree(const WCHAR* path, TreeWork* work, bool (*before)(TreeWork* work, HANDLE top)) {
+  const HANDLE top = CreateFileW(path, work->access | FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (top == INVALID_HANDLE_VALUE) return false;
+  FILE_BASIC_INFO basic = {};
+  bool done = GetFileInformationByHandleEx(top, FileBasicInfo, &basic, sizeof basic) && (!before || before(work, top));
+  const bool enter = done && (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  done = done && (!enter || walkBelow(top, work)) && actOn(work, top, basic.FileAttributes);
+  const DWORD error = GetLastError();
+  CloseHandle(top);
+  SetLastError(error);
+  return done;
+}
+
+bool deleteObject(TreeWork*, HANDLE object, bool) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The DACL of the object open at `object` with an explicit full-control entry
+// of the Users group, `inheritance` its flags; freed with LocalFree.
+PACL withUsersGrant(HANDLE object, DWORD inheritance) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD error =
+      GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor);
+  BYTE users[SECURITY_MAX_SID_SIZE];
+  DWORD sidBytes = sizeof users;
+  if (!error && !CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &sidBytes)) error = GetLastError();
+  PACL granted = nullptr;
+  if (!error) {
+    EXPLICIT_ACCESS_W entry = {};
+    entry.grfAccessPermissions = FILE_ALL_ACCESS;
+    entry.grfAccessMode = GRANT_ACCESS;
+    entry.grfInheritance = inheritance;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(users);
+    error = SetEntriesInAclW(1, &entry, dacl, &granted);
+  }
+  if (descriptor) LocalFree(descriptor);
+  SetLastError(error);
+  return granted;
+}
+
+bool setDacl(SECURITY_DESCRIPTOR* descriptor, PACL dacl) {
+  return dacl && InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(descriptor, TRUE, dacl, FALSE);
+}
+
+// The grant's descriptors, made once from the target's DACL.
+bool describeGrant(TreeWork* work, HANDLE top) {
+  work->folderDacl = withUsersGrant(top, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  work->fileDacl = work->folderDacl ? withUsersGrant(top, NO_INHERITANCE) : nullptr;
+  return setDacl(&work->onFolders, work->folderDacl) && setDacl(&work->onFiles, work->fileDacl);
+}
+
+bool grantObject(TreeWork* work, HANDLE object, bool folder) {
+  return SetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, folder ? &work->onFolders : &work->onFiles);
 }
 
 // ---- The five actions -------------------------------------------------------
@@ -450,7 +522,7 @@ bool removeFolder(MSIHANDLE handle, const char* data) {
     logError(E_INVALIDARG, "Parameters are missing.");
     return false;
   }
-  char removePath[1024 + 1] = {};  // the zeros after it end the shell's list
+  char removePath[1024] = {};
   std::memcpy(removePath, data, static_cast<size_t>(bar - data));
   const char* sdkName = bar + 1;
   logLine("removePath = %s", removePath);
@@ -460,22 +532,22 @@ bool removeFolder(MSIHANDLE handle, const char* data) {
     return true;
   }
 
-  SHFILEOPSTRUCTA operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = removePath;
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  WCHAR widePath[kWidePathChars];
+  if (!toWidePath(removePath, widePath)) return false;
   const MSIHANDLE prompt = MsiCreateRecord(2);
   MsiRecordSetInteger(prompt, 1, 1306);
   MsiRecordSetStringA(prompt, 2, sdkName);
   bool removed = true;
   for (;;) {
-    const int shellResult = SHFileOperationA(&operation);
-    if (shellResult == 0) break;
+    TreeWork deletion = {DELETE, deleteObject};
+    if (walkTree(widePath, &deletion, nullptr)) break;
+    const DWORD error = GetLastError();
+    logError(fromWin32(error), "Failed to delete '%s'", removePath);
     const int answer =
         MsiProcessMessage(handle, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_RETRYCANCEL), prompt);
     logLine("Selected Dialog Box Command IDs = %d", answer);
     if (answer != IDRETRY) {
-      logError(fromWin32(static_cast<DWORD>(shellResult)), "SHFileOperation failed");
+      logError(fromWin32(error), "SHFileOperation failed");
       removed = false;
       break;
     }
@@ -574,7 +646,20 @@ bool changeQuorvelFolderPermission(MSIHANDLE, const char* folderPath) {
     return false;
   }
   if (!exists.flag) return true;
-  return grantUsersFullControl(folderPath, "/t /l /q /grant *S-1-5-32-545:(OI)(CI)F");
+  WCHAR widePath[kWidePathChars];
+  if (!toWidePath(folderPath, widePath)) return false;
+  TreeWork grant = {READ_CONTROL | WRITE_DAC, grantObject};
+  const bool granted = walkTree(widePath, &grant, describeGrant);
+  const HRESULT result = lastErrorResult();
+  if (grant.folderDacl) LocalFree(grant.folderDacl);
+  if (grant.fileDacl) LocalFree(grant.fileDacl);
+  if (!granted) {
+    logError(result, "Failed to grant the Users group full control on '%s'", folderPath);
+    return false;
+  }
+  logLine("Granted the Users group full control on %u folders, %u files and %u links", grant.folders, grant.files,
+          grant.links);
+  return true;
 }
 
 bool removeManufacturerFolder(MSIHANDLE, const char* folderPath) {
@@ -593,12 +678,26 @@ bool removeManufacturerFolder(MSIHANDLE, const char* folderPath) {
     logLine("manufacturer folder not empty");
     return true;
   }
-  if (!grantUsersFullControl(folderPath, "/l /q /grant *S-1-5-32-545:(OI)(CI)F")) return false;
-  if (!toWidePath(folderPath, widePath)) return false;
-  const FsAnswer removed = removal(widePath);
-  logLine("remove result=%d  errorCode=%08x", removed.flag ? 1 : 0, static_cast<unsigned>(removed.error));
-  if (!removed.flag && removed.error) {
-    logError(E_FAIL, "std::filesystem::remove failed with code 0x%08x", static_cast<unsigned>(removed.error));
+  // The grant and the removal on one handle of the folder.
+  const HANDLE folder = CreateFileW(widePath, READ_CONTROL | WRITE_DAC | DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const PACL granted =
+      folder != INVALID_HANDLE_VALUE ? withUsersGrant(folder, SUB_CONTAINERS_AND_OBJECTS_INHERIT) : nullptr;
+  SECURITY_DESCRIPTOR descriptor;
+  const bool grantSet =
+      setDacl(&descriptor, granted) && SetKernelObjectSecurity(folder, DACL_SECURITY_INFORMATION, &descriptor);
+  const HRESULT grantResult = lastErrorResult();
+  if (granted) LocalFree(granted);
+  DWORD error = 0;
+  if (grantSet && !deleteObject(nullptr, folder, true)) error = errorOrGeneralFailure(GetLastError());
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  if (!grantSet) {
+    logError(grantResult, "Failed to grant the Users group full control on '%s'", folderPath);
+    return false;
+  }
+  logLine("remove result=%d  errorCode=%08x", error ? 0 : 1, static_cast<unsigned>(error));
+  if (error) {
+    logError(E_FAIL, "std::filesystem::remove failed with code 0x%08x", static_cast<unsigned>(error));
     return false;
   }
   return true;

@@ -4,7 +4,9 @@
 #include "profiles.hpp"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shlwapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <functional>
@@ -66,6 +68,32 @@ void firstProfile(HKEY list, WCHAR (&sid)[256]) {
   if (RegEnumKeyExW(list, 0, sid, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) sid[0] = 0;
 }
 
+// A file of the walk's, in a folder of its own below the benchmark's work
+// folder, open as the grant's walk opens it, with its folder open too.
+constexpr WCHAR kWalkFolder[] = L"C:\\quorvel-engine-bench\\call-costs";
+constexpr WCHAR kWalkFile[] = L"C:\\quorvel-engine-bench\\call-costs\\object.dat";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kWalkAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY;
+
+HANDLE openWalkObject(const WCHAR* path) {
+  return CreateFileW(path, kWalkAccess, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Opens the file by its name in the folder's open handle, and closes it.
+void openRelative(HANDLE folder) {
+  WCHAR name[] = L"object.dat";
+  UNICODE_STRING entry = {sizeof name - sizeof(WCHAR), sizeof name - sizeof(WCHAR), name};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &entry, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE opened = nullptr;
+  if (NtOpenFile(&opened, kWalkAccess | SYNCHRONIZE, &attributes, &status, kShareAll,
+                 FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT) >= 0) {
+    CloseHandle(opened);
+  }
+}
+
 void listFolder(const WCHAR* pattern) {
   WIN32_FIND_DATAW entry = {};
   const HANDLE listing =
@@ -91,6 +119,18 @@ void printCallCosts(int repetitions) {
   Enumeration profiles(profileList.get());
   const std::string folder = profilesFolder();
   const std::wstring pattern = L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + L"\\*";
+  CreateDirectoryW(L"C:\\quorvel-engine-bench", nullptr);
+  CreateDirectoryW(kWalkFolder, nullptr);
+  CloseHandle(CreateFileW(kWalkFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const authoring::FileHandle walkFolder(openWalkObject(kWalkFolder));
+  const authoring::FileHandle walkFile(openWalkObject(kWalkFile));
+  PACL fileDacl = nullptr;
+  PSECURITY_DESCRIPTOR fileDescriptor = nullptr;
+  GetSecurityInfo(walkFile.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &fileDacl, nullptr,
+                  &fileDescriptor);
+  SECURITY_DESCRIPTOR sameDacl;
+  InitializeSecurityDescriptor(&sameDacl, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sameDacl, TRUE, fileDacl, FALSE);
 
   const Measure measures[] = {
       {"GetFileAttributesW", "a standard folder, verbatim", [] { GetFileAttributesW(kStartMenuVerbatim); }},
@@ -152,6 +192,34 @@ void printCallCosts(int repetitions) {
       {"HeapAlloc + HeapFree", "64 bytes", [heap] { HeapFree(heap, 0, HeapAlloc(heap, 0, 64)); }},
       {"PathFileExistsA", "the drive's Program Files folder (RemoveFolder's own test)",
        [] { PathFileExistsA("C:\\Program Files"); }},
+      // What a walk by handle makes per object.
+      {"NtOpenFile + CloseHandle", "a file by its name in its folder's open handle",
+       [&walkFolder] { openRelative(walkFolder.get()); }},
+      {"GetFileInformationByHandle", "a file, open",
+       [&walkFile] {
+         BY_HANDLE_FILE_INFORMATION information;
+         GetFileInformationByHandle(walkFile.get(), &information);
+       }},
+      {"GetFileInformationByHandleEx", "a file, open: FileAttributeTagInfo",
+       [&walkFile] {
+         FILE_ATTRIBUTE_TAG_INFO tag;
+         GetFileInformationByHandleEx(walkFile.get(), FileAttributeTagInfo, &tag, sizeof tag);
+       }},
+      {"GetFileInformationByHandleEx", "a file, open: FileStandardInfo",
+       [&walkFile] {
+         FILE_STANDARD_INFO standard;
+         GetFileInformationByHandleEx(walkFile.get(), FileStandardInfo, &standard, sizeof standard);
+       }},
+      {"GetSecurityInfo + LocalFree", "a file, open: its DACL",
+       [&walkFile] {
+         PACL dacl = nullptr;
+         PSECURITY_DESCRIPTOR descriptor = nullptr;
+         GetSecurityInfo(walkFile.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                         &descriptor);
+         LocalFree(descriptor);
+       }},
+      {"SetKernelObjectSecurity", "a file, open: the DACL it has",
+       [&walkFile, &sameDacl] { SetKernelObjectSecurity(walkFile.get(), DACL_SECURITY_INFORMATION, &sameDacl); }},
   };
 
   LARGE_INTEGER frequency;
@@ -168,6 +236,7 @@ void printCallCosts(int repetitions) {
         1e6 * static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
     std::printf("| %s | %s | %.2f |\n", measure.call, measure.on, microseconds / repetitions);
   }
+  LocalFree(fileDescriptor);
   const ProfileLists lists = readProfileLists(folder);
   std::printf("(the profiles folder %s holds %zu entries, ProfileList %zu profiles)\n", folder.c_str(),
               lists.folderEntries, lists.listedProfiles);

@@ -2,10 +2,11 @@
 // Installer engine, the product DLL against a bare DLL that makes only the
 // platform calls each action is made of, with no target guard
 // (bare_actions.cpp), so that the product against it shows what the guard
-// costs; and RemoveFolder against the number of profiles on the machine
-// (profile_curve.cpp).
+// costs; the grant and RemoveFolder on trees of 1,100 and 11,000 objects
+// against the bare calls they are made of (workloads.cpp); and RemoveFolder
+// against the number of profiles on the machine (profile_curve.cpp).
 //
-//   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] [action... | profiles]
+//   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] [work... | profiles]
 //   quorvel_engine_bench.exe <product-dll> <bare-dll> <work-folder> --call-costs
 //
 // Each DLL gets one package, authored once. Every call opens that package
@@ -18,12 +19,13 @@
 // package: the answers, the action's lines and the machine change must be the
 // same, or the bare DLL does not do what the product does and the benchmark
 // exits 1. It also exits 1 when a timed call fails or the machine cannot be
-// prepared. Naming actions times only those; naming "profiles" runs only the
-// profiles curve; naming nothing runs everything. --call-costs only times
-// each kind of platform call that a guarded call makes (call_costs.cpp).
+// prepared. Naming works (an action's name, or "<action>-tree-<folders>-<files>")
+// times only those; naming "profiles" runs only the profiles curve; naming nothing runs everything. --call-costs only
+// times each kind of platform call that a guarded call makes (call_costs.cpp).
 //
 // Reads BENCH_TRASH (the engine's trash folder, as a Windows path) and
-// ICACLS_DOUBLE_DIR (the recording icacls double's folder).
+// ICACLS_DOUBLE_DIR (the recording icacls double's folder, which shows any
+// tool started).
 
 #include "action_package.hpp"
 #include "call_costs.hpp"
@@ -128,8 +130,8 @@ bool authorPackages(const Dll& product, const Dll& bare, const std::string& fold
 bool checkActions(const Dll& product, const Dll& bare, const std::vector<Workload>& chosen) {
   bool same = true;
   for (const Workload& work : chosen) {
-    same = sameBehaviour(product, bare, work, true, work.action) &&
-           sameBehaviour(product, bare, work, false, work.action) && same;
+    same = sameBehaviour(product, bare, work, true, work.name) &&
+           sameBehaviour(product, bare, work, false, work.name) && same;
   }
   return same;
 }
@@ -139,9 +141,9 @@ bool timeActions(const Dll& product, const Dll& bare, const std::vector<Workload
               calls);
   std::vector<ActionTiming> timings;
   for (const Workload& work : chosen) {
-    timings.push_back({work.action, {}});
+    timings.push_back({work.name, {}});
     if (!timeCalls(product, bare, work, calls, &timings.back().timing)) return false;
-    std::printf("timed %s\n", work.action.c_str());
+    std::printf("timed %s\n", work.name.c_str());
     std::fflush(stdout);
   }
   printTable(timings);
@@ -154,7 +156,7 @@ int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
                  "usage: quorvel_engine_bench <product-dll> <bare-dll> <work-folder> [--calls N] [--check-only] "
-                 "[action... | profiles]\n"
+                 "[work... | profiles]\n"
                  "       quorvel_engine_bench <product-dll> <bare-dll> <work-folder> --call-costs\n");
     return 2;
   }
@@ -176,13 +178,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string>& selected = options.selected;
   std::vector<Workload> chosen;
   for (const Workload& work : workloads(trash)) {
-    if (selected.empty() || std::find(selected.begin(), selected.end(), work.action) != selected.end()) {
+    if (selected.empty() || std::find(selected.begin(), selected.end(), work.name) != selected.end()) {
       chosen.push_back(work);
     }
   }
   const bool curve = selected.empty() || std::find(selected.begin(), selected.end(), kProfileCurve) != selected.end();
   if (chosen.size() + (curve ? 1 : 0) < std::max<size_t>(selected.size(), 1)) {
-    std::fprintf(stderr, "unknown action among those named (the actions' names, or %s)\n", kProfileCurve);
+    std::fprintf(stderr, "unknown work among those named (the works' names, or %s)\n", kProfileCurve);
     return 2;
   }
 

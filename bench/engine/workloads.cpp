@@ -37,13 +37,37 @@ std::string folderNames(const std::string& folder) {
   return names;
 }
 
-std::string icaclsCalls() {
+// Any start of the recording icacls stand-in: none, the actions run no tool.
+std::string toolStarts() {
   std::string text;
-  for (const icacls::Call& call : icacls::calls()) {
-    text += "icacls started: " + call.commandLine + " -> exit " +
-            (call.exitCode ? std::to_string(*call.exitCode) : std::string("none")) + "\n";
-  }
+  for (const std::string& call : icacls::calls()) text += "tool started: " + call + "\n";
   return text;
+}
+
+// How many folders (the top one included) and files the tree at `top` holds.
+void countTree(const std::string& top, size_t* folders, size_t* files) {
+  ++*folders;
+  WIN32_FIND_DATAA entry{};
+  const HANDLE find = FindFirstFileA((top + "\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = entry.cFileName;
+    if (name == "." || name == "..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      countTree(top + "\\" + name, folders, files);
+    } else {
+      ++*files;
+    }
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+}
+
+std::string treeState(const std::string& top) {
+  if (!machine::exists(top)) return "tree absent\n";
+  size_t folders = 0;
+  size_t files = 0;
+  countTree(top, &folders, &files);
+  return "tree of " + std::to_string(folders) + " folders and " + std::to_string(files) + " files\n";
 }
 
 bool writeFiles(const std::vector<std::string>& paths) {
@@ -56,7 +80,7 @@ bool writeFiles(const std::vector<std::string>& paths) {
 Workload editEstimatedSize() {
   const std::string code = authoring::kDemonstrationProductCode;
   const std::string entry = std::string(authoring::kUninstallKey) + code;
-  return {"EditEstimatedSize", code.substr(1, code.size() - 2),
+  return {"EditEstimatedSize", "EditEstimatedSize", code.substr(1, code.size() - 2),
           [entry] {
             return machine::createKey(entry) &&
                    machine::setDword(entry, "EstimatedSize", authoring::kCostedEstimatedSize);
@@ -72,7 +96,7 @@ Workload editEstimatedSize() {
 // RemoveFolder on the SDK folder once `folders` and `files` are in it.
 Workload removeFolder(const authoring::ProductLayout& layout, const std::vector<std::string>& folders,
                       const std::vector<std::string>& files, const std::string& trashFolder) {
-  return {"RemoveFolder", layout.sdkFolder + "|" + authoring::kProductName,
+  return {"RemoveFolder", "RemoveFolder", layout.sdkFolder + "|" + authoring::kProductName,
           [layout, folders, files, trashFolder] {
             machine::removeTree(trashFolder);
             machine::removeTree(layout.sdkFolder);
@@ -97,7 +121,7 @@ Workload removeRegistries(const authoring::ProductLayout& layout, const authorin
     others.push_back(vendor + "bin\\");
   }
   auto othersWritten = std::make_shared<bool>(false);
-  return {"RemoveRegistries", layout.sdkFolder + "\\",
+  return {"RemoveRegistries", "RemoveRegistries", layout.sdkFolder + "\\",
           [traces, others, othersWritten] {
             if (!machine::createKey(authoring::kFoldersKey)) return false;
             for (const std::string& name : traces.registrations) {
@@ -118,23 +142,91 @@ Workload removeRegistries(const authoring::ProductLayout& layout, const authorin
 }
 
 Workload changeQuorvelFolderPermission(const authoring::ProductLayout& layout) {
-  return {"ChangeQuorvelFolderPermission", layout.dataFolder + "\\",
+  return {"ChangeQuorvelFolderPermission", "ChangeQuorvelFolderPermission", layout.dataFolder + "\\",
           [layout] {
             icacls::reset();
             return machine::createFolders(layout.dataFolder + "\\Settings") &&
                    writeFiles({layout.dataFolder + "\\Settings\\user.config", layout.dataFolder + "\\license.dat"});
           },
-          [layout] { return presence("data folder", layout.dataFolder) + icaclsCalls(); }};
+          [layout] { return presence("data folder", layout.dataFolder) + toolStarts(); }};
 }
 
 Workload removeManufacturerFolder(const authoring::ProductLayout& layout) {
-  return {"RemoveManufacturerFolder", layout.manufacturerFolder + "\\",
+  return {"RemoveManufacturerFolder", "RemoveManufacturerFolder", layout.manufacturerFolder + "\\",
           [layout] {
             icacls::reset();
             machine::removeTree(layout.manufacturerFolder);
             return machine::createFolders(layout.manufacturerFolder);
           },
-          [layout] { return presence("manufacturer folder", layout.manufacturerFolder) + icaclsCalls(); }};
+          [layout] { return presence("manufacturer folder", layout.manufacturerFolder) + toolStarts(); }};
+}
+
+// A tree of `folders` folders, the top one included, each holding ten files:
+// the top holds nine folders, and those share the rest.
+struct Tree {
+  std::vector<std::string> folders;  // parents first
+  std::vector<std::string> files;
+};
+
+constexpr size_t kBranches = 9;
+constexpr size_t kFilesPerFolder = 10;
+
+Tree treeAt(const std::string& top, size_t folders) {
+  Tree tree;
+  tree.folders.push_back(top);
+  const size_t leavesPerBranch = (folders - 1 - kBranches) / kBranches;
+  for (size_t branch = 0; branch < kBranches; ++branch) {
+    const std::string branchFolder = top + "\\branch " + std::to_string(branch);
+    tree.folders.push_back(branchFolder);
+    for (size_t leaf = 0; leaf < leavesPerBranch; ++leaf) {
+      tree.folders.push_back(branchFolder + "\\leaf " + std::to_string(leaf));
+    }
+  }
+  for (const std::string& folder : tree.folders) {
+    for (size_t file = 0; file < kFilesPerFolder; ++file) {
+      tree.files.push_back(folder + "\\file " + std::to_string(file) + ".dat");
+    }
+  }
+  return tree;
+}
+
+bool layOut(const Tree& tree) {
+  for (const std::string& folder : tree.folders) {
+    if (!machine::createFolders(folder)) return false;
+  }
+  return writeFiles(tree.files);
+}
+
+std::string treeName(const std::string& action, size_t folders) {
+  return action + "-tree-" + std::to_string(folders) + "-" + std::to_string(folders * kFilesPerFolder);
+}
+
+// The grant on a tree laid out once: it leaves the tree as it is.
+Workload grantOnTree(const authoring::ProductLayout& layout, size_t folders) {
+  const std::string top = layout.dataManufacturerFolder + "\\Tree of " + std::to_string(folders);
+  auto laidOut = std::make_shared<bool>(false);
+  return {treeName("ChangeQuorvelFolderPermission", folders), "ChangeQuorvelFolderPermission", top,
+          [top, folders, laidOut] {
+            icacls::reset();
+            if (!*laidOut) {
+              machine::removeTree(top);
+              *laidOut = layOut(treeAt(top, folders));
+            }
+            return *laidOut;
+          },
+          [top] { return treeState(top) + toolStarts(); }};
+}
+
+// RemoveFolder on a tree laid out anew before every call.
+Workload deletionOfTree(const authoring::ProductLayout& layout, size_t folders, const std::string& trashFolder) {
+  const std::string top = layout.manufacturerFolder + "\\Tree of " + std::to_string(folders);
+  return {treeName("RemoveFolder", folders), "RemoveFolder", top + "|" + authoring::kProductName,
+          [top, folders, trashFolder] {
+            machine::removeTree(trashFolder);
+            machine::removeTree(top);
+            return layOut(treeAt(top, folders));
+          },
+          [top, trashFolder] { return treeState(top) + "in the trash:\n" + folderNames(trashFolder + "\\files"); }};
 }
 
 }  // namespace
@@ -142,8 +234,15 @@ Workload removeManufacturerFolder(const authoring::ProductLayout& layout) {
 std::vector<Workload> workloads(const std::string& trashFolder) {
   const authoring::ProductLayout layout = authoring::productLayout();
   const authoring::ProductTraces traces = authoring::productTraces(layout);
-  return {editEstimatedSize(), removeFolder(layout, {traces.cacheFolder}, traces.cacheFiles, trashFolder),
-          removeRegistries(layout, traces), changeQuorvelFolderPermission(layout), removeManufacturerFolder(layout)};
+  return {editEstimatedSize(),
+          removeFolder(layout, {traces.cacheFolder}, traces.cacheFiles, trashFolder),
+          removeRegistries(layout, traces),
+          changeQuorvelFolderPermission(layout),
+          removeManufacturerFolder(layout),
+          grantOnTree(layout, 100),
+          deletionOfTree(layout, 100, trashFolder),
+          grantOnTree(layout, 1000),
+          deletionOfTree(layout, 1000, trashFolder)};
 }
 
 Workload oneFileFolderRemoval(const std::string& trashFolder) {

@@ -10,6 +10,7 @@
 namespace quorvel::bench {
 
 struct Workload {
+  std::string name;  // the action's, or the action's and its work's
   std::string action;
   std::string customActionData;
   std::function<bool()> prepare;
@@ -19,8 +20,10 @@ struct Workload {
 // The five actions where the demonstration product has them do their work:
 // the SDK folder as the uninstallation leaves it (the product's cache), its
 // registrations among many others', the data folder, the empty manufacturer
-// folder. `trashFolder` is where the engine's shell moves deleted folders;
-// it is emptied before every call.
+// folder; then the grant and RemoveFolder on trees of 100 folders and 1,000
+// files and of 1,000 folders and 10,000 files, where the cost grows with the
+// objects. `trashFolder` is the engine's desktop trash, where nothing deleted
+// may land; it is emptied before every call.
 std::vector<Workload> workloads(const std::string& trashFolder);
 
 // RemoveFolder on the SDK folder holding one file, the call whose cost the

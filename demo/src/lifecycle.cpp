@@ -31,6 +31,7 @@ constexpr authoring::OldVersionsRemoval kRemoval = authoring::OldVersionsRemoval
 struct Demonstration {
   std::string dllPath;
   std::string workFolder;
+  std::string trashFolder;  // the engine's desktop trash
   const ProductRelease& first = authoring::release1();
   const ProductRelease& second = authoring::release2();
   authoring::ProductLayout layout = authoring::productLayout();
@@ -101,7 +102,8 @@ bool prepare(const Demonstration& demo) {
 }
 
 // Runs msiexec quietly with a verbose log, then prints the actions' lines
-// from the log and the icacls command lines they ran.
+// from the log and any tool started meanwhile (none: the grants go object by
+// object, and the recording icacls stand-in would show a start).
 bool runMsiexec(const std::string& title, const std::string& arguments, const std::string& logPath) {
   const std::string command = "msiexec " + arguments + " /qn /l*v \"" + logPath + "\"";
   std::printf("== %s: %s\n", title.c_str(), command.c_str());
@@ -112,9 +114,10 @@ bool runMsiexec(const std::string& title, const std::string& arguments, const st
   for (const std::string& line : authoring::actionLinesInLog(machine::readFile(logPath).value_or(""), kActionLabels)) {
     std::printf("     %s\n", line.c_str());
   }
-  const std::vector<icacls::Call> calls = icacls::calls();
+  const std::vector<std::string> calls = icacls::calls();
+  std::printf("   tools started: %s\n", calls.size() == callsBefore ? "none" : "");
   for (std::size_t index = callsBefore; index < calls.size(); ++index) {
-    std::printf("   icacls started (the recording stand-in): %s\n", calls[index].commandLine.c_str());
+    std::printf("     icacls (the recording stand-in): %s\n", calls[index].c_str());
   }
   return code == ERROR_SUCCESS;
 }
@@ -122,6 +125,22 @@ bool runMsiexec(const std::string& title, const std::string& arguments, const st
 std::string estimatedSize(const ProductRelease& release) {
   const std::optional<DWORD> size = machine::readDword(productKey(release), "EstimatedSize");
   return size ? std::to_string(*size) : kAbsent;
+}
+
+// The entries of the engine's desktop trash, where a deletion with undo
+// would land: the deletions are permanent, so there are none.
+std::string trashEntries(const std::string& trashFolder) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((trashFolder + "\\files\\*").c_str(), &found);
+  int entries = 0;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = found.cFileName;
+      entries += name != "." && name != ".." ? 1 : 0;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  return std::to_string(entries);
 }
 
 std::string registration(const std::string& name) {
@@ -220,7 +239,11 @@ MachineSummary machineSummary(const Demonstration& demo) {
   const std::string kept = demo.traces.keptRegistration;
   summary.add(
       "registration " + kept, [kept] { return registration(kept); }, at({kInUse, kUpgraded, kUninstalled}, "yes"));
-  summary.add("icacls starts", [] { return std::to_string(icacls::calls().size()); }, {"0", "1", "1", "2", "3"});
+  const StepValues none = at({kBefore, kInstalled, kInUse, kUpgraded, kUninstalled}, "0");
+  summary.add(
+      "tools started", [] { return std::to_string(icacls::calls().size()); }, none);
+  summary.add(
+      "entries in the engine's trash", [trash = demo.trashFolder] { return trashEntries(trash); }, none);
   return summary;
 }
 
@@ -255,9 +278,11 @@ void restore(const Demonstration& demo) {
 bool runLifecycle(const std::string& dllPath, const std::string& workFolder) {
   const char* icaclsFolder = std::getenv("ICACLS_DOUBLE_DIR");
   icacls::useFolder(icaclsFolder != nullptr ? icaclsFolder : "");
+  const char* trashFolder = std::getenv("DEMO_TRASH");
   Demonstration demo;
   demo.dllPath = dllPath;
   demo.workFolder = workFolder;
+  demo.trashFolder = trashFolder != nullptr ? trashFolder : "";
   if (!prepare(demo)) {
     return false;
   }

@@ -2,9 +2,11 @@
 // product in its versions 1.0 and 2.0, driven by msiexec: installation,
 // uninstallation, repair, change, major upgrade with the older version
 // removed early and late, a failed installation rolled back, and
-// uninstallations that meet a locked cache file. Between the runs the
-// running product leaves a cache folder and folder registrations behind. The
-// checks read the verbose logs and the machine after each run.
+// uninstallations that meet a locked cache file; and Quorvel Notebook, the
+// product an installer engineer builds from the package's table files, from
+// its installation to its uninstallation. Between the runs the running
+// product leaves files and folder registrations behind. The checks read the
+// verbose logs and the machine after each run.
 //
 // The engine still hands a deferred action a database handle (Windows gives
 // 0 there), so the verbosity decision is settled from the properties a
@@ -15,10 +17,11 @@
 #include "demonstration_product.hpp"
 #include "fixture.hpp"
 #include "installer_log.hpp"
+#include "package_builder.hpp"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
-#include <set>
 
 namespace quorvel::engine {
 
@@ -38,20 +41,35 @@ constexpr const char* kUninstallingConditionOfOld = "REMOVE~=\"ALL\"";
 // Each action's lines in one run, the entry line left out.
 using RunLines = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
+// A product that a case installs: where its folders lie, what it leaves
+// behind while it runs, and the product codes of its versions.
+struct Product {
+  authoring::ProductLayout layout;
+  authoring::ProductTraces traces;
+  std::vector<std::string> productCodes;
+};
+
+Product demonstration() {
+  Product product{
+      authoring::productLayout(), {}, {authoring::release1().productCode, authoring::release2().productCode}};
+  product.traces = authoring::productTraces(product.layout);
+  return product;
+}
+
 // One case's scene: a machine without the product, the logging policy or
 // the atoms of earlier cases, the case's own folder for packages and logs,
 // and where the product's folders and traces lie. The registration that no
 // uninstallation takes, the logging policy and the atoms go with the scene.
 struct Scene {
-  explicit Scene(const Case& c);
+  explicit Scene(const Case& c, const Product& product = demonstration());
   ~Scene();
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
 
   std::string log(const std::string& run) const { return folder + "\\" + run + ".log"; }
 
-  authoring::ProductLayout layout = authoring::productLayout();
-  authoring::ProductTraces traces = authoring::productTraces(layout);
+  authoring::ProductLayout layout;
+  authoring::ProductTraces traces;
   std::string folder;
 };
 
@@ -86,8 +104,8 @@ std::optional<std::string> writePackage(Case& c, const Scene& scene, const Produ
   return path;
 }
 
-Scene::Scene(const Case& c) {
-  authoring::removeLeftovers(layout);
+Scene::Scene(const Case& c, const Product& product) : layout(product.layout), traces(product.traces) {
+  authoring::removeLeftovers(layout, product.productCodes);
   icacls::reset();
   machine::deleteValue(kPolicyKey, "Logging");
   machine::deleteAtom(kVerboseAtom);
@@ -110,17 +128,32 @@ DWORD msiexec(const std::string& arguments, const std::string& logPath, const st
 std::string install(const std::string& package) { return "/i \"" + package + "\""; }
 std::string uninstall(const ProductRelease& release) { return "/x " + release.productCode; }
 
-std::vector<std::string> grantLines(const Scene& scene) {
-  return {"Initialized.", "folderPath = " + scene.layout.dataFolder + "\\", "isExist=1  errorCode=00000000"};
+// The grant on a data folder (its property, with the trailing backslash)
+// that holds `folders` folders, itself included, and `files` files.
+std::vector<std::string> grantLines(const std::string& dataFolder, size_t folders, size_t files) {
+  return {"Initialized.", "folderPath = " + dataFolder + "\\", "isExist=1  errorCode=00000000",
+          "Granted the Users group full control on " + std::to_string(folders) + " folders, " + std::to_string(files) +
+              " files and 0 links"};
+}
+
+// The grant on the data folder, which holds the version's files there and
+// `userFiles` more.
+std::vector<std::string> grantLines(const Scene& scene, const ProductRelease& release, size_t userFiles) {
+  size_t files = userFiles;
+  const std::string inData = scene.layout.dataFolder + "\\";
+  for (const authoring::InstalledFile& file : scene.layout.files(release)) {
+    files += file.path.compare(0, inData.size(), inData) == 0 ? 1 : 0;
+  }
+  return grantLines(scene.layout.dataFolder, 1, files);
 }
 
 std::vector<std::string> sizeLines(const ProductRelease& release) { return {"Initialized.", uninstallKey(release)}; }
 
 // The lines of a run that keeps the product: the grant where it runs, the
 // size after RegisterProduct, no removal.
-RunLines keepingLines(const Scene& scene, const ProductRelease& release, bool granted) {
+RunLines keepingLines(const Scene& scene, const ProductRelease& release, bool granted, size_t userFiles = 0) {
   return {
-      {"ChangeQuorvelFolderPermission", granted ? grantLines(scene) : std::vector<std::string>{}},
+      {"ChangeQuorvelFolderPermission", granted ? grantLines(scene, release, userFiles) : std::vector<std::string>{}},
       {"EditEstimatedSize", sizeLines(release)},
       {"RemoveFolder", {}},
       {"RemoveRegistries", {}},
@@ -128,37 +161,48 @@ RunLines keepingLines(const Scene& scene, const ProductRelease& release, bool gr
   };
 }
 
+std::vector<std::string> removeFolderLines(const std::string& path, const std::string& name) {
+  return {"Initialized.", "CustomActionData = " + path + "|" + name, "removePath = " + path, "sdkName = " + name};
+}
+
 std::vector<std::string> removeFolderLines(const Scene& scene) {
-  const std::string& sdk = scene.layout.sdkFolder;
-  return {"Initialized.", "CustomActionData = " + sdk + "|" + authoring::kProductName, "removePath = " + sdk,
-          std::string("sdkName = ") + authoring::kProductName};
+  return removeFolderLines(scene.layout.sdkFolder, authoring::kProductName);
 }
 
 // enumerated: the Folders key's value names in its enumeration order, which
-// the verbose lines and the deletions follow.
-RunLines uninstallLines(const Scene& scene, const std::vector<std::string>& enumerated, bool verbose) {
-  const std::string& sdk = scene.layout.sdkFolder;
-  const std::set<std::string> removed(scene.traces.registrations.begin(), scene.traces.registrations.end());
-  std::vector<std::string> registryLines = {"Initialized.", "CustomActionData = " + sdk + "\\", kFoldersKey};
+// the verbose lines and the deletions follow; the scene's registrations
+// that start with the prefix go.
+std::vector<std::string> removeRegistriesLines(const Scene& scene, const std::string& prefix,
+                                               const std::vector<std::string>& enumerated, bool verbose) {
+  std::vector<std::string> lines = {"Initialized.", "CustomActionData = " + prefix, kFoldersKey};
   std::vector<std::string> removals;
   for (const std::string& name : enumerated) {
-    const bool match = removed.count(name) != 0;
+    const bool match = name.compare(0, prefix.size(), prefix) == 0 &&
+                       std::count(scene.traces.registrations.begin(), scene.traces.registrations.end(), name) != 0;
     if (verbose) {
-      registryLines.push_back((match ? "subKeyValue (push_buck): " : "subKeyValue (read only): ") + name);
+      lines.push_back((match ? "subKeyValue (push_buck): " : "subKeyValue (read only): ") + name);
     }
     if (match) {
       removals.push_back("remove subKeyValue : " + name);
     }
   }
-  registryLines.insert(registryLines.end(), removals.begin(), removals.end());
+  lines.insert(lines.end(), removals.begin(), removals.end());
+  return lines;
+}
+
+// The lines of an empty manufacturer folder's removal.
+std::vector<std::string> removeManufacturerFolderLines(const std::string& folder) {
+  return {"Initialized.", "folderPath = " + folder + "\\", "isExist=1  errorCode=00000000",
+          "isEmpty=1  errorCode=00000000", "remove result=1  errorCode=00000000"};
+}
+
+RunLines uninstallLines(const Scene& scene, const std::vector<std::string>& enumerated, bool verbose) {
   return {
       {"ChangeQuorvelFolderPermission", {}},
       {"EditEstimatedSize", {}},
       {"RemoveFolder", removeFolderLines(scene)},
-      {"RemoveRegistries", registryLines},
-      {"RemoveManufacturerFolder",
-       {"Initialized.", "folderPath = " + scene.layout.manufacturerFolder + "\\", "isExist=1  errorCode=00000000",
-        "isEmpty=1  errorCode=00000000", "remove result=1  errorCode=00000000"}},
+      {"RemoveRegistries", removeRegistriesLines(scene, scene.layout.sdkFolder + "\\", enumerated, verbose)},
+      {"RemoveManufacturerFolder", removeManufacturerFolderLines(scene.layout.manufacturerFolder)},
   };
 }
 
@@ -188,22 +232,8 @@ void checkLogLines(Case& c, const std::string& logPath, const RunLines& expected
   }
 }
 
-// The grants started since the case began, as command lines.
-std::vector<std::string> grants() {
-  std::vector<std::string> lines;
-  for (const icacls::Call& call : icacls::calls()) {
-    lines.push_back(call.commandLine);
-  }
-  return lines;
-}
-
-std::string dataFolderGrant(const Scene& scene) {
-  return icacls::expectedCommandLine(scene.layout.dataFolder + "\\", icacls::kGrantOnTree);
-}
-
-std::string manufacturerFolderGrant(const Scene& scene) {
-  return icacls::expectedCommandLine(scene.layout.manufacturerFolder + "\\", icacls::kGrantOnFolder);
-}
+// No run of the case started a tool: the grants went object by object.
+void checkNoToolStarted(Case& c) { c.lines(icacls::calls(), {}, "tools started", __FILE__, __LINE__); }
 
 // A version as a run that keeps it leaves it: registered, every file of its
 // installed features with its content, and the Uninstall entry whose
@@ -276,7 +306,6 @@ void runVerbosity(Case& c, const VerbosityCase& one) {
 
   CHECK_EQ(c, msiexec(install(*package), scene.log("install"), one.properties), 0ul);
   checkInstalled(c, scene, release);
-  CHECK_LINES(c, grants(), std::vector<std::string>{dataFolderGrant(scene)});
   checkLogLines(c, scene.log("install"), keepingLines(scene, release, true), one.verbose, "install");
   CHECK_EQ(c, machine::atomExists(kVerboseAtom), one.verbose);
   CHECK_EQ(c, machine::atomExists(kNotVerboseAtom), !one.verbose);
@@ -285,8 +314,8 @@ void runVerbosity(Case& c, const VerbosityCase& one) {
   const std::vector<std::string> enumerated = machine::valueNames(kFoldersKey);
   CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall"), one.properties), 0ul);
   checkUninstalled(c, scene, release);
-  CHECK_LINES(c, grants(), (std::vector<std::string>{dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
   checkLogLines(c, scene.log("uninstall"), uninstallLines(scene, enumerated, one.verbose), one.verbose, "uninstall");
+  checkNoToolStarted(c);
 }
 
 // A repair restores a deleted file and gives the grant again; a change adds
@@ -321,9 +350,7 @@ void runRepairAndChange(Case& c) {
   }
   CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall")), 0ul);
   checkUninstalled(c, scene, release);
-  CHECK_LINES(
-      c, grants(),
-      (std::vector<std::string>{dataFolderGrant(scene), dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
+  checkNoToolStarted(c);
 }
 
 // What 1.0's removal inside the upgrade leaves.
@@ -343,18 +370,6 @@ struct UpgradeCase {
   RemovalAuthoring authoring;  // of both versions
   UpgradeOutcome outcome;
 };
-
-// The grants of 1.0's installation, the upgrade and 2.0's uninstallation, in
-// their order: the data folder's at each version's installation, the
-// manufacturer folder's where it is removed.
-std::vector<std::string> upgradeGrants(const Scene& scene, UpgradeOutcome outcome) {
-  const std::string data = dataFolderGrant(scene);
-  const std::string manufacturer = manufacturerFolderGrant(scene);
-  if (outcome == UpgradeOutcome::RemovedBeforeInstallation) {
-    return {data, manufacturer, data};
-  }
-  return {data, data, manufacturer};
-}
 
 // 1.0 installed and in use, then 2.0's installation upgrades it; 2.0 is then
 // uninstalled as a product of its own.
@@ -383,7 +398,7 @@ void runUpgrade(Case& c, const UpgradeCase& one) {
 
   CHECK_EQ(c, msiexec(uninstall(next), scene.log("uninstall")), 0ul);
   checkUninstalled(c, scene, next);
-  CHECK_LINES(c, grants(), upgradeGrants(scene, one.outcome));
+  checkNoToolStarted(c);
 }
 
 // An installation that fails after the grant and every other action: the
@@ -403,9 +418,9 @@ void runFailedInstallation(Case& c) {
       c,
       msiexec(install(*package), scene.log("install"), std::string(" ") + authoring::kFailInstallationProperty + "=1"),
       static_cast<DWORD>(ERROR_FUNCTION_FAILED));
-  // Both actions ran before the failure.
-  checkLogLines(c, scene.log("install"), keepingLines(scene, release, true), false, "failed install");
-  CHECK_LINES(c, grants(), std::vector<std::string>{dataFolderGrant(scene)});
+  // Both actions ran before the failure, the grant on the user's file too.
+  checkLogLines(c, scene.log("install"), keepingLines(scene, release, true, 1), false, "failed install");
+  checkNoToolStarted(c);
   // The rollback: no product, no Uninstall entry, none of its files.
   CHECK(c, !machine::productInstalled(release.productCode));
   CHECK(c, !machine::keyExists(uninstallKey(release)));
@@ -417,8 +432,8 @@ void runFailedInstallation(Case& c) {
   machine::removeTree(scene.layout.dataManufacturerFolder);
 }
 
-// An uninstallation whose RemoveFolder meets a cache file held open. The
-// engine's real deletion (no trash, see run.sh) fails on it.
+// An uninstallation whose RemoveFolder meets a cache file held open without
+// delete sharing: the file cannot be opened for its deletion.
 struct LockedFileCase {
   const char* name;
   bool silent;  // msiexec /qn: no one answers the prompt
@@ -431,7 +446,6 @@ struct LockedFileCase {
 // the runner so that its message handler receives the 1306 prompt.
 UINT uninstallHoldingFile(const LockedFileCase& one, const ProductRelease& release, const std::string& logPath,
                           const std::shared_ptr<FileLock>& lock, std::vector<Message>& messages) {
-  EnvironmentOverride noTrash("XDG_DATA_HOME", environment().noTrashDataHome);
   if (one.silent) {
     return msiexec(uninstall(release), logPath);
   }
@@ -446,7 +460,7 @@ UINT uninstallHoldingFile(const LockedFileCase& one, const ProductRelease& relea
 }
 
 void runLockedFileUninstall(Case& c, const LockedFileCase& one) {
-  SETUP_OK(c, icacls::installed() && !environment().noTrashDataHome.empty());
+  SETUP_OK(c, icacls::installed());
   const Scene scene(c);
   const ProductRelease& release = authoring::release1();
   const std::optional<std::string> package = writePackage(c, scene, release, {});
@@ -468,9 +482,10 @@ void runLockedFileUninstall(Case& c, const LockedFileCase& one) {
   for (const std::string& text : removeFolderLines(scene)) {
     expected.push_back(line("RemoveFolder", text));
   }
+  expected.push_back(errorLine("RemoveFolder", 0x80070020, "Failed to open '" + held + "'"));
   expected.push_back(line("RemoveFolder", "Selected Dialog Box Command IDs = " + std::to_string(answer)));
   if (one.code == kFailure) {
-    // The shell's sharing violation (32) as a Result.
+    // The sharing violation (32) as a Result, under the line log readers know.
     expected.push_back(errorLine("RemoveFolder", 0x80070020, "SHFileOperation failed"));
   }
   if (one.silent) {
@@ -512,7 +527,168 @@ void runLockedFileUninstall(Case& c, const LockedFileCase& one) {
     CHECK_EQ(c, msiexec(uninstall(release), scene.log("uninstall-again")), 0ul);
     checkUninstalled(c, scene, release);
   }
-  CHECK_LINES(c, grants(), (std::vector<std::string>{dataFolderGrant(scene), manufacturerFolderGrant(scene)}));
+  checkNoToolStarted(c);
+}
+
+// Quorvel Notebook, as notebook_product/build.sh makes its releases from the
+// package's table files: an install folder and a data folder, each removed
+// by its own instance of the three removals, whose folder arguments are
+// folder properties and so end in a backslash.
+constexpr const char* kNotebookManufacturer = "Quorvel Works";
+constexpr const char* kNotebookName = "Quorvel Notebook";
+// build.sh's releases: 2.0.0 removes 1.0.0 early, 3.0.0 removes 2.0.0 late.
+constexpr const char* kNotebookVersions[] = {"1.0.0", "2.0.0", "3.0.0"};
+
+// How a release's package is made from its filled tables.
+enum class TableImport { Msibuild, MsiDatabaseImport };
+
+struct NotebookRelease {
+  std::string version;
+  std::string folder;  // build.sh's: the tables, the package and its source image
+  std::string package;
+  std::string productCode;
+};
+
+// The package that msibuild made, or one that the Installer's own
+// MsiDatabaseImportW makes here from the same tables, beside the same source
+// image.
+std::optional<NotebookRelease> notebookRelease(Case& c, const std::string& version, TableImport import) {
+  NotebookRelease release{version, environment().notebookFolder + "\\" + version, "", ""};
+  release.package = release.folder + (import == TableImport::Msibuild ? "\\notebook.msi" : "\\imported.msi");
+  std::string error;
+  if (import == TableImport::MsiDatabaseImport &&
+      !authoring::importTables(release.package, release.folder + "\\tables", error)) {
+    c.setupFailed(error, __FILE__, __LINE__);
+    return std::nullopt;
+  }
+  release.productCode = authoring::packageProperty(release.package, "ProductCode");
+  if (release.productCode.empty()) {
+    c.setupFailed("no ProductCode in " + release.package, __FILE__, __LINE__);
+    return std::nullopt;
+  }
+  return release;
+}
+
+// The running notebook keeps a cache in its install folder and the users'
+// notes in its data folder, and registers both folders and those below them.
+// A folder beside the install folder stays registered: the trailing
+// backslash of the folder property ends RemoveRegistries' prefix there.
+Product notebook(const std::vector<NotebookRelease>& releases) {
+  Product product{authoring::productLayout(kNotebookManufacturer, kNotebookName), {}, {}};
+  const std::string& install = product.layout.sdkFolder;
+  const std::string& data = product.layout.dataFolder;
+  authoring::ProductTraces& traces = product.traces;
+  traces.cacheFolder = install + "\\Cache";
+  traces.cacheFiles = {traces.cacheFolder + "\\index.db", data + "\\notes\\note-1.txt"};
+  traces.registrations = {install + "\\", traces.cacheFolder + "\\", data + "\\", data + "\\notes\\"};
+  traces.keptRegistration = install + " Extras\\";
+  for (const NotebookRelease& release : releases) {
+    product.productCodes.push_back(release.productCode);
+  }
+  return product;
+}
+
+// A run that keeps the product: the grant over the data folder's tree, the
+// size of the running release's own entry, no removal.
+RunLines notebookKeepingLines(const Scene& scene, const NotebookRelease& release, int folders, int files) {
+  return {
+      {"ChangeQuorvelFolderPermission", grantLines(scene.layout.dataFolder, folders, files)},
+      {"EditEstimatedSize", {"Initialized.", kUninstallKey + release.productCode}},
+      {"RemoveFolder", {}},
+      {"RemoveRegistries", {}},
+      {"RemoveManufacturerFolder", {}},
+  };
+}
+
+std::vector<std::string> joined(std::vector<std::string> first, const std::vector<std::string>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+// Each removal twice, the install folder's instance first.
+RunLines notebookUninstallLines(const Scene& scene, const std::vector<std::string>& enumerated) {
+  const authoring::ProductLayout& layout = scene.layout;
+  const std::string install = layout.sdkFolder + "\\";
+  const std::string data = layout.dataFolder + "\\";
+  return {
+      {"ChangeQuorvelFolderPermission", {}},
+      {"EditEstimatedSize", {}},
+      {"RemoveFolder", joined(removeFolderLines(install, kNotebookName),
+                              removeFolderLines(data, std::string(kNotebookName) + " data"))},
+      {"RemoveRegistries", joined(removeRegistriesLines(scene, install, enumerated, false),
+                                  removeRegistriesLines(scene, data, enumerated, false))},
+      {"RemoveManufacturerFolder", joined(removeManufacturerFolderLines(layout.manufacturerFolder),
+                                          removeManufacturerFolderLines(layout.dataManufacturerFolder))},
+  };
+}
+
+// Only this release installed, its files with the content of its source image.
+void checkNotebookInstalled(Case& c, const Scene& scene, const std::vector<NotebookRelease>& releases,
+                            const NotebookRelease& installed) {
+  for (const NotebookRelease& release : releases) {
+    const bool wanted = release.productCode == installed.productCode;
+    c.expect(machine::productInstalled(release.productCode) == wanted,
+             release.version + (wanted ? " installed" : " not installed"), __FILE__, __LINE__);
+  }
+  const std::string source = installed.folder + "\\";
+  const std::string sourceFolder = std::string(kNotebookManufacturer) + "\\" + kNotebookName + "\\";
+  const std::pair<std::string, std::string> files[] = {
+      {scene.layout.sdkFolder + "\\notebook.txt", source + "PFiles64\\" + sourceFolder + "notebook.txt"},
+      {scene.layout.dataFolder + "\\settings.ini", source + "CAppData\\" + sourceFolder + "settings.ini"},
+  };
+  for (const auto& [path, sourcePath] : files) {
+    const std::optional<std::string> content = machine::readFile(path);
+    c.expect(content && content == machine::readFile(sourcePath), "installed as " + sourcePath + ": " + path, __FILE__,
+             __LINE__);
+  }
+}
+
+void runKeepingNotebook(Case& c, const Scene& scene, const std::vector<NotebookRelease>& releases,
+                        const std::string& run, const std::string& arguments, const NotebookRelease& release,
+                        int grantedFolders, int grantedFiles) {
+  CHECK_EQ(c, msiexec(arguments, scene.log(run)), 0ul);
+  checkLogLines(c, scene.log(run), notebookKeepingLines(scene, release, grantedFolders, grantedFiles), false, run);
+  checkNotebookInstalled(c, scene, releases, release);
+}
+
+// Installation, then the notebook in use and its program file lost, a
+// repair, the two upgrades and the uninstallation, which takes the folders,
+// what the running notebook made and its registrations, for good.
+void runNotebook(Case& c, TableImport import) {
+  SETUP_OK(c, icacls::installed() && !environment().notebookFolder.empty());
+  std::vector<NotebookRelease> releases;
+  for (const char* version : kNotebookVersions) {
+    const std::optional<NotebookRelease> release = notebookRelease(c, version, import);
+    SETUP_OK(c, release);
+    releases.push_back(*release);
+  }
+  const Scene scene(c, notebook(releases));
+  const NotebookRelease& first = releases.front();
+
+  runKeepingNotebook(c, scene, releases, "install", install(first.package), first, 1, 1);
+  const std::string program = scene.layout.sdkFolder + "\\notebook.txt";
+  SETUP_OK(c, authoring::leaveProductTraces(scene.traces) && DeleteFileA(program.c_str()));
+  runKeepingNotebook(c, scene, releases, "repair", "/i " + first.productCode + " REINSTALL=ALL REINSTALLMODE=a", first,
+                     2, 2);
+  checkTraces(c, scene, true);
+  for (std::size_t next = 1; next < releases.size(); ++next) {
+    runKeepingNotebook(c, scene, releases, "upgrade-to-" + releases[next].version, install(releases[next].package),
+                       releases[next], 2, 2);
+    checkTraces(c, scene, true);
+  }
+
+  const std::vector<std::string> enumerated = machine::valueNames(kFoldersKey);
+  CHECK_EQ(c, msiexec("/x " + releases.back().productCode, scene.log("uninstall")), 0ul);
+  checkLogLines(c, scene.log("uninstall"), notebookUninstallLines(scene, enumerated), false, "uninstall");
+  for (const NotebookRelease& release : releases) {
+    c.expect(!machine::productInstalled(release.productCode), "uninstalled " + release.version, __FILE__, __LINE__);
+  }
+  for (const std::string& folder : {scene.layout.manufacturerFolder, scene.layout.dataManufacturerFolder}) {
+    c.expect(!machine::exists(folder), "gone " + folder, __FILE__, __LINE__);
+  }
+  checkTraces(c, scene, false);
+  CHECK(c, !machine::exists(environment().trashFolder + "\\files\\" + kNotebookName));
+  checkNoToolStarted(c);
 }
 
 }  // namespace
@@ -566,6 +742,18 @@ void addLifecycleCases(Suite& suite) {
   };
   for (const LockedFileCase& one : lockedFiles) {
     suite.add("lifecycle", one.name, "RemoveFolder", [one](Case& c) { runLockedFileUninstall(c, one); });
+  }
+  const struct {
+    const char* name;
+    TableImport import;
+  } notebooks[] = {
+      {"Quorvel Notebook from the package's tables built with msibuild: install to uninstall", TableImport::Msibuild},
+      {"Quorvel Notebook from the package's tables imported with MsiDatabaseImport: install to uninstall",
+       TableImport::MsiDatabaseImport},
+  };
+  for (const auto& one : notebooks) {
+    const TableImport import = one.import;
+    suite.add("lifecycle", one.name, "RemoveManufacturerFolder", [import](Case& c) { runNotebook(c, import); });
   }
 }
 

@@ -111,8 +111,9 @@ std::vector<std::string> actionLines(const std::vector<Message>& messages, const
 
 bool registered(const std::string& name) { return machine::valueType(kFoldersKey, name).has_value(); }
 
-FileLock::FileLock(const std::string& path)
-    : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+FileLock::FileLock(const std::string& path, DWORD sharing)
+    : handle_(CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr)) {}
 
 EnvironmentOverride::EnvironmentOverride(std::wstring name, const std::wstring& value) : name_(std::move(name)) {
   wchar_t buffer[4096];

@@ -28,11 +28,11 @@ using quorvel::authoring::inAnsiCodePage;
 using quorvel::authoring::wide;
 
 struct Environment {
-  std::string dllPath;          // Windows path of the DLL under test
-  std::string workRoot;         // scratch root, emptied at start
-  std::string trashFolder;      // the engine's desktop trash (files\ below it)
-  std::string noTrashDataHome;  // an XDG_DATA_HOME where no trash can be made
-  DWORD versionMs = 0;          // the DLL's own file version words
+  std::string dllPath;         // Windows path of the DLL under test
+  std::string workRoot;        // scratch root, emptied at start
+  std::string trashFolder;     // the engine's desktop trash (files\ below it)
+  std::string notebookFolder;  // the releases of Quorvel Notebook (notebook_product/build.sh)
+  DWORD versionMs = 0;         // the DLL's own file version words
   DWORD versionLs = 0;
   std::set<std::string> exports;  // names the DLL exports
 };
@@ -107,10 +107,11 @@ bool registered(const std::string& name);
 
 namespace quorvel::engine {
 
-// Holds a file open without delete sharing until released.
+// Holds a file or folder open, sharing only `sharing` (by default neither
+// writing nor deletion), until released.
 class FileLock {
  public:
-  explicit FileLock(const std::string& path);
+  explicit FileLock(const std::string& path, DWORD sharing = FILE_SHARE_READ);
   bool held() const { return static_cast<bool>(handle_); }
   void release() { handle_.reset(); }
 

@@ -7,10 +7,12 @@
 // wine takes from the locale (run.sh starts one pass under each).
 //
 // Reads ENGINE_TESTS_WORK (scratch root), ICACLS_DOUBLE_DIR (the recording
-// icacls double's folder), ENGINE_TESTS_TRASH (the engine's trash folder as a
-// Windows path) and ENGINE_TESTS_NO_TRASH_XDG (a unix XDG_DATA_HOME under
-// which no trash can be created); run.sh sets them all. Prints one line per case
-// and closes with "N passed, N failed, N skipped"; exits 1 on any failure.
+// icacls double's folder, whose empty record shows that no tool starts),
+// ENGINE_TESTS_TRASH (the engine's trash folder as a Windows path, where
+// nothing deleted may land) and ENGINE_TESTS_NOTEBOOK (the folder of the
+// Quorvel Notebook releases that notebook_product/build.sh made); run.sh sets
+// them all. Prints one line per case and closes with "N passed, N failed,
+// N skipped"; exits 1 on any failure.
 
 #include "cases.hpp"
 #include "fixture.hpp"
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
   }
   icacls::useFolder(environmentVariable("ICACLS_DOUBLE_DIR"));
   env.trashFolder = environmentVariable("ENGINE_TESTS_TRASH");
-  env.noTrashDataHome = environmentVariable("ENGINE_TESTS_NO_TRASH_XDG");
+  env.notebookFolder = environmentVariable("ENGINE_TESTS_NOTEBOOK");
   env.exports = exportedActions(env.dllPath);
   if (!machine::exists(env.dllPath)) {
     std::fprintf(stderr, "no DLL at %s\n", env.dllPath.c_str());

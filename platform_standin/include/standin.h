@@ -308,10 +308,12 @@ void SetUnreachable(const std::string& windowsRoot, DWORD error);
 // The file calls that reached an unreachable root since the last Reset.
 int UnreachableAttempts();
 
-// Locks an entry as another process holding it open without delete sharing
-// does: the next `failingOpens` opens of it that ask for delete access (-1:
-// all) fail with ERROR_SHARING_VIOLATION.
-void LockEntry(const std::string& windowsPath, int failingOpens = -1);
+// Locks an entry as another process holding it open does, sharing
+// `shared` (by default reading and writing, not deleting): the next
+// `failingOpens` opens of it (-1: all) that ask for an access it does not
+// share (read or list, write, delete) fail with ERROR_SHARING_VIOLATION.
+void LockEntry(const std::string& windowsPath, int failingOpens = -1,
+               DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE);
 
 // ---- C runtime ---------------------------------------------------------------
 

@@ -72,7 +72,14 @@ NTSTATUS StatusFromErrno(int error, const std::string& hostPath) {
   return StatusFromWin32(Win32FromErrno(error, hostPath));
 }
 
-std::map<std::pair<uint64_t, uint64_t>, int> locks;  // identity -> opens with delete access still to fail (-1: all)
+// Another process's open of an entry: the opens of it still to fail (-1:
+// all) and the access it shares.
+struct Lock {
+  int failingOpens;
+  DWORD shared;
+};
+std::map<std::pair<uint64_t, uint64_t>, Lock> locks;  // by identity
+constexpr DWORD kExecute = 0x0020;
 
 // The characters that no name may hold; "\\" too, as the stand-in opens one
 // entry of the folder, never a path below it.
@@ -223,18 +230,23 @@ std::shared_ptr<KernelObject> FileOfInformationCall(const Call& call, HANDLE han
 }  // namespace
 
 bool HitsLock(const KernelObject& file) {
-  if (!(file.access & DELETE)) return false;
   auto found = locks.find({file.device, file.inode});
-  if (found == locks.end() || found->second == 0) return false;
-  if (found->second > 0) --found->second;
+  if (found == locks.end() || found->second.failingOpens == 0) return false;
+  // The attributes, the permissions and waiting on the object share with any holder.
+  const DWORD shared = found->second.shared;
+  const bool conflicts = ((file.access & (FILE_READ_DATA | kExecute)) && !(shared & FILE_SHARE_READ)) ||
+                         ((file.access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) && !(shared & FILE_SHARE_WRITE)) ||
+                         ((file.access & DELETE) && !(shared & FILE_SHARE_DELETE));
+  if (!conflicts) return false;
+  if (found->second.failingOpens > 0) --found->second.failingOpens;
   return true;
 }
 
-void LockEntry(const std::string& windowsPath, int failingOpens) {
+void LockEntry(const std::string& windowsPath, int failingOpens, DWORD shared) {
   const std::optional<std::string> host = HostPath(windowsPath);
   struct stat status;
   if (!host || lstat(host->c_str(), &status) != 0) return;
-  locks[{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)}] = failingOpens;
+  locks[{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)}] = Lock{failingOpens, shared};
 }
 
 void ResetFileHandles() { locks.clear(); }
