@@ -318,17 +318,17 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
        {LinkLine("\\\\server\\share\\Data\\logs"), Counted(1, 1, 1)},
        {"\\\\server\\share\\Data\\logs"},
        "\\\\server\\share\\Data"},
-      // Swapped after the listing, before the open: the link is opened itself.
-      {"a folder swapped for a junction before it is opened",
-       [cache] { standin::BeforeCall("NtOpenFile", [cache] { standin::SwapForLink(cache, kSystem32); }); },
+      // Swapped after the listing, as the folder is opened: the link is
+      // opened itself.
+      {"a folder swapped for a junction as it is opened",
+       [cache] { standin::HoldOpportunisticLock(cache, [cache] { standin::SwapForLink(cache, kSystem32); }); },
        {LinkLine(cache), Counted(1, 1, 1)},
        {cache}},
       // Swapped once open: what it held is reached through its handle, where
       // it now is.
       {"a folder swapped for a junction while it is listed",
        [cache] {
-         standin::BeforeCall(
-             "NtOpenFile", [cache] { standin::SwapForLink(cache, kSystem32); }, 2);
+         standin::HoldOpportunisticLock(cache + "\\config", [cache] { standin::SwapForLink(cache, kSystem32); });
        },
        {Counted(3, 1, 0)},
        {cache + ".moved\\config"}},
@@ -337,7 +337,7 @@ TEST_F(FolderPermissionTest, NothingInTheTreeLeadsTheGrantOutOfIt) {
       {"a folder on the target's way swapped after the checks",
        [] {
          MakeFolder("C:\\Windows\\Data\\config");
-         standin::BeforeCall("GetSystemWindowsDirectoryW", [] { standin::SwapForLink("C:\\Quorvel", "C:\\Windows"); });
+         standin::HoldOpportunisticLock(kData, [] { standin::SwapForLink("C:\\Quorvel", "C:\\Windows"); });
        },
        {Line("Error 0x80070057: Refusing path 'C:\\Quorvel\\Data': it changed while it was examined"),
         Line("Error 0x80070057: Failed to grant the Users group full control on 'C:\\Quorvel\\Data'")},

@@ -274,13 +274,13 @@ TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
     std::vector<std::string> more;
   } cases[] = {
       // The link left in the folder's place keeps the folder from going.
-      {"folder swapped before it is opened",
-       [swap] { standin::BeforeCall("NtOpenFile", swap); },
+      {"folder swapped as it is opened",
+       [sub, swap] { standin::HoldOpportunisticLock(sub, swap); },
        {IDRETRY},
        kSuccess,
        {Line("Error 0x80070091: Failed to delete 'C:\\Vendor\\App'"), Line("Selected Dialog Box Command IDs = 4")}},
       {"folder swapped while it is listed",
-       [swap] { standin::BeforeCall("NtOpenFile", swap, 2); },
+       [sub, swap] { standin::HoldOpportunisticLock(sub + "\\b.txt", swap); },
        {IDRETRY},
        kSuccess,
        {Line("Error 0x80070091: Failed to delete 'C:\\Vendor\\App'"), Line("Selected Dialog Box Command IDs = 4")}},
@@ -297,9 +297,7 @@ TEST_F(RemoveFolderTest, DeletesWhatTheTreeHoldsAndNothingElse) {
       // Checked where the guard found it: a folder on its way swapped for a
       // link since then is refused, nothing deleted where the link leads.
       {"folder on its way swapped after the checks",
-       [] {
-         standin::BeforeCall("GetSystemWindowsDirectoryW", [] { standin::SwapForLink("C:\\Vendor", "C:\\Windows"); });
-       },
+       [] { standin::HoldOpportunisticLock(kApp, [] { standin::SwapForLink("C:\\Vendor", "C:\\Windows"); }); },
        {},
        kFailure,
        {Line("Error 0x80070057: Refusing path 'C:\\Vendor\\App': it changed while it was examined")}},

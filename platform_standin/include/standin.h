@@ -296,9 +296,13 @@ void SetReparseTag(const std::string& windowsPath, DWORD tag);
 // host mode lacks the owner's write bit is read-only
 // (FILE_ATTRIBUTE_READONLY), and Windows deletes no read-only file.
 //
-// What a standard user holding an opportunistic lock does while a system
-// account's walk goes by: renames the folder away (to "<name>.moved") and
-// puts a link of their own to `windowsTarget` in its place.
+// A standard user's opportunistic lock on an entry: the first open of it
+// that asks for more than its attributes (data, writing, deleting, its
+// permissions) breaks it, and `onBreak`, what the user does on learning that
+// the open comes, runs before the open goes on.
+void HoldOpportunisticLock(const std::string& windowsPath, std::function<void()> onBreak);
+// What such a user does then: renames the folder away (to "<name>.moved")
+// and puts a link of their own to `windowsTarget` in its place.
 void SwapForLink(const std::string& windowsFolder, const std::string& windowsTarget);
 
 // Makes every file call on paths below a root ("\\\\server\\share",

@@ -41,6 +41,10 @@ std::shared_ptr<KernelObject> NewFileObject(int fd, DWORD access, bool linkItsel
 // entry; counts the hit.
 bool HitsLock(const KernelObject& file);
 
+// Lets the holder of an opportunistic lock on the entry at `hostPath` act
+// before an open that breaks it goes on.
+void BreakOpportunisticLock(const std::string& hostPath, bool followLink, DWORD access);
+
 // Called as a file handle closes: a delete-pending object goes with its
 // last handle.
 void FinishClose(KernelObject& file);

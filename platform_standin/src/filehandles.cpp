@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "entries.h"
@@ -78,7 +79,8 @@ struct Lock {
   int failingOpens;
   DWORD shared;
 };
-std::map<std::pair<uint64_t, uint64_t>, Lock> locks;  // by identity
+std::map<std::pair<uint64_t, uint64_t>, Lock> locks;                     // by identity
+std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> oplocks;  // by identity: what the holder does
 constexpr DWORD kExecute = 0x0020;
 
 // The characters that no name may hold; "\\" too, as the stand-in opens one
@@ -249,7 +251,33 @@ void LockEntry(const std::string& windowsPath, int failingOpens, DWORD shared) {
   locks[{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)}] = Lock{failingOpens, shared};
 }
 
-void ResetFileHandles() { locks.clear(); }
+void HoldOpportunisticLock(const std::string& windowsPath, std::function<void()> onBreak) {
+  const std::optional<std::string> host = HostPath(windowsPath);
+  struct stat status;
+  if (!host || lstat(host->c_str(), &status) != 0) return;
+  oplocks[{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)}] = std::move(onBreak);
+}
+
+void BreakOpportunisticLock(const std::string& hostPath, bool followLink, DWORD access) {
+  // Only an open for the attributes alone leaves an oplock be.
+  constexpr DWORD kAttributesOnly = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+  struct stat status;
+  if (oplocks.empty() || !(access & ~kAttributesOnly) ||
+      (followLink ? stat(hostPath.c_str(), &status) : lstat(hostPath.c_str(), &status)) != 0) {
+    return;
+  }
+  const auto held = oplocks.find({static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)});
+  if (held == oplocks.end()) return;
+  // Taken out first: what the holder does may open files too.
+  const std::function<void()> onBreak = std::move(held->second);
+  oplocks.erase(held);
+  onBreak();
+}
+
+void ResetFileHandles() {
+  locks.clear();
+  oplocks.clear();
+}
 
 void FinishClose(KernelObject& file) {
   if (!file.deletePending) return;
@@ -296,6 +324,7 @@ extern "C" NTSTATUS WINAPI NtOpenFile(HANDLE* handle, ACCESS_MASK access, POBJEC
   const std::string hostFolder = HostPathOfDescriptor(folder->fd);
   const std::string entry = FindEntry(hostFolder, Utf8(name));
   const bool linkItself = options & FILE_OPEN_REPARSE_POINT;
+  BreakOpportunisticLock(hostFolder + "/" + entry, !linkItself, access);
   const int fd = openat(folder->fd, entry.c_str(), O_PATH | O_CLOEXEC | (linkItself ? O_NOFOLLOW : 0));
   if (fd < 0) return StatusFromErrno(errno, hostFolder + "/" + entry);
   const std::shared_ptr<KernelObject> file = NewFileObject(fd, access, linkItself, synchronous);

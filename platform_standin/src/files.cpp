@@ -247,6 +247,7 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURI
   if (!Resolve(path, &hostPath)) return INVALID_HANDLE_VALUE;
   while (hostPath.size() > 1 && hostPath.back() == '/') hostPath.pop_back();
   const bool linkItself = flags & FILE_FLAG_OPEN_REPARSE_POINT;
+  BreakOpportunisticLock(hostPath, !linkItself, access);
   const int fd = open(hostPath.c_str(), O_PATH | O_CLOEXEC | (linkItself ? O_NOFOLLOW : 0));
   if (fd < 0) {
     SetLastError(Win32FromErrno(errno, hostPath));
