@@ -18,7 +18,7 @@ namespace {
 class GrantThenRemove : public TreeVisitor {
  public:
   HRESULT Visit(const WalkedObject& folder) override {
-    const HRESULT result = GrantUsersFullControlOn(folder);
+    const HRESULT result = UsersGrant().On(folder);
     if (FAILED(result)) return result;
     error_ = DeleteOnClose(folder);
     removed_ = !error_;

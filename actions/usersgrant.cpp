@@ -1,11 +1,8 @@
 #include "actions/usersgrant.h"
 
-#include <aclapi.h>
-
 #include <cstddef>
 #include <cstring>
 
-#include "runtime/handles.h"
 #include "runtime/memutil.h"
 #include "runtime/result.h"
 #include "runtime/wcalog.h"
@@ -17,6 +14,7 @@ namespace {
 constexpr WORD kGrantEntryBytes = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sizeof usersSid);
 // The largest ACL there is, its size a multiple of four.
 constexpr DWORD kLargestAcl = 0xFFFC;
+constexpr SIZE_T kFirstReadBytes = 1024;
 
 const ACE_HEADER* EntryAt(const ACL* dacl, DWORD offset) {
   return reinterpret_cast<const ACE_HEADER*>(reinterpret_cast<const BYTE*>(dacl) + offset);
@@ -81,7 +79,7 @@ HRESULT FailOn(HRESULT result, const char* step, const WCHAR* path) {
 }
 
 // Grants on each object the walk reaches, and counts them.
-class UsersGrant : public TreeVisitor {
+class TreeGrant : public TreeVisitor {
  public:
   HRESULT Visit(const WalkedObject& object) override {
     if (object.kind == ObjectKind::kFile && object.names > 1) {
@@ -89,7 +87,7 @@ class UsersGrant : public TreeVisitor {
               static_cast<unsigned>(object.names));
       return S_OK;
     }
-    const HRESULT result = GrantUsersFullControlOn(object);
+    const HRESULT result = grant_.On(object);
     if (FAILED(result)) return result;
     switch (object.kind) {
       case ObjectKind::kFolder:
@@ -112,6 +110,7 @@ class UsersGrant : public TreeVisitor {
   }
 
  private:
+  UsersGrant grant_;
   unsigned folders_ = 0;
   unsigned files_ = 0;
   unsigned links_ = 0;
@@ -119,25 +118,40 @@ class UsersGrant : public TreeVisitor {
 
 }  // namespace
 
-HRESULT GrantUsersFullControlOn(const WalkedObject& object) {
+HRESULT UsersGrant::On(const WalkedObject& object) {
+  // The descriptor as the kernel keeps it, read into the buffer that the
+  // objects before this one needed (room for a DACL of some thirty entries
+  // at first).
+  if (!read_.Count() && FAILED(read_.Resize(kFirstReadBytes / sizeof(ULONGLONG)))) {
+    return FailOn(E_OUTOFMEMORY, "allocate the permissions", object.path);
+  }
+  DWORD needed = 0;
+  for (;;) {
+    const DWORD room = static_cast<DWORD>(read_.Count() * sizeof(ULONGLONG));
+    if (GetKernelObjectSecurity(object.handle, DACL_SECURITY_INFORMATION, read_.Data(), room, &needed)) break;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= room) {
+      return FailOn(LastErrorResult(), "read the permissions", object.path);
+    }
+    if (FAILED(read_.Resize((needed + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG)))) {
+      return FailOn(E_OUTOFMEMORY, "allocate the permissions", object.path);
+    }
+  }
+  const PSECURITY_DESCRIPTOR descriptor = read_.Data();
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  LocalBlock descriptor;
-  const DWORD read = GetSecurityInfo(object.handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                     nullptr, descriptor.Receive());
-  if (read != ERROR_SUCCESS)
-    return FailOn(ResultFromWin32(static_cast<int32_t>(read)), "read the permissions", object.path);
-  if (!dacl) return S_OK;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(descriptor.Get(), &control, &revision)) {
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorControl(descriptor, &control, &revision)) {
     return FailOn(LastErrorResult(), "read the permissions", object.path);
   }
+  if (!present || !dacl) return S_OK;
 
   const BYTE inheritance =
       (object.attributes & FILE_ATTRIBUTE_DIRECTORY) ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
-  HeapArray<ULONGLONG> granted;
   bool changed = false;
-  HRESULT result = AddGrant(dacl, inheritance, &granted, &changed);
+  HRESULT result = AddGrant(dacl, inheritance, &granted_, &changed);
   if (FAILED(result)) {
     return result == E_OUTOFMEMORY ? FailOn(result, "allocate the permissions", object.path)
                                    : FailOn(result, "add the grant to the permissions", object.path);
@@ -149,7 +163,7 @@ HRESULT GrantUsersFullControlOn(const WalkedObject& object) {
   constexpr SECURITY_DESCRIPTOR_CONTROL kKept = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
   SECURITY_DESCRIPTOR absolute;
   if (!InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&absolute, TRUE, reinterpret_cast<PACL>(granted.Data()), FALSE) ||
+      !SetSecurityDescriptorDacl(&absolute, TRUE, reinterpret_cast<PACL>(granted_.Data()), FALSE) ||
       !SetSecurityDescriptorControl(&absolute, kKept, control & kKept) ||
       !SetKernelObjectSecurity(object.handle, DACL_SECURITY_INFORMATION, &absolute)) {
     return FailOn(LastErrorResult(), "set the permissions", object.path);
@@ -161,7 +175,7 @@ HRESULT GrantUsersFullControlOnTree(const char* path) {
   GuardedTarget target;
   HRESULT result = RefuseUnsafeTarget(path, &target);
   if (FAILED(result)) return result;
-  UsersGrant grant;
+  TreeGrant grant;
   result = WalkTree(path, target, kGrantAccess, Reach::kWholeTree, &grant);
   if (FAILED(result)) {
     LogErrorLine(result, "Failed to grant the Users group full control on '%s'", path);

@@ -7,19 +7,28 @@
 
 #include <windows.h>
 
+#include "runtime/memutil.h"
 #include "targetguard/treewalk.h"
 
 // The access an object must be open with to be granted on.
 constexpr DWORD kGrantAccess = READ_CONTROL | WRITE_DAC;
 
-// Adds to the object's DACL an explicit entry that gives the Users group full
-// control, inherited by the folders and files made in it when it is a
-// folder (or a link to one), keeping every entry it has and whether it
-// inherits; sets it on that object alone, nothing propagated. An object
-// whose DACL already grants it (or a null DACL, which grants everyone
-// everything) is left as it is. A failure logs an error line naming the
-// object.
-HRESULT GrantUsersFullControlOn(const WalkedObject& object);
+// Grants on one object after another, its buffers kept from one to the next.
+class UsersGrant {
+ public:
+  // Adds to the object's DACL an explicit entry that gives the Users group
+  // full control, inherited by the folders and files made in it when it is
+  // a folder (or a link to one), keeping every entry it has and whether it
+  // inherits; sets it on that object alone, nothing propagated. An object
+  // whose DACL already grants it (or a null DACL, which grants everyone
+  // everything) is left as it is. A failure logs an error line naming the
+  // object.
+  HRESULT On(const WalkedObject& object);
+
+ private:
+  HeapArray<ULONGLONG> read_;     // the object's security descriptor
+  HeapArray<ULONGLONG> granted_;  // its DACL with the grant
+};
 
 // Grants on the tree at `path` once the guard passed it: every folder and
 // file below, and each link as the link itself, never what it leads to

@@ -68,10 +68,9 @@ wine_bin=${WINE:-wine}
 scratch=$build/wine-scratch-q
 mkdir -p "$scratch"
 ln -sfn "$scratch" "$WINEPREFIX/dosdevices/q:"
-# W: and U: lead onto the Windows folder and the profiles folder, as a drive
-# mapped there does: the guard must see them for what they are.
-ln -sfn ../drive_c/windows "$WINEPREFIX/dosdevices/w:"
-ln -sfn ../drive_c/users "$WINEPREFIX/dosdevices/u:"
+# W: and U: (mapped below for a pass of their own) are no drives of the
+# passes before it.
+rm -f "$WINEPREFIX/dosdevices/w:" "$WINEPREFIX/dosdevices/u:"
 # Host-side symbolic links for the guard cases: one to the prefix's Windows
 # folder (only the permission grant, which wine keeps nothing of, is aimed at
 # it), one to the scratch folder where the cases point the user's shell
@@ -133,13 +132,24 @@ for pass in "${passes[@]}"; do
     count "$output" "engine (code page $code_page)"
 done
 
+# W: and U: lead onto the Windows folder and the profiles folder, as a drive
+# mapped there does: the guard must see them for what they are. With them
+# mapped, wine gives the final path of everything below those folders on
+# the mapped drive, so the cases that need them run in a pass of their own.
+ln -sfn ../drive_c/windows "$WINEPREFIX/dosdevices/w:"
+ln -sfn ../drive_c/users "$WINEPREFIX/dosdevices/u:"
+echo "== engine tests on drives mapped onto the Windows and profiles folders (code page 1252)"
+run_pass C.UTF-8 1252 "$dll" "$@"
+count "$output" "engine (mapped drives)"
+
 # The guard's own sources beside a decision by identity, on a table of
-# targets (W: and U: above among them): it only decides, and puts back the
+# targets (W: and U: among them): it only decides, and puts back the
 # registry values it moves.
 echo "== the guard against a decision by identity"
 (cd "$build" && LC_ALL=C.UTF-8 timeout 300 "$wine_bin" "$identity") 2>&1 | tr -d '\r' |
     LC_ALL=C grep -a -v -E "$wine32_notice" | tee "$output"
 count "$output" "guard against identity"
+rm -f "$WINEPREFIX/dosdevices/w:" "$WINEPREFIX/dosdevices/u:"
 
 # The signed DLL that the shipping checks built, through one whole lifecycle.
 signed_case='lifecycle/install and uninstall without verbose logging'

@@ -70,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   standin::ClearMessages();
   standin::ClearCalls();
   if (FAILED(WcaInitialize(standin::NewSession(false), "Guard"))) Fail("the session did not start", path);
-  GuardedTarget passed;
-  const HRESULT result = RefuseUnsafeTarget(path.c_str(), &passed);
+  const HRESULT result = [&path] {
+    GuardedTarget passed;  // released before the blocks are counted
+    return RefuseUnsafeTarget(path.c_str(), &passed);
+  }();
   const std::optional<guard_reference::Verdict> verdict = Classify(result, path);
   FinishSession(0);
   if (standin::LiveHeapBlocks() != 0 || standin::OpenKernelHandles() != 0 || standin::OpenRegistryKeys() != 0) {

@@ -11,49 +11,9 @@ bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error ==
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Replaces `real` with the normalised final path of what `path` leads to,
-// links followed, and reads its identity; `*error` is the Win32 error when
-// either cannot be had, and `real` is then left as it was.
-HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* identity, DWORD* error) {
-  *error = 0;
-  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (object.Get() == INVALID_HANDLE_VALUE) {
-    *error = ErrorOrGeneralFailure(GetLastError());
-    return S_OK;
-  }
-  DWORD attributes = 0;
-  *error = ReadIdentity(object.Get(), identity, &attributes);
-  if (*error) return S_OK;
-  return ReplaceWithFinalPathOf(object.Get(), real, error);
-}
-
-// Looks at one component itself, a link not followed: its attributes and
-// identity, or the Win32 error.
-DWORD LookAt(const WCHAR* path, DWORD* attributes, FileIdentity* identity) {
-  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (object.Get() == INVALID_HANDLE_VALUE) return ErrorOrGeneralFailure(GetLastError());
-  return ReadIdentity(object.Get(), identity, attributes);
-}
-
-// Ends the walk at the component that ends at `stoppedAt`: absent, or
-// unreadable for `error`; the rest of the path as spelled.
-HRESULT EndWalk(const WCHAR* normal, SIZE_T length, SIZE_T stoppedAt, DWORD error, RealWalk* walk) {
-  walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
-  walk->error = MeansAbsent(error) ? 0 : error;
-  walk->stoppedAt = stoppedAt;
-  return walk->real.Append(normal + stoppedAt, length - stoppedAt);
-}
-
-HRESULT CopySteps(const HeapArray<WalkStep>& from, SIZE_T count, HeapArray<WalkStep>* to) {
-  to->Clear();
-  HRESULT result = S_OK;
-  for (SIZE_T step = 0; SUCCEEDED(result) && step < count; ++step) result = to->Append(from[step]);
-  return result;
-}
-
-}  // namespace
-
+// Replaces `real` with the normalised final path of what `object` has open;
+// `*error` is the Win32 error when it cannot be had, and `real` is then left
+// as it was.
 HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error) {
   *error = 0;
   WideText final;
@@ -86,6 +46,54 @@ HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error) {
   return real->Assign(normal.Get(), normal.Length());
 }
 
+// Replaces `real` with the normalised final path of what `path` leads to,
+// links followed, and reads its identity; `*error` is the Win32 error when
+// either cannot be had, and `real` is then left as it was.
+HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* identity, DWORD* error) {
+  *error = 0;
+  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (object.Get() == INVALID_HANDLE_VALUE) {
+    *error = ErrorOrGeneralFailure(GetLastError());
+    return S_OK;
+  }
+  DWORD attributes = 0;
+  *error = ReadIdentity(object.Get(), identity, &attributes);
+  if (*error) return S_OK;
+  return ReplaceWithFinalPathOf(object.Get(), real, error);
+}
+
+// Looks at one component itself, a link not followed: its attributes and
+// identity, or the Win32 error. The attributes are the entry's as its
+// folder lists it, which every system gives for a link; an open of a link
+// itself some do not make (wine opens a host link's target).
+DWORD LookAt(const WCHAR* path, DWORD* attributes, FileIdentity* identity) {
+  *attributes = GetFileAttributesW(path);
+  if (*attributes == INVALID_FILE_ATTRIBUTES) return ErrorOrGeneralFailure(GetLastError());
+  const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (object.Get() == INVALID_HANDLE_VALUE) return ErrorOrGeneralFailure(GetLastError());
+  DWORD opened = 0;
+  return ReadIdentity(object.Get(), identity, &opened);
+}
+
+// Ends the walk at the component that ends at `stoppedAt`: absent, or
+// unreadable for `error`; the rest of the path as spelled.
+HRESULT EndWalk(const WCHAR* normal, SIZE_T length, SIZE_T stoppedAt, DWORD error, RealWalk* walk) {
+  walk->end = MeansAbsent(error) ? WalkEnd::kAbsent : WalkEnd::kUnreadable;
+  walk->error = MeansAbsent(error) ? 0 : error;
+  walk->stoppedAt = stoppedAt;
+  return walk->real.Append(normal + stoppedAt, length - stoppedAt);
+}
+
+HRESULT CopySteps(const HeapArray<WalkStep>& from, SIZE_T count, HeapArray<WalkStep>* to) {
+  to->Clear();
+  HRESULT result = S_OK;
+  for (SIZE_T step = 0; SUCCEEDED(result) && step < count; ++step) result = to->Append(from[step]);
+  return result;
+}
+
+}  // namespace
+
 SIZE_T RealPaths::SharedSteps(const WCHAR* normal, SIZE_T length) const {
   for (SIZE_T steps = lastSteps_.Count(); steps > 0; --steps) {
     const SIZE_T end = lastSteps_[steps - 1].normalEnd;
@@ -101,7 +109,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->error = 0;
   walk->stoppedAt = 0;
   walk->real.Truncate(0);
-  walk->entry.Truncate(0);
+  walk->entry = {};
   walk->linksAt.Clear();
   walk->linkEnds.Clear();
   const bool remembering = rule == LinkRule::kFollowEvery;
@@ -138,8 +146,6 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     result = walk->real.Append(normal + end, next - end);
     query_.Truncate(0);
     if (SUCCEEDED(result)) result = AppendVerbatimForm(walk->real.Get(), walk->real.Length(), &query_);
-    // The last component's own entry, before a link there is followed.
-    if (SUCCEEDED(result) && next == length) result = walk->entry.Assign(walk->real.Get(), walk->real.Length());
     if (FAILED(result)) break;
     DWORD attributes = 0;
     FileIdentity identity = {};
@@ -150,6 +156,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
       result = EndWalk(normal, length, next, lookError, walk);
       break;
     }
+    if (next == length) walk->entry = identity;
     LinkTrust trust = LinkTrust::kTrusted;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && rule == LinkRule::kFollowTrusted) {
       folderQuery_.Truncate(0);

@@ -38,9 +38,8 @@ struct RealWalk {
   // The part that could be walked, its links resolved, then the rest as
   // spelled.
   WideText real;
-  // kWhole: where the last component's own entry is, the links above it
-  // resolved and itself, a link or not, as spelled.
-  WideText entry;
+  // kWhole: what the last component itself is (a link, not what it leads to).
+  FileIdentity entry = {};
   // kWhole: the last component's own attributes (a link's, when it is one).
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   DWORD error = 0;       // kUnreadable: the Win32 error
@@ -53,12 +52,6 @@ struct RealWalk {
   WideTextList linksAt;
   HeapArray<SIZE_T> linkEnds;
 };
-
-// Replaces `real` with the normalised final path of what `object` has open
-// (a link opened as itself keeps its own name); `*error` is the Win32 error
-// when it cannot be had, and `real` is then left as it was. Fails only with
-// E_OUTOFMEMORY.
-HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error);
 
 class RealPaths {
  public:

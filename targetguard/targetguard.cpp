@@ -154,7 +154,7 @@ class TargetGuard {
     }
     // The reading examined last is the file queries' own.
     result = passed_->normal.Assign(normal.Get(), normal.Length());
-    if (SUCCEEDED(result)) result = passed_->entry.Assign(walk.entry.Get(), walk.entry.Length());
+    passed_->identity = walk.entry;
     passed_->attributes = walk.end == WalkEnd::kWhole ? walk.attributes : INVALID_FILE_ATTRIBUTES;
     if (FAILED(result)) return Fail(result, "normalised path", "resolve the full path");
     return S_OK;

@@ -12,15 +12,16 @@
 #include <windows.h>
 
 #include "runtime/strutil.h"
+#include "targetguard/fileidentity.h"
 
 // What the guard passed, so that the action acts on that and on nothing a
 // user put in its place meanwhile: the target as the file queries read it,
-// normalised (see normalpath.h), where its own entry really is and that
-// entry's attributes (empty and INVALID_FILE_ATTRIBUTES when it does not
+// normalised (see normalpath.h), what it is (a link itself, not what it
+// leads to) and its attributes (INVALID_FILE_ATTRIBUTES when it does not
 // exist).
 struct GuardedTarget {
   WideText normal;
-  WideText entry;
+  FileIdentity identity = {};
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
 };
 

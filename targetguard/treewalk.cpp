@@ -6,8 +6,8 @@
 #include "runtime/memutil.h"
 #include "runtime/result.h"
 #include "runtime/wcalog.h"
+#include "targetguard/fileidentity.h"
 #include "targetguard/normalpath.h"
-#include "targetguard/realpath.h"
 
 namespace {
 
@@ -119,15 +119,16 @@ class TreeWalk {
     return access_ | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
   }
 
-  // The target must be where the guard found it: a user who swapped it, or
-  // a folder on its way, for a link since then has led the open elsewhere.
+  // The target must be what the guard examined: a user who swapped it, or a
+  // folder on its way, for a link since then has led the open elsewhere.
+  // Compared by identity, which every path to an object shares.
   HRESULT RefuseWhenMoved(HANDLE top) {
-    WideText final;
-    DWORD error = 0;
-    const HRESULT result = ReplaceWithFinalPathOf(top, &final, &error);
-    if (FAILED(result)) return FailAllocating("final path");
-    if (!error && target_.entry.Length() &&
-        RelatePaths(final.Get(), final.Length(), target_.entry.Get(), target_.entry.Length()) == PathRelation::kSame) {
+    FileIdentity opened = {};
+    DWORD attributes = 0;
+    const DWORD error = ReadIdentity(top, &opened, &attributes);
+    const FileIdentity& examined = target_.identity;
+    if (!error && target_.attributes != INVALID_FILE_ATTRIBUTES && opened.volume == examined.volume &&
+        opened.high == examined.high && opened.low == examined.low) {
       return S_OK;
     }
     LogErrorLine(E_INVALIDARG, "Refusing path '%s': it changed while it was examined", path_);
@@ -137,24 +138,26 @@ class TreeWalk {
   // Hands an object just opened to the visitor; a folder to enter then waits
   // with its handle.
   HRESULT Reached(FileHandle* object, const WideText& path, bool enter) {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!GetFileInformationByHandle(object->Get(), &information)) {
+    // The information classes that ask the file alone: the attributes with
+    // the reparse tag, and a file's names.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!GetFileInformationByHandleEx(object->Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
       return Fail(ErrorOrGeneralFailure(GetLastError()), "examine", path.Get());
     }
-    ObjectKind kind =
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ObjectKind::kFolder : ObjectKind::kFile;
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      FILE_ATTRIBUTE_TAG_INFO tag = {};
-      if (!GetFileInformationByHandleEx(object->Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
-        return Fail(ErrorOrGeneralFailure(GetLastError()), "examine", path.Get());
-      }
-      if (IsReparseTagNameSurrogate(tag.ReparseTag)) kind = ObjectKind::kLink;
+    ObjectKind kind = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ObjectKind::kFolder : ObjectKind::kFile;
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag)) {
+      kind = ObjectKind::kLink;
     }
-    const DWORD names = kind == ObjectKind::kFile ? information.nNumberOfLinks : 1;
+    FILE_STANDARD_INFO standard = {};
+    standard.NumberOfLinks = 1;
+    if (kind == ObjectKind::kFile &&
+        !GetFileInformationByHandleEx(object->Get(), FileStandardInfo, &standard, sizeof standard)) {
+      return Fail(ErrorOrGeneralFailure(GetLastError()), "examine", path.Get());
+    }
     HRESULT result =
-        visitor_->Visit(WalkedObject{object->Get(), path.Get(), kind, information.dwFileAttributes, names});
+        visitor_->Visit(WalkedObject{object->Get(), path.Get(), kind, tag.FileAttributes, standard.NumberOfLinks});
     if (SUCCEEDED(result) && enter && kind == ObjectKind::kFolder) {
-      result = folders_.Add(object, path, information.dwFileAttributes);
+      result = folders_.Add(object, path, tag.FileAttributes);
       if (FAILED(result)) return FailAllocating("folders to walk");
     }
     return result;

@@ -63,7 +63,7 @@ class FolderActionTest : public ActionTest {
     return CallsAmong({"AreFileApisANSI", "MultiByteToWideChar", "CreateFileW", "GetFileInformationByHandle",
                        "FindFirstFileExW", "FindNextFileW", "FindClose", "GetFileAttributesW", "CloseHandle",
                        "GetSystemWindowsDirectoryW", "GetFinalPathNameByHandleW", "NtOpenFile",
-                       "GetFileInformationByHandleEx", "SetFileInformationByHandle", "GetSecurityInfo",
+                       "GetFileInformationByHandleEx", "SetFileInformationByHandle", "GetKernelObjectSecurity",
                        "SetKernelObjectSecurity"});
   }
 

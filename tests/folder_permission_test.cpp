@@ -116,9 +116,12 @@ TEST_F(FolderPermissionTest, ExistingObjectsAreGrantedOnAsTheToolGrants) {
 TEST_F(FolderPermissionTest, CallsConvertTestGuardThenWalkByHandle) {
   MakeFile(std::string(kData) + "\\a.txt", "a");
   EXPECT_EQ(Run(kData), kSuccess);
-  const std::vector<std::string> grant = {"GetFileInformationByHandle", "GetSecurityInfo", "SetKernelObjectSecurity"};
-  std::vector<std::string> after = Plus({"CreateFileW", "GetFinalPathNameByHandleW"}, grant);
-  after = Plus(after, {"GetFileInformationByHandleEx", "NtOpenFile"});
+  const std::vector<std::string> grant = {"GetKernelObjectSecurity", "SetKernelObjectSecurity"};
+  // The folder's attributes, then for the file its names too.
+  std::vector<std::string> after = {"CreateFileW", "GetFileInformationByHandle", "GetFileInformationByHandleEx"};
+  after = Plus(after, grant);
+  after = Plus(after, {"GetFileInformationByHandleEx", "NtOpenFile", "GetFileInformationByHandleEx",
+                       "GetFileInformationByHandleEx"});
   after = Plus(after, grant);
   after = Plus(after, {"CloseHandle", "GetFileInformationByHandleEx", "CloseHandle"});
   ExpectGuardBetween({"AreFileApisANSI", "MultiByteToWideChar", "MultiByteToWideChar", "CreateFileW", "CloseHandle"},
@@ -182,7 +185,7 @@ TEST_F(FolderPermissionTest, FailingGrantFailsTheAction) {
     std::vector<std::string> more;
   } cases[] = {
       {"permissions cannot be read",
-       [] { standin::FailCall("GetSecurityInfo", ERROR_ACCESS_DENIED); },
+       [] { standin::FailCall("GetKernelObjectSecurity", ERROR_ACCESS_DENIED); },
        {Line("Error 0x80070005: Failed to read the permissions of '" + std::string(kData) + "'"), Line(failed)}},
       // A failure that leaves no last error is still a failure.
       {"permissions cannot be set, last error 0",
@@ -193,7 +196,7 @@ TEST_F(FolderPermissionTest, FailingGrantFailsTheAction) {
        [] { standin::FailCall("NtOpenFile", ERROR_ACCESS_DENIED); },
        {Line("Error 0x80070005: Failed to open '" + file + "'"), Line(failed)}},
       {"a folder cannot be listed",
-       [] { standin::FailCall("GetFileInformationByHandleEx", ERROR_ACCESS_DENIED); },
+       [] { standin::FailCall("GetFileInformationByHandleEx", ERROR_ACCESS_DENIED, 1); },
        {Line("Error 0x80070005: Failed to list '" + std::string(kData) + "'"), Line(failed)}},
       // 2,730 entries fill an ACL but for 4 bytes: one more does not fit.
       {"the permissions are full",

@@ -65,9 +65,9 @@ TEST_F(RemoveManufacturerFolderTest, CallsFollowTheSteps) {
   before = Plus(before, convert);
   before = Plus(before, {"CreateFileW", "GetFileInformationByHandle", "CloseHandle"});
   before = Plus(before, {"FindFirstFileExW", "FindNextFileW", "FindNextFileW", "FindClose"});
-  ExpectGuardBetween(before,
-                     {"CreateFileW", "GetFinalPathNameByHandleW", "GetFileInformationByHandle", "GetSecurityInfo",
-                      "SetKernelObjectSecurity", "SetFileInformationByHandle", "CloseHandle"});
+  ExpectGuardBetween(
+      before, {"CreateFileW", "GetFileInformationByHandle", "GetFileInformationByHandleEx", "GetKernelObjectSecurity",
+               "SetKernelObjectSecurity", "SetFileInformationByHandle", "CloseHandle"});
 }
 
 TEST_F(RemoveManufacturerFolderTest, AbsentOrUntestableFolderIsLeftAloneWithSuccess) {
@@ -153,7 +153,7 @@ TEST_F(RemoveManufacturerFolderTest, FailingGrantLeavesTheFolder) {
     std::vector<std::string> more;
   } cases[] = {
       {"permissions cannot be read",
-       [] { standin::FailCall("GetSecurityInfo", ERROR_ACCESS_DENIED); },
+       [] { standin::FailCall("GetKernelObjectSecurity", ERROR_ACCESS_DENIED); },
        {Line("Error 0x80070005: Failed to read the permissions of '" + vendor + "'"),
         Line("Error 0x80070005: Failed to grant the Users group full control on '" + vendor + "'")}},
       {"permissions cannot be set, last error 0",

@@ -305,6 +305,7 @@ void addStandardFolderCases(Suite& suite) {
   const std::string desktop = scratch + "\\Desktop";
   const std::string roaming = scratch + "\\AppData Roaming";
   const std::string is = "it is the standard folder ";
+  const std::string user = shell::ofTheUser();
   const std::string link = shell::kLinkToScratchDocuments;
   struct Refusal {
     const char* name;
@@ -312,22 +313,23 @@ void addStandardFolderCases(Suite& suite) {
     std::vector<std::string> reasons;   // the line names one of them; none: deleted
   };
   const Refusal refusals[] = {
-      {"redirected Documents is refused", [documents] { return documents; }, {is + "'" + documents + "'"}},
+      {"redirected Documents is refused", [documents] { return documents; }, {is + "'" + documents + "'" + user}},
       {"redirected Desktop in upper case with a trailing backslash is refused",
        [desktop] { return shell::upperCase(desktop) + "\\"; },
-       {is + "'" + desktop + "'"}},
+       {is + "'" + desktop + "'" + user}},
       {"short name of redirected Documents is refused",
        [documents] { return shell::shortPath(documents); },
-       {is + "'" + documents + "'"}},
+       {is + "'" + documents + "'" + user}},
       {"folder holding redirected folders is refused",
        [scratch] { return scratch; },
-       {"it holds the standard folder '" + desktop + "'"}},
+       {"it holds the standard folder '" + desktop + "'" + user}},
       // The engine opens a host link as its target (see README.md): where
       // the guard does not see the link itself, the walk refuses what it
       // opened.
       {"host-side link to redirected Documents is refused",
        [link] { return link; },
-       {"it runs through the link '" + link + "'", is + "'" + documents + "'", "it changed while it was examined"}},
+       {"it runs through the link '" + link + "'", is + "'" + documents + "'" + user,
+        "it changed while it was examined"}},
       {"folder inside redirected AppData is deleted", [roaming] { return roaming + "\\Quorvel"; }, {}},
   };
   for (const Refusal& refusal : refusals) {

@@ -177,7 +177,7 @@ void addStandardFolderCases(Suite& suite) {
                                            L("isExist=1  errorCode=00000000"), L("isEmpty=1  errorCode=00000000")};
       expected.push_back(target.refused ? errorLine(kLabel, 0x80070057,
                                                     "Refusing path '" + target.path + "': it is the standard folder '" +
-                                                        templates + "'")
+                                                        templates + "'" + shell::ofTheUser())
                                         : L("remove result=1  errorCode=00000000"));
       CHECK_LINES(c, outcome.lines, expected);
       CHECK_EQ(c, outcome.code, target.refused ? kFailure : kSuccess);

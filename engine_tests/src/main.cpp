@@ -16,6 +16,7 @@
 
 #include "cases.hpp"
 #include "fixture.hpp"
+#include "shell_folders.hpp"
 #include "machine.hpp"
 
 #include <windows.h>
@@ -159,8 +160,9 @@ int main(int argc, char** argv) {
   int passed = 0;
   int failed = 0;
   int skipped = 0;
+  const bool mappedDrives = machine::exists(std::string(shell::kDriveOntoWindows) + "\\");
   for (const CaseEntry& entry : suite.entries()) {
-    if (entry.codePage != codePage || !selected(entry, filters)) {
+    if (entry.codePage != codePage || entry.onMappedDrives != mappedDrives || !selected(entry, filters)) {
       continue;
     }
     const std::string full = entry.group + "/" + entry.name;

@@ -1,5 +1,6 @@
 #include "shell_folders.hpp"
 
+#include <sddl.h>
 #include <shlobj.h>
 #include <userenv.h>
 
@@ -97,6 +98,24 @@ MovedProgramFilesValue::~MovedProgramFilesValue() {
 bool MovedProgramFilesValue::write(const std::string& value) const {
   return RegSetValueExA(key_.get(), name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+std::string ofTheUser() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return std::string();
+  }
+  alignas(8) BYTE buffer[256];
+  DWORD bytes = 0;
+  std::string text;
+  char* sid = nullptr;
+  if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &bytes) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+    text = std::string(" (of the user ") + sid + ")";
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return text;
 }
 
 }  // namespace quorvel::engine::shell

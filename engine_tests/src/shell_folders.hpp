@@ -28,8 +28,12 @@ constexpr const char* kScratch = "C:\\quorvel-engine-shell";
 // one to <kScratch>\Personal Documents.
 constexpr const char* kLinkToWindows = "C:\\quorvel-engine-links\\windows";
 constexpr const char* kLinkToScratchDocuments = "C:\\quorvel-engine-links\\scratch-documents";
+// The refusal's words for a standard folder that the current user's hive
+// names: " (of the user <SID>)".
+std::string ofTheUser();
+
 // Drives that run.sh maps (dosdevices links) onto the prefix's Windows
-// folder and onto its profiles folder.
+// folder and onto its profiles folder, for the cases of their own pass.
 constexpr const char* kDriveOntoWindows = "W:";
 constexpr const char* kDriveOntoProfiles = "U:";
 // What really holds the profile C:\users\quorvel-linked, a host-side link

@@ -306,6 +306,7 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 // SetFileInformationByHandle that the product uses, at their Windows values.
 typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileBasicInfo = 0,
+  FileStandardInfo = 1,
   FileDispositionInfo = 4,
   FileAttributeTagInfo = 9,
   FileFullDirectoryInfo = 14,
@@ -318,6 +319,13 @@ typedef struct _FILE_BASIC_INFO {
   LARGE_INTEGER ChangeTime;
   DWORD FileAttributes;
 } FILE_BASIC_INFO;
+typedef struct _FILE_STANDARD_INFO {
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  DWORD NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
+} FILE_STANDARD_INFO;
 typedef struct _FILE_DISPOSITION_INFO {
   BOOLEAN DeleteFile;
 } FILE_DISPOSITION_INFO;
@@ -439,6 +447,13 @@ UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT chars);
 BOOL WINAPI EqualSid(PSID first, PSID second);
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
 BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                      LPBOOL defaulted);
+// The descriptor of the object a handle has open, self-relative, into the
+// caller's buffer (ERROR_INSUFFICIENT_BUFFER and the size needed when it
+// does not fit).
+BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
+                                    DWORD bytes, LPDWORD needed);
 BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL* control,
                                          LPDWORD revision);
 BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,

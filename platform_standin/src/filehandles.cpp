@@ -349,8 +349,8 @@ extern "C" ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status) {
   return 317;  // ERROR_MR_MID_NOT_FOUND: a status without a Win32 code
 }
 
-// The information classes the product reads: a folder's listing and an
-// object's attributes with its reparse tag.
+// The information classes the product reads: a folder's listing, an
+// object's attributes with its reparse tag, and a file's names.
 extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                                     LPVOID information, DWORD bytes) {
   const Call call("GetFileInformationByHandleEx");
@@ -367,6 +367,18 @@ extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_
       auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
       tag->FileAttributes = facts.attributes;
       tag->ReparseTag = (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? facts.reparseTag : 0;
+      return TRUE;
+    }
+    case FileStandardInfo: {
+      if (bytes < sizeof(FILE_STANDARD_INFO)) break;
+      const EntryFacts facts = FactsOfObject(*file);
+      const bool folder = S_ISDIR(facts.status.st_mode) || facts.linksToFolder;
+      auto* standard = static_cast<FILE_STANDARD_INFO*>(information);
+      *standard = FILE_STANDARD_INFO{};
+      standard->EndOfFile.QuadPart = folder || facts.link ? 0 : static_cast<LONGLONG>(facts.status.st_size);
+      standard->NumberOfLinks = S_ISDIR(facts.status.st_mode) ? 1 : static_cast<DWORD>(facts.status.st_nlink);
+      standard->DeletePending = file->deletePending;
+      standard->Directory = folder;
       return TRUE;
     }
     default:

@@ -302,6 +302,42 @@ bool UserIsGranted(const Descriptor& descriptor, const std::string& user, DWORD 
   return (granted & rights) != 0;
 }
 
+// The owner and the DACL (as `information` asks) of what a handle has
+// open, in the self-relative layout; the Win32 error when they cannot be
+// read.
+DWORD ReadDescriptor(HANDLE handle, SECURITY_INFORMATION information, std::vector<BYTE>* bytes) {
+  // The owner and the DACL of a file are stood in for.
+  const SECURITY_INFORMATION known = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  if (!information || (information & ~known)) return ERROR_INVALID_PARAMETER;
+  auto file = FindHandle(handle, KernelObject::kFile);
+  if (!file) return ERROR_INVALID_HANDLE;
+  if (!(file->access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
+  const std::optional<Descriptor> read = DescriptorAt(HostPathOfDescriptor(file->fd));
+  if (!read) return ERROR_FILE_NOT_FOUND;
+  const bool withOwner = information & OWNER_SECURITY_INFORMATION;
+  const bool withDacl = information & DACL_SECURITY_INFORMATION;
+  if (withOwner && read->ownerUnreadable) return ERROR_ACCESS_DENIED;
+
+  const std::vector<BYTE> sid = withOwner ? SidBytes(read->owner) : std::vector<BYTE>();
+  const std::vector<BYTE> acl = withDacl && !read->nullDacl ? AclBytes(read->dacl) : std::vector<BYTE>();
+  SECURITY_DESCRIPTOR_RELATIVE header = {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE, 0, 0, 0, 0};
+  bytes->assign(sizeof header, 0);
+  if (withOwner) {
+    header.Owner = static_cast<DWORD>(bytes->size());
+    bytes->insert(bytes->end(), sid.begin(), sid.end());
+  }
+  if (withDacl) {
+    header.Control |= SE_DACL_PRESENT | (read->protectedDacl ? SE_DACL_PROTECTED : 0) |
+                      (read->autoInherited ? SE_DACL_AUTO_INHERITED : 0);
+    if (!read->nullDacl) {
+      header.Dacl = static_cast<DWORD>(bytes->size());
+      bytes->insert(bytes->end(), acl.begin(), acl.end());
+    }
+  }
+  std::memcpy(bytes->data(), &header, sizeof header);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 void ResetSecurity() {
@@ -441,44 +477,36 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECU
                                         PSECURITY_DESCRIPTOR* descriptor) {
   const Call call("GetSecurityInfo");
   if (auto error = call.Failure()) return *error;
-  // The owner and the DACL of a file are stood in for.
-  const SECURITY_INFORMATION known = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  if (type != SE_FILE_OBJECT || !information || (information & ~known) || group || sacl || !descriptor) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  auto file = FindHandle(handle, KernelObject::kFile);
-  if (!file) return ERROR_INVALID_HANDLE;
-  if (!(file->access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
-  const std::optional<Descriptor> read = DescriptorAt(HostPathOfDescriptor(file->fd));
-  if (!read) return ERROR_FILE_NOT_FOUND;
-  const bool withOwner = information & OWNER_SECURITY_INFORMATION;
-  const bool withDacl = information & DACL_SECURITY_INFORMATION;
-  if (withOwner && read->ownerUnreadable) return ERROR_ACCESS_DENIED;
-
-  const std::vector<BYTE> sid = withOwner ? SidBytes(read->owner) : std::vector<BYTE>();
-  const std::vector<BYTE> acl = withDacl && !read->nullDacl ? AclBytes(read->dacl) : std::vector<BYTE>();
-  auto* block = static_cast<BYTE*>(SystemBlock(sizeof(SECURITY_DESCRIPTOR_RELATIVE) + sid.size() + acl.size()));
+  if (type != SE_FILE_OBJECT || group || sacl || !descriptor) return ERROR_INVALID_PARAMETER;
+  std::vector<BYTE> bytes;
+  const DWORD error = ReadDescriptor(handle, information, &bytes);
+  if (error) return error;
+  auto* block = static_cast<BYTE*>(SystemBlock(bytes.size()));
   if (!block) return ERROR_NOT_ENOUGH_MEMORY;
-  SECURITY_DESCRIPTOR_RELATIVE header = {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE, 0, 0, 0, 0};
-  DWORD at = sizeof header;
-  if (withOwner) {
-    header.Owner = at;
-    std::memcpy(block + at, sid.data(), sid.size());
-    at += static_cast<DWORD>(sid.size());
-  }
-  if (withDacl) {
-    header.Control |= SE_DACL_PRESENT | (read->protectedDacl ? SE_DACL_PROTECTED : 0) |
-                      (read->autoInherited ? SE_DACL_AUTO_INHERITED : 0);
-    if (!read->nullDacl) {
-      header.Dacl = at;
-      std::memcpy(block + at, acl.data(), acl.size());
-    }
-  }
-  std::memcpy(block, &header, sizeof header);
-  if (owner) *owner = withOwner ? block + header.Owner : nullptr;
-  if (dacl) *dacl = header.Dacl ? reinterpret_cast<PACL>(block + header.Dacl) : nullptr;
+  std::memcpy(block, bytes.data(), bytes.size());
+  const auto* header = reinterpret_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(block);
+  if (owner) *owner = header->Owner ? block + header->Owner : nullptr;
+  if (dacl) *dacl = header->Dacl ? reinterpret_cast<PACL>(block + header->Dacl) : nullptr;
   *descriptor = block;
   return ERROR_SUCCESS;
+}
+
+extern "C" BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION information,
+                                               PSECURITY_DESCRIPTOR descriptor, DWORD bytes, LPDWORD needed) {
+  const Call call("GetKernelObjectSecurity");
+  DWORD error = call.Failure().value_or(needed ? 0 : ERROR_INVALID_PARAMETER);
+  std::vector<BYTE> read;
+  if (!error) error = ReadDescriptor(handle, information, &read);
+  if (!error) {
+    *needed = static_cast<DWORD>(read.size());
+    if (read.size() > bytes || !descriptor) error = ERROR_INSUFFICIENT_BUFFER;
+  }
+  if (error) {
+    SetLastError(error);
+    return FALSE;
+  }
+  std::memcpy(descriptor, read.data(), read.size());
+  return TRUE;
 }
 
 extern "C" BOOL WINAPI SetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION information,
@@ -551,6 +579,22 @@ extern "C" BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor
   absolute->Control &= static_cast<SECURITY_DESCRIPTOR_CONTROL>(~(SE_DACL_PRESENT | kDaclDefaulted));
   if (present) absolute->Control |= SE_DACL_PRESENT | (defaulted ? kDaclDefaulted : 0);
   absolute->Dacl = present ? dacl : nullptr;
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                                 LPBOOL defaulted) {
+  const Call call("GetSecurityDescriptorDacl");
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  const ACL* found = nullptr;
+  if (!present || !dacl || !defaulted || !DaclOf(descriptor, &control, &found)) {
+    SetLastError(ERROR_INVALID_SECURITY_DESCR);
+    return FALSE;
+  }
+  constexpr SECURITY_DESCRIPTOR_CONTROL kDaclDefaulted = 0x0008;
+  *present = (control & SE_DACL_PRESENT) != 0;
+  *dacl = const_cast<ACL*>(found);
+  *defaulted = (control & kDaclDefaulted) != 0;
   return TRUE;
 }
 
