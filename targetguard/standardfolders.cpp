@@ -387,11 +387,11 @@ HRESULT StandardFolders::GatherUserFolders(RealPaths* realPaths, const WCHAR* si
   result = userSids_.Append(sid);
   if (FAILED(result)) return result;
   HiveVisit visit = {this, realPaths, UserVariables(userSids_[userSids_.Count() - 1]), userSids_.Count()};
-  return VisitStringValues(
+  return VisitKnownFolderValues(
       key.Get(),
-      [](void* context, const WCHAR* name, const WCHAR* value) {
+      [](void* context, const WCHAR*, const WCHAR* value) {
         HiveVisit& hive = *static_cast<HiveVisit*>(context);
-        if (!IsKnownFolderName(name) || hive.folders->IsDefaultPlace(value)) return S_OK;
+        if (hive.folders->IsDefaultPlace(value)) return S_OK;
         WideText expanded;
         HRESULT expansion = hive.variables.Expand(value, &expanded);
         if (expansion != S_OK) return FAILED(expansion) ? expansion : S_OK;

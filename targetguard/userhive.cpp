@@ -70,20 +70,25 @@ bool SameName(const WCHAR* first, SIZE_T firstLength, const WCHAR* second) {
 }
 
 // A string value, whole and unexpanded, at `subKey` of `root`; S_FALSE when
-// there is none that can be read.
+// there is none that can be read. Most values are folders that fit
+// MAX_PATH: one call for them.
 HRESULT ReadString(HKEY root, const WCHAR* subKey, const WCHAR* name, WideText* value) {
   constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
-  for (;;) {
-    DWORD bytes = 0;
-    if (RegGetValueW(root, subKey, name, kFlags, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return S_FALSE;
+  for (DWORD bytes = (MAX_PATH + 1) * sizeof(WCHAR);;) {
     WCHAR* room = nullptr;
     value->Truncate(0);
     const HRESULT result = value->AppendRoom(bytes / sizeof(WCHAR), &room);
     if (FAILED(result)) return result;
     DWORD read = bytes;
     const LSTATUS status = RegGetValueW(root, subKey, name, kFlags, nullptr, room, &read);
-    if (status == ERROR_MORE_DATA) continue;  // it grew meanwhile
-    if (status != ERROR_SUCCESS) return S_FALSE;
+    if (status == ERROR_MORE_DATA && read > bytes) {
+      bytes = read;  // it is longer, or grew meanwhile
+      continue;
+    }
+    if (status != ERROR_SUCCESS) {
+      value->Truncate(0);
+      return S_FALSE;
+    }
     SIZE_T chars = read / sizeof(WCHAR);
     while (chars > 0 && !room[chars - 1]) --chars;
     value->Truncate(chars);
@@ -93,12 +98,16 @@ HRESULT ReadString(HKEY root, const WCHAR* subKey, const WCHAR* name, WideText* 
 
 }  // namespace
 
-bool IsKnownFolderName(const WCHAR* name) {
-  const SIZE_T length = TextLength(name);
+HRESULT VisitKnownFolderValues(HKEY key, StringValueVisit visit, void* context) {
+  // By name, not by enumerating: however many other values a user writes,
+  // reading the known ones costs the same.
+  WideText value;
   for (const WCHAR* known : kKnownFolderNames) {
-    if (SameName(name, length, known)) return true;
+    HRESULT result = ReadString(key, nullptr, known, &value);
+    if (result == S_OK) result = visit(context, known, value.Get());
+    if (FAILED(result)) return result;
   }
-  return false;
+  return S_OK;
 }
 
 HRESULT VisitStringValues(HKEY key, StringValueVisit visit, void* context) {
@@ -151,12 +160,18 @@ HRESULT UserVariables::AppendVariable(const WCHAR* name, SIZE_T length, int dept
   WideText value;
   HRESULT result = S_OK;
   if (SameName(name, length, L"USERPROFILE")) {
-    // ProfileList's own spelling, with the machine's variables.
-    result = subKey.Append(kProfileListKey);
-    if (SUCCEEDED(result)) result = subKey.Append(L'\\');
-    if (SUCCEEDED(result)) result = subKey.Append(sid_);
-    if (SUCCEEDED(result)) result = ReadString(HKEY_LOCAL_MACHINE, subKey.Get(), L"ProfileImagePath", &value);
-    return result == S_OK ? ExpandMachineVariables(value.Get(), expanded) : result;
+    // ProfileList's own spelling, with the machine's variables; read once.
+    if (!profileRead_) {
+      result = subKey.Append(kProfileListKey);
+      if (SUCCEEDED(result)) result = subKey.Append(L'\\');
+      if (SUCCEEDED(result)) result = subKey.Append(sid_);
+      if (SUCCEEDED(result)) result = ReadString(HKEY_LOCAL_MACHINE, subKey.Get(), L"ProfileImagePath", &value);
+      if (result == S_OK) result = ExpandMachineVariables(value.Get(), &profile_);
+      if (FAILED(result)) return result;
+      profileRead_ = true;
+      profileFound_ = result == S_OK;
+    }
+    return profileFound_ ? expanded->Append(profile_.Get(), profile_.Length()) : S_FALSE;
   }
   WideText variable;
   result = variable.Append(name, length);

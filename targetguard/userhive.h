@@ -8,12 +8,6 @@
 
 #include "runtime/strutil.h"
 
-// Whether a value of User Shell Folders names a known folder: the classic
-// names ("Personal", "AppData", "Desktop", ...) and the known-folder
-// identifiers that Windows writes for the newer ones (Downloads, Saved
-// Games, ...). Letter case aside.
-bool IsKnownFolderName(const WCHAR* name);
-
 // Reads every string value of an open key whole, whatever the length of its
 // name and data: calls `visit(name, value)` for each value of type REG_SZ or
 // REG_EXPAND_SZ (unexpanded) until `visit` answers a failure. A key that
@@ -21,6 +15,11 @@ bool IsKnownFolderName(const WCHAR* name);
 // `visit`'s failure.
 using StringValueVisit = HRESULT (*)(void* context, const WCHAR* name, const WCHAR* value);
 HRESULT VisitStringValues(HKEY key, StringValueVisit visit, void* context);
+// The same for the values of User Shell Folders that name known folders, and
+// for those alone: the classic names ("Personal", "AppData", "Desktop", ...)
+// and the known-folder identifiers that Windows writes for the newer ones
+// (Downloads, Saved Games, ...), each read by its name.
+HRESULT VisitKnownFolderValues(HKEY key, StringValueVisit visit, void* context);
 
 // Expands a value of a user's hive the way that user's own session does:
 // %USERPROFILE% is the user's profile (ProfileList), other variables the
@@ -42,6 +41,10 @@ class UserVariables {
   HRESULT AppendVariable(const WCHAR* name, SIZE_T length, int depth, WideText* expanded);
 
   const WCHAR* const sid_;
+  // %USERPROFILE%, once read: the same for every value of the hive.
+  bool profileRead_ = false;
+  bool profileFound_ = false;
+  WideText profile_;
 };
 
 // Expands `text` with the variables of the environment the action runs in
