@@ -1,15 +1,23 @@
 #include "targetguard/fileidentity.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 
+#include "runtime/handles.h"
 #include "runtime/result.h"
+#include "runtime/strutil.h"
+#include "targetguard/normalpath.h"
 
 namespace {
 
-bool Precedes(const FileIdentity& first, const FileIdentity& second) {
-  if (first.volume != second.volume) return first.volume < second.volume;
+bool PrecedesByFileId(const FileIdentity& first, const FileIdentity& second) {
   if (first.high != second.high) return first.high < second.high;
   return first.low < second.low;
+}
+
+bool SameFileId(const FileIdentity& first, const FileIdentity& second) {
+  return first.high == second.high && first.low == second.low;
 }
 
 }  // namespace
@@ -22,28 +30,68 @@ DWORD ReadIdentity(HANDLE object, FileIdentity* identity, DWORD* attributes) {
   return 0;
 }
 
-HRESULT IdentityIndex::Add(const FileIdentity& identity, const WCHAR* path, SIZE_T length) {
-  return entries_.Append(Entry{identity, path, length, entries_.Count()});
+DWORD ReadFileId(HANDLE object, FileIdentity* identity) {
+  // FileInternalInformation, which not every SDK's header names; it needs
+  // no access to the object.
+  constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+  LARGE_INTEGER index = {};
+  IO_STATUS_BLOCK status = {};
+  const NTSTATUS answer = NtQueryInformationFile(object, &status, &index, sizeof index, kFileInternalInformation);
+  if (!NT_SUCCESS(answer)) return ErrorOrGeneralFailure(RtlNtStatusToDosError(answer));
+  const auto number = static_cast<ULONGLONG>(index.QuadPart);
+  *identity = {0, static_cast<DWORD>(number >> 32), static_cast<DWORD>(number)};
+  return 0;
+}
+
+HRESULT IdentityIndex::Add(const FileIdentity& fileId, const WCHAR* path, SIZE_T length) {
+  return entries_.Append(Entry{fileId, Volume::kUnread, path, length, entries_.Count()});
 }
 
 void IdentityIndex::Seal() {
   Entry* const begin = entries_.Data();
   if (!begin) return;
   std::sort(begin, begin + entries_.Count(), [](const Entry& first, const Entry& second) {
-    if (Precedes(first.identity, second.identity)) return true;
-    if (Precedes(second.identity, first.identity)) return false;
+    if (PrecedesByFileId(first.identity, second.identity)) return true;
+    if (PrecedesByFileId(second.identity, first.identity)) return false;
     return first.added < second.added;
   });
 }
 
-bool IdentityIndex::Find(const FileIdentity& identity, const WCHAR** path, SIZE_T* length) const {
-  const Entry* const begin = entries_.begin();
-  const Entry* const end = entries_.end();
-  const Entry* const found = std::lower_bound(begin, end, identity, [](const Entry& entry, const FileIdentity& wanted) {
-    return Precedes(entry.identity, wanted);
+HRESULT IdentityIndex::Find(const FileIdentity& identity, const WCHAR** path, SIZE_T* length) {
+  Entry* const begin = entries_.Data();
+  Entry* const end = begin + entries_.Count();
+  Entry* entry = std::lower_bound(begin, end, identity, [](const Entry& listed, const FileIdentity& wanted) {
+    return PrecedesByFileId(listed.identity, wanted);
   });
-  if (found == end || Precedes(identity, found->identity)) return false;
-  *path = found->path;
-  *length = found->length;
-  return true;
+  for (; entry != end && SameFileId(entry->identity, identity); ++entry) {
+    bool on = false;
+    const HRESULT result = IsOnVolume(entry, identity.volume, &on);
+    if (FAILED(result)) return result;
+    if (!on) continue;
+    *path = entry->path;
+    *length = entry->length;
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+HRESULT IdentityIndex::IsOnVolume(Entry* entry, DWORD volume, bool* on) {
+  if (entry->volume == Volume::kUnread) {
+    WideText query;
+    const HRESULT result = AppendVerbatimForm(entry->path, entry->length, &query);
+    if (FAILED(result)) return result;
+    const FileHandle object(CreateFileW(query.Get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileIdentity read = {};
+    DWORD attributes = 0;
+    // Gone, or another object there now: it is no longer where it was found.
+    entry->volume = Volume::kGone;
+    if (object.Get() != INVALID_HANDLE_VALUE && !ReadIdentity(object.Get(), &read, &attributes) &&
+        SameFileId(read, entry->identity)) {
+      entry->volume = Volume::kRead;
+      entry->identity.volume = read.volume;
+    }
+  }
+  *on = entry->volume == Volume::kRead && entry->identity.volume == volume;
+  return S_OK;
 }

@@ -11,6 +11,16 @@ bool MeansAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error ==
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// How much of an identity to read: whole, or the file ID alone where the
+// identity index reads the volume once a look-up meets the file ID.
+enum class IdentityRead { kWhole, kFileId };
+
+DWORD ReadAs(HANDLE object, IdentityRead read, FileIdentity* identity) {
+  if (read == IdentityRead::kFileId) return ReadFileId(object, identity);
+  DWORD attributes = 0;
+  return ReadIdentity(object, identity, &attributes);
+}
+
 // Replaces `real` with the normalised final path of what `object` has open;
 // `*error` is the Win32 error when it cannot be had, and `real` is then left
 // as it was.
@@ -49,15 +59,15 @@ HRESULT ReplaceWithFinalPathOf(HANDLE object, WideText* real, DWORD* error) {
 // Replaces `real` with the normalised final path of what `path` leads to,
 // links followed, and reads its identity; `*error` is the Win32 error when
 // either cannot be had, and `real` is then left as it was.
-HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* identity, DWORD* error) {
+HRESULT ReplaceWithFinalPath(const WCHAR* path, IdentityRead read, WideText* real, FileIdentity* identity,
+                             DWORD* error) {
   *error = 0;
   const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (object.Get() == INVALID_HANDLE_VALUE) {
     *error = ErrorOrGeneralFailure(GetLastError());
     return S_OK;
   }
-  DWORD attributes = 0;
-  *error = ReadIdentity(object.Get(), identity, &attributes);
+  *error = ReadAs(object.Get(), read, identity);
   if (*error) return S_OK;
   return ReplaceWithFinalPathOf(object.Get(), real, error);
 }
@@ -66,14 +76,13 @@ HRESULT ReplaceWithFinalPath(const WCHAR* path, WideText* real, FileIdentity* id
 // identity, or the Win32 error. The attributes are the entry's as its
 // folder lists it, which every system gives for a link; an open of a link
 // itself some do not make (wine opens a host link's target).
-DWORD LookAt(const WCHAR* path, DWORD* attributes, FileIdentity* identity) {
+DWORD LookAt(const WCHAR* path, IdentityRead read, DWORD* attributes, FileIdentity* identity) {
   *attributes = GetFileAttributesW(path);
   if (*attributes == INVALID_FILE_ATTRIBUTES) return ErrorOrGeneralFailure(GetLastError());
   const FileHandle object(CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (object.Get() == INVALID_HANDLE_VALUE) return ErrorOrGeneralFailure(GetLastError());
-  DWORD opened = 0;
-  return ReadIdentity(object.Get(), identity, &opened);
+  return ReadAs(object.Get(), read, identity);
 }
 
 // Ends the walk at the component that ends at `stoppedAt`: absent, or
@@ -113,6 +122,9 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
   walk->linksAt.Clear();
   walk->linkEnds.Clear();
   const bool remembering = rule == LinkRule::kFollowEvery;
+  // A target's identities are compared with what is opened later and looked
+  // up in the index: whole. A standard folder's are what the index holds.
+  const IdentityRead read = rule == LinkRule::kFollowTrusted ? IdentityRead::kWhole : IdentityRead::kFileId;
   const SIZE_T shared = remembering ? SharedSteps(normal, length) : 0;
   HRESULT result = CopySteps(lastSteps_, shared, &walk->steps);
   SIZE_T end = 0;
@@ -149,7 +161,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
     if (FAILED(result)) break;
     DWORD attributes = 0;
     FileIdentity identity = {};
-    const DWORD lookError = LookAt(query_.Get(), &attributes, &identity);
+    const DWORD lookError = LookAt(query_.Get(), read, &attributes, &identity);
     if (lookError) {
       // The rest as spelled: a standard folder below is still where its
       // spelling puts it.
@@ -176,7 +188,7 @@ HRESULT RealPaths::Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealW
         if (FAILED(result)) break;
       }
       DWORD error = 0;
-      result = ReplaceWithFinalPath(query_.Get(), &walk->real, &identity, &error);
+      result = ReplaceWithFinalPath(query_.Get(), read, &walk->real, &identity, &error);
       if (FAILED(result)) break;
       // A link that leads nowhere: nothing exists through it.
       if (error) {
@@ -205,7 +217,7 @@ HRESULT RealPaths::Resolve(const WCHAR* normal, SIZE_T length, WideText* real, F
   query_.Truncate(0);
   result = AppendVerbatimForm(real->Get(), real->Length(), &query_);
   DWORD error = 0;
-  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, identity, &error);
+  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), IdentityRead::kFileId, real, identity, &error);
   *exists = SUCCEEDED(result) && !error;
   return result;
 }
@@ -222,7 +234,9 @@ HRESULT RealPaths::ResolveRoot(const WCHAR* normal, SIZE_T rootLength, WideText*
   query_.Truncate(0);
   *root = {};
   HRESULT result = AppendVerbatimForm(normal, rootLength, &query_);
-  if (SUCCEEDED(result)) result = ReplaceWithFinalPath(query_.Get(), real, &root->identity, &root->error);
+  if (SUCCEEDED(result)) {
+    result = ReplaceWithFinalPath(query_.Get(), IdentityRead::kWhole, real, &root->identity, &root->error);
+  }
   if (SUCCEEDED(result)) result = rootSpellings_.Append(normal, rootLength);
   if (SUCCEEDED(result)) result = rootReals_.Append(root->error ? L"" : real->Get());
   if (SUCCEEDED(result)) result = roots_.Append(*root);

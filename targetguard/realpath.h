@@ -30,7 +30,7 @@ struct WalkStep {
   SIZE_T normalEnd;       // where it ends in the path walked
   SIZE_T realEnd;         // where the real path stood after it
   DWORD attributes;       // its own attributes (the root: none)
-  FileIdentity identity;  // what it is (a link: what it leads to)
+  FileIdentity identity;  // what it is (a link: what it leads to); kFollowEvery: its file ID
 };
 
 struct RealWalk {
@@ -61,7 +61,7 @@ class RealPaths {
   HRESULT Walk(const WCHAR* normal, SIZE_T length, LinkRule rule, RealWalk* walk);
 
   // The real path of a path's root followed by the rest as spelled, and the
-  // identity of what that names when it exists (`*exists`), by one look at
+  // file ID of what that names when it exists (`*exists`), by one look at
   // it: links below the root followed, none judged, no component walked.
   // Fails only with E_OUTOFMEMORY.
   HRESULT Resolve(const WCHAR* normal, SIZE_T length, WideText* real, FileIdentity* identity, bool* exists);

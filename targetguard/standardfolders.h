@@ -54,7 +54,7 @@ class StandardFolders {
   const FolderIndex& ProfilesAsSpelled() const { return spelledProfileIndex_; }
   // kReal: where each standard folder that exists, and each folder on its
   // way there, really is, by identity.
-  const IdentityIndex& Identities() const { return identityIndex_; }
+  IdentityIndex& Identities() { return identityIndex_; }
   FolderKind Kind(SIZE_T folder) const { return kinds_[folder]; }
   // The folder as its source spells it, for log lines.
   const WCHAR* Spelling(SIZE_T folder) const { return spellings_[folder]; }

@@ -167,7 +167,11 @@ class TargetGuard {
     for (SIZE_T step = walk.steps.Count(); step > 0; --step) {
       const WCHAR* path = nullptr;
       SIZE_T length = 0;
-      if (!folders_.Identities().Find(walk.steps[step - 1].identity, &path, &length)) continue;
+      const HRESULT found = folders_.Identities().Find(walk.steps[step - 1].identity, &path, &length);
+      if (found != S_OK) {
+        if (FAILED(found)) return found;
+        continue;
+      }
       const SIZE_T realEnd = walk.steps[step - 1].realEnd;
       if (RelatePaths(path, length, walk.real.Get(), realEnd) == PathRelation::kSame) return S_OK;
       HRESULT result = rebased->Append(path, length);

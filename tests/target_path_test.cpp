@@ -12,6 +12,8 @@
 
 #include "guard_reference.h"
 #include "support.h"
+#include "runtime/handles.h"
+#include "targetguard/fileidentity.h"
 #include "targetguard/fsquery.h"
 #include "targetguard/targetguard.h"
 #include "targetguard/widepath.h"
@@ -475,6 +477,44 @@ TEST_F(TargetPathTest, ConversionsAndQueriesUnderTheGuard) {
                          "Guard:  Error 0x8007000e: Failed to allocate the listing pattern of 'C:\\Data\\Empty'"});
   EXPECT_EQ(FsIsEmpty(L"C:\\Data\\Empty", &empty), S_OK);
   EXPECT_TRUE(empty.flag);
+}
+
+// File IDs repeat from volume to volume: a place answers for an identity
+// only where it is on the volume asked for, and only while it holds the
+// object it was found with.
+TEST_F(TargetPathTest, IdentityIndexAnswersForTheVolumeItWasFoundOn) {
+  fs::create_directories(*standin::HostPath(std::string("C:\\Found")));
+  fs::create_directories(*standin::HostPath(std::string("C:\\Replaced")));
+  FileIdentity found = {};
+  DWORD attributes = 0;
+  {
+    const FileHandle object(
+        CreateFileW(L"C:\\Found", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_EQ(ReadIdentity(object.Get(), &found, &attributes), 0u);
+    FileIdentity fileId = {};
+    ASSERT_EQ(ReadFileId(object.Get(), &fileId), 0u);
+    EXPECT_EQ(fileId.volume, 0u);
+    EXPECT_TRUE(fileId.high == found.high && fileId.low == found.low);
+  }
+  const FileIdentity fileId = {0, found.high, found.low};
+  IdentityIndex index;
+  ASSERT_EQ(index.Add(fileId, L"C:\\Replaced", 11), S_OK);  // another object there now
+  ASSERT_EQ(index.Add(fileId, L"C:\\Found", 8), S_OK);
+  index.Seal();
+  struct Case {
+    FileIdentity asked;
+    HRESULT answer;
+  };
+  for (const Case& test : {Case{found, S_OK}, Case{{found.volume + 1, found.high, found.low}, S_FALSE},
+                           Case{{found.volume, found.high, found.low + 1}, S_FALSE}, Case{found, S_OK}}) {
+    const WCHAR* path = nullptr;
+    SIZE_T length = 0;
+    EXPECT_EQ(index.Find(test.asked, &path, &length), test.answer);
+    if (test.answer == S_OK) {
+      EXPECT_EQ(std::wstring(path, length), L"C:\\Found");
+    }
+  }
+  EXPECT_EQ(standin::CallCount("GetFileInformationByHandle"), 3) << "each place's volume is read once";
 }
 
 // A registered folder's prefix is a name: its spelling decides, short names

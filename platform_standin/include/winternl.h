@@ -50,6 +50,10 @@ typedef struct _IO_STATUS_BLOCK {
 #define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
 #define FILE_OPEN_REPARSE_POINT 0x00200000
 
+// As the SDK's header has it: the one class it names. Others are asked for
+// by number (FileInternalInformation is 6).
+typedef enum _FILE_INFORMATION_CLASS { FileDirectoryInformation = 1 } FILE_INFORMATION_CLASS;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -59,6 +63,10 @@ extern "C" {
 // FILE_OPEN_REPARSE_POINT a link is opened itself, never followed.
 NTSTATUS WINAPI NtOpenFile(HANDLE* handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
                            ULONG share, ULONG options);
+// FileInternalInformation (6) alone: the object's file ID, as
+// GetFileInformationByHandle gives it, with no query of the volume.
+NTSTATUS WINAPI NtQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK status, PVOID information, ULONG bytes,
+                                       FILE_INFORMATION_CLASS infoClass);
 ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status);
 
 #ifdef __cplusplus

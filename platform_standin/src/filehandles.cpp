@@ -31,6 +31,8 @@ struct StatusCode {
 };
 constexpr StatusCode kStatusCodes[] = {
     {static_cast<NTSTATUS>(0xC0000001), ERROR_GEN_FAILURE},           // STATUS_UNSUCCESSFUL
+    {static_cast<NTSTATUS>(0xC0000003), ERROR_INVALID_PARAMETER},     // STATUS_INVALID_INFO_CLASS
+    {static_cast<NTSTATUS>(0xC0000004), ERROR_BAD_LENGTH},            // STATUS_INFO_LENGTH_MISMATCH
     {static_cast<NTSTATUS>(0xC0000008), ERROR_INVALID_HANDLE},        // STATUS_INVALID_HANDLE
     {static_cast<NTSTATUS>(0xC000000D), ERROR_INVALID_PARAMETER},     // STATUS_INVALID_PARAMETER
     {static_cast<NTSTATUS>(0xC0000022), ERROR_ACCESS_DENIED},         // STATUS_ACCESS_DENIED
@@ -59,6 +61,8 @@ constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 constexpr ULONG kFileOpened = 1;
 
 // The status of a Win32 error, the first that maps onto it.
@@ -337,6 +341,22 @@ extern "C" NTSTATUS WINAPI NtOpenFile(HANDLE* handle, ACCESS_MASK access, POBJEC
   *handle = AddHandle(file);
   status->Status = 0;
   status->Information = kFileOpened;
+  return 0;
+}
+
+extern "C" NTSTATUS WINAPI NtQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK status, PVOID information,
+                                                  ULONG bytes, FILE_INFORMATION_CLASS infoClass) {
+  const Call call("NtQueryInformationFile");
+  if (auto error = call.Failure()) return StatusFromWin32(*error);
+  constexpr int kFileInternalInformation = 6;
+  if (static_cast<int>(infoClass) != kFileInternalInformation) return kInvalidInfoClass;
+  if (!status || !information) return kInvalidParameter;
+  if (bytes < sizeof(LARGE_INTEGER)) return kInfoLengthMismatch;
+  const std::shared_ptr<KernelObject> file = FindHandle(handle, KernelObject::kFile);
+  if (!file) return kInvalidHandle;
+  static_cast<LARGE_INTEGER*>(information)->QuadPart = static_cast<LONGLONG>(file->inode);
+  status->Status = 0;
+  status->Information = sizeof(LARGE_INTEGER);
   return 0;
 }
 
