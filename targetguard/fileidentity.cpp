@@ -55,6 +55,20 @@ void IdentityIndex::Seal() {
     if (PrecedesByFileId(second.identity, first.identity)) return false;
     return first.added < second.added;
   });
+  // Each standard folder's walk adds the folders on its way: a place is
+  // kept once, so that its volume is read once.
+  SIZE_T kept = 0;
+  for (SIZE_T entry = 0; entry < entries_.Count(); ++entry) {
+    SIZE_T group = kept;
+    while (group > 0 && SameFileId(begin[group - 1].identity, begin[entry].identity)) --group;
+    bool seen = false;
+    for (SIZE_T earlier = group; earlier < kept && !seen; ++earlier) {
+      seen = RelatePaths(begin[earlier].path, begin[earlier].length, begin[entry].path, begin[entry].length) ==
+             PathRelation::kSame;
+    }
+    if (!seen) begin[kept++] = begin[entry];
+  }
+  (void)entries_.Resize(kept);  // shrinking: nothing to allocate
 }
 
 HRESULT IdentityIndex::Find(const FileIdentity& identity, const WCHAR** path, SIZE_T* length) {

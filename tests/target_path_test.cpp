@@ -500,6 +500,7 @@ TEST_F(TargetPathTest, IdentityIndexAnswersForTheVolumeItWasFoundOn) {
   IdentityIndex index;
   ASSERT_EQ(index.Add(fileId, L"C:\\Replaced", 11), S_OK);  // another object there now
   ASSERT_EQ(index.Add(fileId, L"C:\\Found", 8), S_OK);
+  ASSERT_EQ(index.Add(fileId, L"C:\\FOUND", 8), S_OK);  // the same place, from another folder's walk
   index.Seal();
   struct Case {
     FileIdentity asked;
