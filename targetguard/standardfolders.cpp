@@ -112,7 +112,7 @@ HRESULT StandardFolders::Gather(RealPaths* realPaths) {
   if (SUCCEEDED(result) && comparison_ == Comparison::kReal) result = GatherProfilesFolderLinks();
   if (SUCCEEDED(result)) result = GatherMachineShellFolders();
   for (const WCHAR* place : kDefaultPlaces) {
-    if (SUCCEEDED(result)) result = AddPlace(place, TextLength(place));
+    if (SUCCEEDED(result)) result = places_.Append(place, TextLength(place));
   }
   // The machine's folders first: what a user's hive may claim depends on them.
   if (SUCCEEDED(result)) result = IndexFolders(realPaths);
@@ -165,24 +165,6 @@ HRESULT StandardFolders::AddExpandedFolder(const WCHAR* unexpanded, FolderKind k
   const HRESULT result = ExpandMachineVariables(unexpanded, &expanded);
   // One that cannot be expanded is passed over.
   return result == S_OK ? AddFolder(expanded.Get(), kind) : (FAILED(result) ? result : S_OK);
-}
-
-HRESULT StandardFolders::AddPlace(const WCHAR* place, SIZE_T length) {
-  WideText normal;
-  HRESULT result = S_OK;
-  for (SIZE_T at = 0; SUCCEEDED(result) && at < length;) {
-    SIZE_T end = at;
-    while (end < length && !IsSeparator(place[end])) ++end;
-    const SIZE_T segment = end - at;
-    if (segment == 2 && place[at] == L'.' && place[at + 1] == L'.') return S_OK;
-    if (segment > 0 && !(segment == 1 && place[at] == L'.')) {
-      if (normal.Length() > 0) result = normal.Append(L'\\');
-      if (SUCCEEDED(result)) result = normal.Append(place + at, segment);
-    }
-    at = end + 1;
-  }
-  if (FAILED(result) || normal.Length() == 0) return result;
-  return places_.Append(normal.Get(), normal.Length());
 }
 
 bool StandardFolders::NamedPlainlyInProfilesFolder(const WCHAR* spelling) const {

@@ -72,8 +72,6 @@ class StandardFolders {
   HRESULT AddExpandedFolder(const WCHAR* unexpanded, FolderKind kind);
   // Keeps a folder by its spelling and its normalised long spelling.
   HRESULT Keep(const WCHAR* spelling, SIZE_T spellingLength, const WCHAR* normal, SIZE_T normalLength, FolderKind kind);
-  // Adds a place below a profile; one that climbs out with ".." is passed over.
-  HRESULT AddPlace(const WCHAR* place, SIZE_T length);
 
   HRESULT GatherMachineFolders();
   HRESULT GatherProgramFilesValues();

@@ -86,6 +86,8 @@ void MoveBobToAnotherDisk() {
 void RegisterProfilesElsewhere() {
   standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1004", L"D:\\Users\\carol");
   standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1005", L"%SystemDrive%\\accounts\\dave", false);
+  // Beside the profiles folder, its name continuing that folder's.
+  standin::AddProfile("S-1-5-21-1004336348-1177238915-682003330-1006", L"C:\\UsersOld");
 }
 // The installing user moved Documents and Desktop (the Location tab, folder redirection).
 void RedirectInstallersFolders() {
@@ -406,6 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
                "it is the standard folder 'C:\\accounts\\dave\\AppData\\Local\\Temp'", RegisterProfilesElsewhere},
         Target{"C:\\accounts", "it holds the standard folder 'C:\\accounts\\dave'", RegisterProfilesElsewhere},
         Target{"D:\\Users\\carol\\Quorvel", nullptr, RegisterProfilesElsewhere},
+        Target{"C:\\UsersOld", "it is the standard folder 'C:\\UsersOld'", RegisterProfilesElsewhere},
         Target{"D:\\Users\\carol", nullptr, FailProfileList},
         // A loaded hive's folders, moved or not.
         Target{"D:\\Redirected\\installer\\Documents",

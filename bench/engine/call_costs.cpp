@@ -200,6 +200,13 @@ void printCallCosts(int repetitions) {
          BY_HANDLE_FILE_INFORMATION information;
          GetFileInformationByHandle(walkFile.get(), &information);
        }},
+      {"NtQueryInformationFile", "a file, open: FileInternalInformation (a standard folder's file ID)",
+       [&walkFile] {
+         LARGE_INTEGER index;
+         IO_STATUS_BLOCK status = {};
+         NtQueryInformationFile(walkFile.get(), &status, &index, sizeof index,
+                                static_cast<FILE_INFORMATION_CLASS>(6));
+       }},
       {"GetFileInformationByHandleEx", "a file, open: FileAttributeTagInfo",
        [&walkFile] {
          FILE_ATTRIBUTE_TAG_INFO tag;
@@ -217,6 +224,12 @@ void printCallCosts(int repetitions) {
          GetSecurityInfo(walkFile.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
                          &descriptor);
          LocalFree(descriptor);
+       }},
+      {"GetKernelObjectSecurity", "a file, open: its DACL, into a buffer kept (the product's grant)",
+       [&walkFile] {
+         static BYTE kept[4096];
+         DWORD needed = 0;
+         GetKernelObjectSecurity(walkFile.get(), DACL_SECURITY_INFORMATION, kept, sizeof kept, &needed);
        }},
       {"SetKernelObjectSecurity", "a file, open: the DACL it has",
        [&walkFile, &sameDacl] { SetKernelObjectSecurity(walkFile.get(), DACL_SECURITY_INFORMATION, &sameDacl); }},
