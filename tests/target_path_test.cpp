@@ -116,6 +116,16 @@ void MoveProgramFiles() {
   standin::SetEnvironment(L"CommonProgramW6432", L"D:\\Common64");
   standin::SetEnvironment(L"TMP", L"D:\\Scratch\\Temp");
 }
+// A user's folder beside the moved temporary folder, with a shorter name,
+// and the user's Desktop in it.
+void PutAHiveFolderBesideTemp() {
+  MoveProgramFiles();
+  fs::create_directories(*standin::HostPath(std::string("D:\\Scratch\\A")));
+  const std::string hive = standin::UserShellFoldersKey(standin::kInstallerSid);
+  standin::SetStringValue(hive, "Personal", L"D:\\Scratch\\A");
+  fs::create_directories(*standin::HostPath(std::string("D:\\Scratch\\Temp")));
+  standin::SetStringValue(hive, "Desktop", L"D:\\Scratch\\Temp");
+}
 // The Start Menu folders of ProgramData where no registry value names them.
 void ForgetCommonShellFolders() {
   for (const char* name :
@@ -123,16 +133,22 @@ void ForgetCommonShellFolders() {
     standin::SetStringValue(standin::kMachineShellFoldersKey, name, L"not a path");
   }
 }
-// An administrator's junctions below a profile: the place stays where it is spelled.
+// An administrator's junction below a profile: the place stays where it is spelled.
+void RedirectByJunction(const std::string& profile, const std::string& redirect, const char* place) {
+  fs::create_directories(*standin::HostPath(redirect + "\\" + place));
+  fs::remove_all(*standin::HostPath(profile + "\\" + place));
+  PlantLink(profile + "\\" + place, redirect + "\\" + place);
+  standin::SetOwner(profile + "\\" + place, standin::Owner::kAdministrators);
+}
 void RedirectAnnsFoldersByJunction() {
+  for (const char* place : {"AppData", "Documents"}) RedirectByJunction("C:\\Users\\ann", "D:\\Redirect\\ann", place);
   fs::create_directories(*standin::HostPath(std::string("D:\\Redirect\\ann\\AppData\\Roaming")));
-  fs::create_directories(*standin::HostPath(std::string("D:\\Redirect\\ann\\Documents")));
-  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\ann\\AppData")));
-  fs::remove_all(*standin::HostPath(std::string("C:\\Users\\ann\\Documents")));
-  for (const char* place : {"AppData", "Documents"}) {
-    PlantLink(std::string("C:\\Users\\ann\\") + place, std::string("D:\\Redirect\\ann\\") + place);
-    standin::SetOwner(std::string("C:\\Users\\ann\\") + place, standin::Owner::kAdministrators);
-  }
+}
+// The same in a profile that ProfileList places outside the profiles folder.
+void RedirectCarolsAppDataByJunction() {
+  RegisterProfilesElsewhere();
+  RedirectByJunction("D:\\Users\\carol", "D:\\Redirect\\carol", "AppData");
+  fs::create_directories(*standin::HostPath(std::string("D:\\Redirect\\carol\\AppData\\Roaming")));
 }
 // What a standard user may write in the hive: values of any name, spelled
 // with the user's variables, naming machine folders too.
@@ -311,6 +327,11 @@ INSTANTIATE_TEST_SUITE_P(
         Target{"D:\\Common64", "it is the standard folder 'D:\\Common64'", MoveProgramFiles},
         Target{"D:\\Scratch\\Temp", "it is the standard folder 'D:\\Scratch\\Temp'", MoveProgramFiles},
         Target{"D:\\Common Files\\Quorvel", nullptr, MoveProgramFiles},
+        // The nearest folder it holds is named, a user's or not.
+        Target{"D:\\Scratch", "it holds the standard folder 'D:\\Scratch\\A'" OF_THE_INSTALLER,
+               PutAHiveFolderBesideTemp},
+        // A folder that the machine and a user both name is named as the machine's.
+        Target{"D:\\Scratch\\Temp", "it is the standard folder 'D:\\Scratch\\Temp'", PutAHiveFolderBesideTemp},
         Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
                "it is the standard folder 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu'", ForgetCommonShellFolders},
         Target{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
@@ -392,6 +413,8 @@ INSTANTIATE_TEST_SUITE_P(
                RedirectAnnsFoldersByJunction},
         Target{"C:\\Users\\ann\\Documents", "it is the standard folder 'C:\\Users\\ann\\Documents'",
                RedirectAnnsFoldersByJunction},
+        Target{"D:\\Users\\carol\\AppData\\Roaming", "it is the standard folder 'D:\\Users\\carol\\AppData\\Roaming'",
+               RedirectCarolsAppDataByJunction},
         // Ann may replace a junction in her own profile with one of her own.
         Target{"C:\\Users\\ann\\AppData\\Roaming\\Quorvel", "it runs through the link 'C:\\Users\\ann\\AppData'",
                RedirectAnnsFoldersByJunction},
