@@ -13,6 +13,7 @@
 #include "guard_reference.h"
 #include "support.h"
 #include "runtime/handles.h"
+#include "runtime/result.h"
 #include "targetguard/fileidentity.h"
 #include "targetguard/fsquery.h"
 #include "targetguard/targetguard.h"
@@ -493,6 +494,12 @@ TEST_F(TargetPathTest, ConversionsAndQueriesUnderTheGuard) {
   EXPECT_EQ(std::wstring(wide.Get()), L"C:\\Data");
   EXPECT_EQ(WidePathFromNarrow("", CP_ACP, MB_ERR_INVALID_CHARS, &wide), S_OK);
   EXPECT_EQ(wide.Length(), 0u);
+  // The conversion failing after its measure succeeded.
+  standin::FailCall("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, 1, 1);
+  EXPECT_EQ(WidePathFromNarrow("C:\\Data", CP_ACP, 0, &wide), ResultFromWin32(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(Lines(),
+            std::vector<std::string>{"Guard:  Error 0x80070459: Failed to convert path 'C:\\Data' from code page 0"});
+  standin::ClearMessages();
 
   fs::create_directories(*standin::HostPath(std::string("C:\\Data\\Empty")));
   FsAnswer empty = {};

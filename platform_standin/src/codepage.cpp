@@ -245,6 +245,10 @@ extern "C" UINT WINAPI GetACP(void) {
 extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
                                           int wideChars) {
   const Call call("MultiByteToWideChar");
+  if (auto error = call.Failure()) {
+    SetLastError(*error);
+    return 0;
+  }
   if (!text || !Known(Actual(codePage)) || bytes == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
