@@ -51,8 +51,9 @@ typedef struct _IO_STATUS_BLOCK {
 #define FILE_OPEN_REPARSE_POINT 0x00200000
 
 // As the SDK's header has it: the one class it names. Others are asked for
-// by number (FileInternalInformation is 6).
-typedef enum _FILE_INFORMATION_CLASS { FileDirectoryInformation = 1 } FILE_INFORMATION_CLASS;
+// by number (FileInternalInformation is 6), which the enumeration holds as
+// MSVC's do (their underlying type is int).
+typedef enum _FILE_INFORMATION_CLASS : int { FileDirectoryInformation = 1 } FILE_INFORMATION_CLASS;
 
 #ifdef __cplusplus
 extern "C" {
