@@ -166,6 +166,7 @@ HRESULT UserVariables::AppendVariable(const WCHAR* name, SIZE_T length, int dept
       if (SUCCEEDED(result)) result = subKey.Append(L'\\');
       if (SUCCEEDED(result)) result = subKey.Append(sid_);
       if (SUCCEEDED(result)) result = ReadString(HKEY_LOCAL_MACHINE, subKey.Get(), L"ProfileImagePath", &value);
+      profile_.Truncate(0);
       if (result == S_OK) result = ExpandMachineVariables(value.Get(), &profile_);
       if (FAILED(result)) return result;
       profileRead_ = true;
