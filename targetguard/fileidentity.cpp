@@ -22,11 +22,10 @@ bool SameFileId(const FileIdentity& first, const FileIdentity& second) {
 
 }  // namespace
 
-DWORD ReadIdentity(HANDLE object, FileIdentity* identity, DWORD* attributes) {
+DWORD ReadIdentity(HANDLE object, FileIdentity* identity) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(object, &information)) return ErrorOrGeneralFailure(GetLastError());
   *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
-  *attributes = information.dwFileAttributes;
   return 0;
 }
 
@@ -97,10 +96,9 @@ HRESULT IdentityIndex::IsOnVolume(Entry* entry, DWORD volume, bool* on) {
     const FileHandle object(CreateFileW(query.Get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileIdentity read = {};
-    DWORD attributes = 0;
     // Gone, or another object there now: it is no longer where it was found.
     entry->volume = Volume::kGone;
-    if (object.Get() != INVALID_HANDLE_VALUE && !ReadIdentity(object.Get(), &read, &attributes) &&
+    if (object.Get() != INVALID_HANDLE_VALUE && !ReadIdentity(object.Get(), &read) &&
         SameFileId(read, entry->identity)) {
       entry->volume = Volume::kRead;
       entry->identity.volume = read.volume;

@@ -14,9 +14,8 @@ struct FileIdentity {
   DWORD low;
 };
 
-// Reads the identity (and the attributes) of an open object: 0, or the
-// Win32 error of the query.
-DWORD ReadIdentity(HANDLE object, FileIdentity* identity, DWORD* attributes);
+// Reads the identity of an open object: 0, or the Win32 error of the query.
+DWORD ReadIdentity(HANDLE object, FileIdentity* identity);
 
 // Reads the file ID of an open object alone (`identity->volume` is 0): the
 // volume's serial number is a query of the volume, which wine sends to its

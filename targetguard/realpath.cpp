@@ -16,9 +16,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 enum class IdentityRead { kWhole, kFileId };
 
 DWORD ReadAs(HANDLE object, IdentityRead read, FileIdentity* identity) {
-  if (read == IdentityRead::kFileId) return ReadFileId(object, identity);
-  DWORD attributes = 0;
-  return ReadIdentity(object, identity, &attributes);
+  return read == IdentityRead::kFileId ? ReadFileId(object, identity) : ReadIdentity(object, identity);
 }
 
 // Replaces `real` with the normalised final path of what `object` has open;

@@ -124,8 +124,7 @@ class TreeWalk {
   // Compared by identity, which every path to an object shares.
   HRESULT RefuseWhenMoved(HANDLE top) {
     FileIdentity opened = {};
-    DWORD attributes = 0;
-    const DWORD error = ReadIdentity(top, &opened, &attributes);
+    const DWORD error = ReadIdentity(top, &opened);
     const FileIdentity& examined = target_.identity;
     if (!error && target_.attributes != INVALID_FILE_ATTRIBUTES && opened.volume == examined.volume &&
         opened.high == examined.high && opened.low == examined.low) {

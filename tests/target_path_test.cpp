@@ -519,11 +519,10 @@ TEST_F(TargetPathTest, IdentityIndexAnswersForTheVolumeItWasFoundOn) {
   fs::create_directories(*standin::HostPath(std::string("C:\\Found")));
   fs::create_directories(*standin::HostPath(std::string("C:\\Replaced")));
   FileIdentity found = {};
-  DWORD attributes = 0;
   {
     const FileHandle object(
         CreateFileW(L"C:\\Found", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_EQ(ReadIdentity(object.Get(), &found, &attributes), 0u);
+    ASSERT_EQ(ReadIdentity(object.Get(), &found), 0u);
     FileIdentity fileId = {};
     ASSERT_EQ(ReadFileId(object.Get(), &fileId), 0u);
     EXPECT_EQ(fileId.volume, 0u);
